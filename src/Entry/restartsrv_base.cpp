@@ -1,0 +1,298 @@
+#include "Entry/restartsrv_base.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include <fmt/format.h>
+
+#include "Exception/Exception.hpp"
+#include "Output/Output.hpp"
+#include "RestartSrv/Help.hpp"
+#include "RestartSrv/Systemd.hpp"
+#include "ServiceManager/ServiceManager.hpp"
+#include "Services/Env.hpp"
+#include "Services/Log/Display.hpp"
+#include "Util/ExitRequest.hpp"
+#include "Util/File.hpp"
+#include "Util/LockRegistry.hpp"
+#include "Util/Paths.hpp"
+#include "Util/Regex.hpp"
+#include "Util/Time.hpp"
+
+namespace scripts::restartsrv_base {
+
+using Vexlan::ExitRequest;
+namespace Exception = Vexlan::Exception;
+
+namespace {
+std::string g_invocation;
+std::unique_ptr<Vexlan::ServiceManager::Base> g_srv;
+
+// Ends the run with an error text on standard error and a non-zero status.
+class FatalError : public std::exception {
+public:
+    explicit FatalError(std::string text) : text_(std::move(text)) {}
+    const char* what() const noexcept override { return text_.c_str(); }
+
+private:
+    std::string text_;
+};
+
+extern "C" void on_term(int) {
+    // Only async-signal-safe work here: unlock the restart lock, then leave with 143.
+    Vexlan::LockRegistry::unlock_all_for_exit();
+    ::_exit(EXIT_TERM);
+}
+
+bool any_arg_is(const std::vector<std::string>& args, const std::string& what) {
+    for (const auto& a : args)
+        if (a == what) return true;
+    return false;
+}
+
+bool any_arg_contains(const std::vector<std::string>& args, const std::string& what) {
+    for (const auto& a : args)
+        if (a.find(what) != std::string::npos) return true;
+    return false;
+}
+
+std::string status_body(Vexlan::ServiceManager::Base& srv) {
+    std::string s = srv.service_status();
+    return s.empty() ? fmt::format("The {} object reported no status.", srv.class_name()) : s;
+}
+
+std::string verdict_for(const std::string& action, const std::string& service) {
+    if (action == "START") return fmt::format("“{}” started successfully.", service);
+    if (action == "STOP") return fmt::format("“{}” stopped successfully.", service);
+    if (action == "RESTART") return fmt::format("“{}” restarted successfully.", service);
+    if (action == "RELOAD") return fmt::format("“{}” reloaded successfully.", service);
+    return "";
+}
+}  // namespace
+
+void set_invocation(const std::string& path) { g_invocation = path; }
+const std::string& invocation() { return g_invocation; }
+
+Vexlan::ServiceManager::Base* get_current_service() { return g_srv.get(); }
+void release_current_service() { g_srv.reset(); }
+
+bool _parent_is_systemd() { return ::getppid() == 1; }
+
+void _exit(int code) { throw ExitRequest(code); }
+
+std::string normalize_command_line(const std::string& raw) {
+    std::string line = raw.substr(0, raw.find('\n'));
+    std::string out;
+    bool in_run = false;
+    for (unsigned char c : line) {
+        if (c < '!' || c > '~') {
+            if (!in_run) out += ' ';
+            in_run = true;
+            continue;
+        }
+        in_run = false;
+        out += c == '"' ? '\'' : static_cast<char>(c);
+    }
+    auto first = out.find_first_not_of(' ');
+    if (first == std::string::npos) return "";
+    return out.substr(first, out.find_last_not_of(' ') - first + 1);
+}
+
+std::string audit_record(const std::vector<std::string>& args, int ppid, const std::string& parent_cmdline) {
+    std::string joined;
+    for (const auto& a : args) joined += (joined.empty() ? "" : " ") + a;
+    return fmt::format("[{}] {}{}{} called by pid {}: {}\n", Vexlan::Time::localtime2timestamp(), g_invocation,
+                       joined.empty() ? "" : " ", joined, ppid, parent_cmdline);
+}
+
+void write_audit_record(const std::vector<std::string>& args) {
+    const int ppid = ::getppid();
+    if (ppid <= 1 || any_arg_contains(args, NO_AUDIT_MARKER)) return;
+    auto raw = Vexlan::FileUtils::read_file(fmt::format("/proc/{}/cmdline", ppid));
+    std::string cmd = raw && !raw->empty() ? normalize_command_line(*raw) : "";
+    if (cmd.empty()) cmd = "(unreadable command line)";
+    Vexlan::UniqueFd fd = Vexlan::FileUtils::sysopen_with_real_perms(Vexlan::Paths::get(Vexlan::Paths::Key::AuditLog),
+                                                                      O_WRONLY | O_APPEND | O_CREAT, 0600);
+    if (!fd) return;  // an unwritable audit log never fails the program
+    std::string line = audit_record(args, ppid, cmd);
+    [[maybe_unused]] ssize_t n = ::write(fd.get(), line.data(), line.size());
+}
+
+int _exit_if_triggered_by_systemd_term_or_kill_signal(const std::vector<std::string>& args) {
+    std::string unit;
+    for (const auto& a : args) {
+        if (a.find("--systemd-service=") != std::string::npos) {
+            unit = a;
+            if (unit.starts_with("--systemd-service=")) unit.erase(0, std::string("--systemd-service=").size());
+            break;
+        }
+    }
+    if (unit.empty() || !any_arg_contains(args, "--stop") || !_parent_is_systemd()) return 1;
+    auto [active, code, signal] = Vexlan::RestartSrv::Systemd::get_code_and_signal_via_systemd(unit);
+    if (active == "deactivating" && code == "killed" && (signal == "TERM" || signal == "KILL")) {
+        std::fprintf(stderr, "warn: systemd already ended the main process of “%s” with SIG%s; there is nothing to stop.\n",
+                     unit.c_str(), signal.c_str());
+        _exit(0);
+    }
+    return 1;
+}
+
+bool _show_startup_log_for_srv(Vexlan::ServiceManager::Base& srv) {
+    auto& backend = srv.service_manager();
+    Vexlan::Services::Log::Display display(srv.service_name(), srv.output_obj(), backend.service_via_systemd());
+    return display.show_startup_log();
+}
+
+int _show_fpm_status() {
+    if (g_invocation.find("apache_php_fpm") == std::string::npos || !g_srv) return 0;
+    g_srv->status();
+    std::fputs("\n", stdout);
+    return 1;
+}
+
+int run(std::vector<std::string>& args) {
+    // Password look-ups are cached per process by the process-table code itself.
+    Vexlan::Services::Env::setup_env_for_starting_a_daemon();
+    struct sigaction sa {};
+    sa.sa_handler = on_term;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGTERM, &sa, nullptr);
+
+    if (g_invocation.find(DIRECT_CALL_MARKER) != std::string::npos)
+        throw FatalError("restartsrv_base must be invoked as restartsrv_<service>, start<service> or stop<service>, "
+                         "or as “restartsrv_base <service> [options]”.");
+    static const Vexlan::Regex kName(R"((?:^|/)(start|stop|restartsrv_)([\w\-]+)$)");
+    auto m = kName.captures(g_invocation);
+    if (!m) throw FatalError(fmt::format("The command name “{}” does not name a service (restartsrv_<service>, "
+                                         "start<service> or stop<service>).", g_invocation));
+    const std::string action = (*m)[1];
+    std::string service = (*m)[2];
+    if ((service.empty() || service == PLACEHOLDER_SERVICE) && !args.empty()) {
+        service.clear();
+        for (const auto& a : args)
+            if (!a.starts_with("-")) {
+                service = a;
+                break;
+            }
+    }
+    if (any_arg_is(args, HELP_OPTION)) _exit(Vexlan::RestartSrv::Help::usage(service));
+
+    static const Vexlan::Regex kBareAction(R"(^((?:re)?start|stop)$)");
+    const size_t given = args.size();
+    for (size_t i = 0; i < given; ++i)
+        if (kBareAction.match(args[i])) args.push_back("--" + args[i]);
+    if (action == "stop") args.push_back("--stop");
+
+    _exit_if_triggered_by_systemd_term_or_kill_signal(args);
+
+    if (service.empty()) throw FatalError("No service was named.");
+    if (kBareAction.match(service)) throw FatalError(fmt::format("“{}” is an action, not a service.", service));
+    if (service == RESERVED_SERVICE)
+        throw FatalError("restartsrv_base must be invoked as restartsrv_<service>, start<service> or stop<service>, "
+                         "or as “restartsrv_base <service> [options]”.");
+
+    bool handled_error = false;
+    try {
+        g_srv = Vexlan::ServiceManager::new_service({{"service", service}});
+        auto& srv = *g_srv;
+
+        static const Vexlan::Regex kWord(R"(^(?:--)?([a-z]+)$)", Vexlan::Regex::CASELESS);
+        std::optional<std::pair<std::string, Vexlan::ServiceManager::Base::CustomAction>> custom;
+        auto table = srv.custom_actions();
+        if (!table.empty()) {
+            for (const auto& a : args) {
+                auto w = kWord.captures(a);
+                if (!w) continue;
+                std::string lower = (*w)[1];
+                for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                if (auto it = table.find(lower); it != table.end()) {
+                    custom.emplace((*w)[1], it->second);
+                    break;
+                }
+            }
+        }
+        if (custom) {
+            srv.service_argv_action(custom->first);
+            custom->second(srv);
+        } else {
+            std::vector<std::string> full;
+            if (!_parent_is_systemd()) full.push_back(DEFAULT_OPTION);
+            full.insert(full.end(), args.begin(), args.end());
+            srv.run_from_argv(full);
+        }
+        static const Vexlan::Regex kStarting(R"(^(RESTART|START|RELOAD)$)");
+        if (srv.verbose() == 1 && kStarting.match(srv.service_argv_action())) {
+            srv.output_obj()->display_message_set("Service Status", status_body(srv));
+            if (!any_arg_contains(args, NO_FPM_STATUS_MARKER)) _show_fpm_status();
+        }
+    } catch (const Exception::Base& e) {
+        static const Vexlan::Regex kServiceError(R"(^Vexlan::Exception::Services?::)");
+        if (!kServiceError.match(e.class_name())) throw;
+        if (e.isa("Services::RoleDisabled")) throw FatalError(e.to_string_no_id());
+        static const Vexlan::Regex kTolerable(R"(^Vexlan::Exception::Services::(?:NotConfigured|NotInstalled)$)");
+        if (g_srv && kTolerable.match(e.class_name()) && any_arg_is(args, TOLERANCE_OPTION)) {
+            std::fprintf(stderr, "%s\n", e.to_string().c_str());
+            return EXIT_OK;
+        }
+        static const Vexlan::Regex kQuiet(R"(^(CHECK|STATUS)$)");
+        static const Vexlan::Regex kNoBlock(R"(^Vexlan::Exception::Services::(NotConfigured|Disabled|NotInstalled)$)");
+        if (g_srv && g_srv->verbose() == 1 && !kQuiet.match(g_srv->service_argv_action()) && !kNoBlock.match(e.class_name()) &&
+            g_srv->output_obj()) {
+            std::fputs((e.class_name() + "\n").c_str(), stdout);
+            std::fflush(stdout);
+            g_srv->output_obj()->display_message_set("Service Status", status_body(*g_srv));
+            g_srv->output_obj()->display_message_set("Service Error", e.to_string());
+            handled_error = true;
+        } else {
+            throw FatalError(e.to_string());
+        }
+    }
+
+    auto& srv = *g_srv;
+    static const Vexlan::Regex kQuietAction(R"(^(CHECK|STATUS)$)");
+    if (srv.verbose() == 1 && !kQuietAction.match(srv.service_argv_action())) _show_startup_log_for_srv(srv);
+    if (!handled_error) {
+        if (srv.verbose() == 1 && srv.output_obj()) {
+            std::string line = verdict_for(srv.service_argv_action(), srv.service());
+            if (!line.empty()) srv.output_obj()->success(line);
+        }
+        return EXIT_OK;
+    }
+    if (srv.verbose() == 1 && srv.output_obj())
+        srv.output_obj()->error(fmt::format("The {} of “{}” failed.", [&] {
+            std::string a = srv.service_argv_action();
+            for (auto& c : a) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return a.empty() ? std::string("action") : a;
+        }(), srv.service()));
+    return EXIT_HANDLED_SERVICE_ERROR;
+}
+
+int main(const std::string& invocation_path, std::vector<std::string> args) {
+    set_invocation(invocation_path);
+    write_audit_record(args);
+    int status;
+    try {
+        status = run(args);
+    } catch (const ExitRequest& e) {
+        status = e.status();
+    } catch (const FatalError& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", e.what());
+        status = EXIT_ERROR;
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", Exception::get_string(e).c_str());
+        status = EXIT_ERROR;
+    }
+    // The service object goes at every orderly exit, and with it the restart lock.
+    std::fflush(stdout);
+    release_current_service();
+    return status;
+}
+
+}  // namespace scripts::restartsrv_base

@@ -1,0 +1,63 @@
+#include "Output/Terminal.hpp"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+
+#include "SafeRun/Object.hpp"
+#include "Util/Regex.hpp"
+
+namespace Vexlan::Terminal {
+
+namespace {
+std::optional<bool> g_safe;
+std::map<std::string, std::optional<int>>& color_cache() {
+    static std::map<std::string, std::optional<int>> m;
+    return m;
+}
+}  // namespace
+
+bool it_is_safe_to_colorize() {
+    // Colour codes in a redirected file or a pipe garble what the reader sees, so both
+    // ends must be terminals, and NO_COLOR is honoured.
+    if (!g_safe) {
+        const char* no_color = std::getenv("NO_COLOR");
+        g_safe = ::isatty(0) && ::isatty(1) && !(no_color && *no_color);
+    }
+    return *g_safe;
+}
+
+std::optional<int> get_max_colors_for_terminal(const std::string& term) {
+    if (term.empty()) return std::nullopt;
+    auto& cache = color_cache();
+    if (auto it = cache.find(term); it != cache.end()) return it->second;
+    std::optional<int> colors;
+    try {
+        SafeRun::Options o;
+        o.program = "infocmp";
+        o.args = {term};
+        o.keep_env = true;
+        o.timeout = 10;
+        SafeRun::Object run(std::move(o));
+        if (run.stdout_captured() && run.CHILD_ERROR().value_or(1) == 0) {
+            static const Regex kMax(R"(max_colors\#(\d+))");
+            if (auto m = kMax.captures(run.stdout_text())) colors = std::stoi((*m)[1]);
+        }
+    } catch (...) {
+        // No usable infocmp: fall back to the terminal's name.
+    }
+    if (!colors) {
+        static const Regex kName(R"(([0-9]+)color)");
+        if (auto m = kName.captures(term)) colors = std::stoi((*m)[1]);
+    }
+    cache[term] = colors;
+    return colors;
+}
+
+void clear_caches() {
+    g_safe.reset();
+    color_cache().clear();
+}
+
+}  // namespace Vexlan::Terminal

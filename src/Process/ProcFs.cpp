@@ -1,0 +1,121 @@
+#include "Process/ProcFs.hpp"
+
+#include <dirent.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+
+#include "Util/File.hpp"
+#include "Util/Guards.hpp"
+#include "Util/Paths.hpp"
+
+namespace Vexlan::ProcFs {
+
+std::string proc_root() { return Paths::get(Paths::Key::ProcRoot); }
+std::string pid_dir(pid_t pid) { return proc_root() + "/" + std::to_string(pid); }
+
+long Stat::field(size_t i) const {
+    if (i >= fields.size()) return 0;
+    return std::strtol(fields[i].c_str(), nullptr, 10);
+}
+
+std::optional<Stat> parse_stat(const std::string& line) {
+    auto close = line.rfind(')');
+    if (close == std::string::npos || close + 1 >= line.size()) return std::nullopt;
+    Stat st;
+    auto open = line.find('(');
+    if (open != std::string::npos && open < close) st.comm = line.substr(open + 1, close - open - 1);
+    std::string rest = line.substr(close + 1);
+    size_t i = 0;
+    while (i < rest.size()) {
+        while (i < rest.size() && std::isspace(static_cast<unsigned char>(rest[i]))) ++i;
+        size_t start = i;
+        while (i < rest.size() && !std::isspace(static_cast<unsigned char>(rest[i]))) ++i;
+        if (i > start) st.fields.push_back(rest.substr(start, i - start));
+    }
+    if (st.fields.empty()) return std::nullopt;
+    return st;
+}
+
+std::optional<Stat> read_stat(pid_t pid) {
+    auto line = FileUtils::read_file(pid_dir(pid) + "/stat");
+    if (!line) return std::nullopt;
+    return parse_stat(*line);
+}
+
+std::optional<std::string> read_cmdline(pid_t pid) { return FileUtils::read_file(pid_dir(pid) + "/cmdline"); }
+
+std::optional<uid_t> owner_uid(pid_t pid) {
+    ErrnoGuard keep;
+    struct stat st {};
+    if (::stat(pid_dir(pid).c_str(), &st) != 0) return std::nullopt;
+    return st.st_uid;
+}
+
+bool is_zombie(pid_t pid) {
+    auto st = read_stat(pid);
+    return st && (st->state() == 'Z' || st->state() == 'X');
+}
+
+bool is_alive(pid_t pid) {
+    ErrnoGuard keep;
+    if (pid <= 0) return false;
+    if (::kill(pid, 0) != 0 && errno == ESRCH) return false;
+    auto st = read_stat(pid);
+    if (!st) return ::kill(pid, 0) == 0 || errno == EPERM;
+    return st->state() != 'Z' && st->state() != 'X';
+}
+
+std::optional<unsigned long long> start_time(pid_t pid) {
+    auto st = read_stat(pid);
+    if (!st || st->fields.size() <= 19) return std::nullopt;
+    return std::strtoull(st->fields[19].c_str(), nullptr, 10);
+}
+
+std::optional<pid_t> parent_pid(pid_t pid) {
+    auto st = read_stat(pid);
+    if (!st || st->fields.size() < 2) return std::nullopt;
+    return static_cast<pid_t>(st->field(1));
+}
+
+std::vector<pid_t> list_pids() {
+    std::vector<pid_t> out;
+    DIR* dir = ::opendir(proc_root().c_str());
+    if (!dir) return out;
+    while (struct dirent* e = ::readdir(dir)) {
+        const char* n = e->d_name;
+        if (*n < '0' || *n > '9') continue;
+        char* end = nullptr;
+        long pid = std::strtol(n, &end, 10);
+        if (*end == '\0') out.push_back(static_cast<pid_t>(pid));
+    }
+    ::closedir(dir);
+    return out;
+}
+
+std::string user_name(uid_t uid) {
+    static std::map<uid_t, std::string> cache;
+    if (auto it = cache.find(uid); it != cache.end()) return it->second;
+    ErrnoGuard keep;
+    struct passwd pw {};
+    struct passwd* res = nullptr;
+    char buf[4096];
+    std::string name;
+    if (::getpwuid_r(uid, &pw, buf, sizeof buf, &res) == 0 && res) name = pw.pw_name;
+    return cache[uid] = name;
+}
+
+std::optional<uid_t> uid_of_user(const std::string& name) {
+    ErrnoGuard keep;
+    struct passwd pw {};
+    struct passwd* res = nullptr;
+    char buf[4096];
+    if (::getpwnam_r(name.c_str(), &pw, buf, sizeof buf, &res) == 0 && res) return pw.pw_uid;
+    return std::nullopt;
+}
+
+}  // namespace Vexlan::ProcFs

@@ -1,0 +1,42 @@
+#pragma once
+// Small readers of one process's /proc entries.
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Vexlan::ProcFs {
+
+std::string proc_root();
+std::string pid_dir(pid_t pid);
+
+// The fields of /proc/<pid>/stat after the command name: index 0 is the state.
+struct Stat {
+    std::string comm;                 // the command name between the parentheses
+    std::vector<std::string> fields;  // state, ppid, pgrp, ...
+    char state() const { return fields.empty() ? '?' : fields[0][0]; }
+    long field(size_t i) const;
+};
+// Splits a stat line at the last ")" followed by other characters.
+std::optional<Stat> parse_stat(const std::string& line);
+std::optional<Stat> read_stat(pid_t pid);
+
+// Raw NUL-separated command line ("" for kernel threads and zombies).
+std::optional<std::string> read_cmdline(pid_t pid);
+std::optional<uid_t> owner_uid(pid_t pid);
+// A zombie has exited: nothing but its parent's wait keeps its entry.
+bool is_zombie(pid_t pid);
+// Alive and not a zombie.
+bool is_alive(pid_t pid);
+// The start time in clock ticks since boot (field 22), the process's identity together
+// with its pid.
+std::optional<unsigned long long> start_time(pid_t pid);
+std::optional<pid_t> parent_pid(pid_t pid);
+// Pids in /proc, in directory order.
+std::vector<pid_t> list_pids();
+// Login name of a uid, or empty.
+std::string user_name(uid_t uid);
+std::optional<uid_t> uid_of_user(const std::string& name);
+
+}  // namespace Vexlan::ProcFs

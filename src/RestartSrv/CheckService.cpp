@@ -1,0 +1,136 @@
+#include "RestartSrv/CheckService.hpp"
+
+#include <cstdlib>
+
+#include <fmt/format.h>
+
+#include "Process/ProcFs.hpp"
+#include "ProcessCheck/Running.hpp"
+#include "PsParser/PsParser.hpp"
+#include "RestartSrv/Systemd.hpp"
+#include "Services/Command.hpp"
+#include "Util/File.hpp"
+
+namespace Vexlan::RestartSrv {
+
+std::string method_suffix(const std::string& label) { return "(" + label + " check method)"; }
+
+namespace {
+std::string status_line(const std::string& service, const std::string& command, const std::string& owner,
+                        const std::string& pid, const std::string& label) {
+    return fmt::format("{} ({}) is running as {} with PID {} {}.", service, command, owner, pid, method_suffix(label));
+}
+}  // namespace
+
+std::string check_service(const CheckServiceArgs& args) {
+    std::string pid = args.pid;
+    std::string label = args.check_method;
+    bool systemd_consulted = false;
+
+    if (!args.ignore_systemd) {
+        if (auto map = Systemd::has_service_via_systemd(args.service)) {
+            systemd_consulted = true;
+            auto systemd_pid = Systemd::get_pid_via_systemd(args.service);
+            if (pid.empty() || (systemd_pid && pid == *systemd_pid)) {
+                if (pid.empty() && systemd_pid) pid = *systemd_pid;
+                label = LABEL_SYSTEMD;
+                auto& m = *map;
+                if (m["Type"] == Systemd::TYPE_BY_ACTIVE_STATE) {
+                    if (m["ActiveState"] == Systemd::ACTIVE)
+                        return fmt::format("{} is active {}.", args.service, method_suffix(label));
+                } else if (pid.empty() && m["Type"] == Systemd::TYPE_FIRST_CGROUP_PID) {
+                    if (m["ActiveState"] == Systemd::ACTIVE) {
+                        auto pids = Systemd::get_pids_via_systemd(args.service);
+                        if (!pids.empty()) pid = pids.front();
+                    }
+                } else if (m["Type"] == Systemd::TYPE_MAIN_PID && m["MainPID"] == pid && m["ActiveState"] == Systemd::ACTIVE &&
+                           m["SubState"] == Systemd::MAIN_PID_SUBSTATE) {
+                    return fmt::format("{} ({}) is running with PID {} {}.", args.service, m["FragmentPath"], pid,
+                                       method_suffix(label));
+                }
+                if (pid.empty()) return "";
+            }
+        }
+    }
+
+    if (!systemd_consulted && pid.empty() && !args.pidfile.empty()) {
+        if (auto line = FileUtils::read_first_line(args.pidfile)) {
+            long n = std::strtol(line->c_str(), nullptr, 10);
+            if (n > 0) {
+                pid = std::to_string(n);
+                label = LABEL_PIDFILE;
+            }
+        }
+    }
+
+    std::string command;
+    if (!pid.empty() && FileUtils::is_directory(ProcFs::proc_root())) {
+        pid_t p = static_cast<pid_t>(std::strtol(pid.c_str(), nullptr, 10));
+        std::string dir = ProcFs::pid_dir(p);
+        if (!FileUtils::is_directory(dir)) return "";
+        auto uid = ProcFs::owner_uid(p);
+        std::string owner = uid ? ProcFs::user_name(*uid) : "";
+        auto raw = ProcFs::read_cmdline(p);
+        if (!raw) return "";
+        command = *raw;
+        while (!command.empty() && command.back() == '\0') command.pop_back();
+        for (auto& c : command)
+            if (c == '\0') c = ' ';
+        // A zombie has exited: it has no descriptors left and is not the service.
+        if (!FileUtils::is_directory(dir + "/fd") || ProcFs::is_zombie(p)) return "";
+        if (!Services::Command::should_ignore_this_command(command)) {
+            std::string l = label.empty() ? LABEL_PROC : label + "+" + LABEL_PROC;
+            return status_line(args.service, command, owner, pid, l);
+        }
+    }
+
+    if (!pid.empty() && !args.service.empty() && !args.user.empty()) {
+        try {
+            ProcessCheck::Running::Options o;
+            o.pid = pid;
+            o.user = args.user;
+            o.pattern_text = args.service;
+            o.use_services_ignore = true;
+            ProcessCheck::Running check(o);
+            check.check_all();
+            std::string cmd;
+            for (const auto& w : check.pid_object().cmdline()) cmd += (cmd.empty() ? "" : " ") + w;
+            std::string l = label.empty() ? LABEL_PROCESS_CHECK : label + "+" + LABEL_PROCESS_CHECK;
+            return status_line(args.service, cmd, args.user, pid, l);
+        } catch (...) {
+            // Not confirmed as the service's process: the fallback decides.
+        }
+    }
+
+    return Services::check_service(args);
+}
+
+}  // namespace Vexlan::RestartSrv
+
+namespace Vexlan::Services {
+
+std::string check_service(const RestartSrv::CheckServiceArgs& args) {
+    std::vector<pid_t> pids;
+    std::optional<PsParser::Owners> owners;
+    if (!args.user.empty()) owners = PsParser::Owners{args.user};
+    if (args.command_line_regex) {
+        Regex pattern(*args.command_line_regex);
+        PsParser::Options listing;
+        listing.exclude_self = true;
+        listing.exclude_kernel = true;
+        for (const auto& r : PsParser::fast_parse_ps(listing)) {
+            if (owners && r.user != args.user && std::to_string(r.uid) != args.user) continue;
+            if (r.state != "Z" && pattern.match(r.command) && !Services::Command::should_ignore_this_command(r.command))
+                pids.push_back(r.pid);
+        }
+    } else if (!args.service.empty()) {
+        for (pid_t p : PsParser::get_pids_by_name(args.service, owners))
+            if (!ProcFs::is_zombie(p)) pids.push_back(p);
+    }
+    if (pids.empty()) return "";
+    std::string list;
+    for (pid_t p : pids) list += (list.empty() ? "" : ", ") + std::to_string(p);
+    return fmt::format("{} is running with PID {} (process table check method).", args.service, list);
+}
+
+}  // namespace Vexlan::Services

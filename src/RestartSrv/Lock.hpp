@@ -1,0 +1,39 @@
+#pragma once
+// The per-service restart lock: one invocation at a time acts on a service.
+#include <memory>
+#include <string>
+
+#include "FileUtils/Flock.hpp"
+
+namespace Vexlan::RestartSrv {
+
+class Lock {
+public:
+    static constexpr int LOCK_TIMEOUT = 196;
+    static constexpr double POLL_INTERVAL = 0.25;
+
+    // Blocks until the lock for `service` is held; throws when the name is invalid, the
+    // file cannot be opened or the lock is not obtained within the time-out.
+    static std::unique_ptr<Lock> create(const std::string& service);
+
+    // Drops the handle, which unlocks; true. A second call finds no handle.
+    bool release();
+    bool held() const { return fh_ != nullptr; }
+    const std::string& path() const { return path_; }
+    int fd() const { return fh_ ? fh_->fd() : -1; }
+
+    // Test-only: shorten the time-out (seconds) in-process; 0 restores it.
+    static void set_timeout_for_testing(int seconds);
+
+private:
+    Lock(std::string path, std::unique_ptr<FileUtils::Flock> fh) : path_(std::move(path)), fh_(std::move(fh)) {}
+    std::string path_;
+    std::unique_ptr<FileUtils::Flock> fh_;
+};
+
+// LOCK_BASE/<service>; throws on an invalid service name before touching anything.
+std::string get_run_lock_file_for_service(const std::string& service);
+// Polls for an exclusive lock until `timeout` whole seconds have passed.
+bool wait_for_ex_lock(FileUtils::Flock& handle, int timeout);
+
+}  // namespace Vexlan::RestartSrv

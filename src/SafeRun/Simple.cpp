@@ -1,0 +1,169 @@
+#include "SafeRun/Simple.hpp"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "Exception/Exception.hpp"
+#include "Util/File.hpp"
+#include "Util/Guards.hpp"
+#include "Util/UniqueFd.hpp"
+
+extern char** environ;
+
+namespace Vexlan::SafeRun::Simple {
+
+namespace {
+// Variables that would let the environment inject code into the command.
+constexpr const char* kUnsafe[] = {"BASH_ENV", "ENV", "LD_PRELOAD", "LD_LIBRARY_PATH"};
+
+bool is_unsafe(const char* entry) {
+    for (const char* name : kUnsafe) {
+        size_t n = std::strlen(name);
+        if (std::strncmp(entry, name, n) == 0 && entry[n] == '=') return true;
+    }
+    return false;
+}
+
+bool has_shell_syntax(const std::string& s) { return s.find_first_of(" \t\n|&;<>()$`\\\"'*?[]{}~") != std::string::npos; }
+}  // namespace
+
+std::optional<std::string> run_mode(const Command& command, Mode mode) {
+    if (command.empty() || command[0].empty())
+        throw Exception::create("InvalidParameter", {{"message", "A command needs a program."}});
+    if (::geteuid() != ::getuid() && ::getuid() == 0)
+        throw Exception::create("Generic", {{"message", "Commands cannot run while privileges are reduced."}});
+    if (command.size() == 1 && has_shell_syntax(command[0]))
+        throw Exception::create("InvalidParameter",
+                                {{"message", "“" + command[0] + "” looks like a shell command line; pass the program and its arguments as separate words."}});
+    const std::string& program = command[0];
+    if (program[0] == '/') {
+        std::string path = program;
+        if (!FileUtils::exists(path)) {
+            auto cut = path.find_first_of(" \t\n<>&|;");
+            if (cut != std::string::npos) path.resize(cut);
+        }
+        if (!FileUtils::is_executable_file(path)) {
+            set_last_child_status(-1);
+            return std::nullopt;
+        }
+    }
+
+    std::vector<char*> envp;
+    for (char** e = environ; e && *e; ++e)
+        if (!is_unsafe(*e)) envp.push_back(*e);
+    envp.push_back(nullptr);
+    std::vector<std::string> argv_storage(command);
+    std::vector<char*> argv;
+    for (auto& a : argv_storage) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    Pipe out;
+    try {
+        out = make_pipe();
+    } catch (const Exception::Base& e) {
+        std::fprintf(stderr, "warn [SafeRun] %s\n", e.to_string().c_str());
+        set_last_child_status(-1);
+        return std::nullopt;
+    }
+    UniqueFd null_fd;
+    if (mode == NULL_STDERR || mode == NULL_STDOUT) null_fd.reset(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+
+    SignalDispositionGuard chld(SIGCHLD, SIG_DFL);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    const int out_fd = (mode == NULL_STDOUT && null_fd) ? null_fd.get() : out.write.get();
+    switch (mode) {
+        case KEEP_STDERR: posix_spawn_file_actions_adddup2(&fa, out_fd, 1); break;
+        case MERGE_STDERR:
+            posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
+            posix_spawn_file_actions_adddup2(&fa, out.write.get(), 2);
+            break;
+        case NULL_STDERR:
+            posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
+            if (null_fd) posix_spawn_file_actions_adddup2(&fa, null_fd.get(), 2);
+            break;
+        case NULL_STDOUT:
+            posix_spawn_file_actions_adddup2(&fa, out.write.get(), 2);
+            posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
+            break;
+    }
+    posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+    pid_t pid = 0;
+    int rc = ::posix_spawnp(&pid, program.c_str(), &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    out.write.reset();
+    null_fd.reset();
+    if (rc != 0) {
+        set_last_child_status(-1);
+        return std::nullopt;
+    }
+
+    std::string output;
+    char buf[262144];
+    for (;;) {
+        ssize_t n = ::read(out.read.get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            int err = errno;
+            out.read.reset();
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            set_last_child_status(status);
+            throw Exception::create("IO::FileReadError", {{"path", program + " output"}, {"error", err}});
+        }
+        if (n == 0) break;
+        output.append(buf, static_cast<size_t>(n));
+    }
+    out.read.reset();
+    int status = 0;
+    pid_t w;
+    do {
+        w = ::waitpid(pid, &status, 0);
+    } while (w < 0 && errno == EINTR);
+    set_last_child_status(w == pid ? status : -1);
+    return output;
+}
+
+std::optional<std::string> saferun(const Command& c) { return run_mode(c, KEEP_STDERR); }
+std::optional<std::string> saferunallerrors(const Command& c) { return run_mode(c, MERGE_STDERR); }
+std::optional<std::string> saferunnoerror(const Command& c) { return run_mode(c, NULL_STDERR); }
+std::optional<std::string> saferunonlyerrors(const Command& c) { return run_mode(c, NULL_STDOUT); }
+std::shared_ptr<std::string> saferun_r(const Command& c) {
+    auto out = run_mode(c, KEEP_STDERR);
+    return out ? std::make_shared<std::string>(std::move(*out)) : nullptr;
+}
+
+}  // namespace Vexlan::SafeRun::Simple
+
+namespace Vexlan::SafeRun::Errors {
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t nl = text.find('\n', start);
+        if (nl == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, nl - start));
+        start = nl + 1;
+    }
+    while (!lines.empty() && lines.back().empty()) lines.pop_back();
+    return lines;
+}
+
+std::optional<std::string> saferunallerrors(const Command& c) { return Simple::saferunallerrors(c); }
+std::optional<std::string> saferunnoerror(const Command& c) { return Simple::saferunnoerror(c); }
+std::optional<std::string> saferunonlyerrors(const Command& c) { return Simple::saferunonlyerrors(c); }
+std::vector<std::string> saferunallerrors_lines(const Command& c) { return split_lines(Simple::saferunallerrors(c).value_or("")); }
+std::vector<std::string> saferunnoerror_lines(const Command& c) { return split_lines(Simple::saferunnoerror(c).value_or("")); }
+std::vector<std::string> saferunonlyerrors_lines(const Command& c) { return split_lines(Simple::saferunonlyerrors(c).value_or("")); }
+
+}  // namespace Vexlan::SafeRun::Errors

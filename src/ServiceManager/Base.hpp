@@ -1,0 +1,246 @@
+#pragma once
+// The service object: one instance stands for one system service during one invocation.
+// Attributes are stored in a name-to-value map; an option that is present always wins,
+// false and empty included; otherwise an attribute's builder runs on first read and its
+// result, empty included, is kept.
+#include <sys/types.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Output/Output.hpp"
+#include "ServiceManager/Manager/Backend.hpp"
+#include "ServiceManager/Options.hpp"
+
+namespace Vexlan {
+class Logger;
+namespace RestartSrv {
+class Lock;
+}
+}  // namespace Vexlan
+
+namespace Vexlan::ServiceManager {
+
+class Base {
+public:
+    explicit Base(const Options& options = Options::object());
+    virtual ~Base();
+    Base(const Base&) = delete;
+    Base& operator=(const Base&) = delete;
+
+    // Runs after construction (the factory calls it): sets the program search path and
+    // takes the restart lock.
+    virtual void BUILD();
+    // Releases the lock, in the owning process only.
+    void release();
+
+    virtual std::string class_name() const { return "Vexlan::ServiceManager::Base"; }
+
+    // ---- attributes ----
+    std::string service();
+    void service(const std::string& v) { set("service", v); }
+    std::string service_name();
+    std::optional<std::string> service_override();
+    void service_override(const std::string& v) { set("service_override", v); }
+    std::string service_to_suspend();
+    void service_to_suspend(const std::string& v) { set("service_to_suspend", v); }
+    int suspend_time();
+    void suspend_time(int v) { set("suspend_time", v); }
+    std::string service_argv_action();
+    void service_argv_action(const std::string& v) { set("service_argv_action", v); }
+    int verbose();
+    void verbose(int v) { set("verbose", v); }
+    std::string service_status();
+    void service_status(const std::string& v) { set("service_status", v); }
+    std::optional<int> current_restart_attempt();
+    void current_restart_attempt(std::optional<int> v);
+    std::optional<int> restart_attempts();
+    void restart_attempts(int v) { set("restart_attempts", v); }
+    std::vector<int> ports();
+    void ports(const std::vector<int>& v) { set("ports", v); }
+    std::string pidfile();
+    void pidfile(const std::string& v) { set("pidfile", v); }
+    std::string processowner();
+    void processowner(const std::string& v) { set("processowner", v); }
+    std::optional<std::string> command_line_regex();
+    std::optional<std::string> pid_exe();
+    void pid_exe(const std::string& v) { set("pid_exe", v); }
+    int has_single_pid();
+    bool is_vexlan_service();
+    std::vector<std::string> startup_args();
+    void startup_args(const std::vector<std::string>& v) { set("startup_args", v); }
+    std::vector<std::string> restart_args();
+    void restart_args(const std::vector<std::string>& v) { set("restart_args", v); }
+    std::vector<std::string> shutdown_args();
+    void shutdown_args(const std::vector<std::string>& v) { set("shutdown_args", v); }
+    // Process names (a list) or {"pattern": "..."}; null when none.
+    nlohmann::json doomed_rules();
+    void doomed_rules(const nlohmann::json& v) { set("doomed_rules", v); }
+    std::vector<std::string> service_package();
+    void service_package(const nlohmann::json& v) { set("service_package", v); }
+    std::string service_binary();
+    void service_binary(const std::string& v) { set("service_binary", v); }
+    int is_configured();
+    void is_configured(int v) { set("is_configured", v); }
+    std::string not_configured_reason();
+    void not_configured_reason(const std::string& v) { set("not_configured_reason", v); }
+    int is_enabled();
+    void is_enabled(int v) { set("is_enabled", v); }
+    int can_check_service_status();
+    void can_check_service_status(int v) { set("can_check_service_status", v); }
+    int support_reload();
+    int graceful_by_default();
+    void graceful_by_default(int v) { set("graceful_by_default", v); }
+    int block_fresh_install();
+    void block_fresh_install(int v) { set("block_fresh_install", v); }
+    int call_with_force();
+    void call_with_force(int v) { set("call_with_force", v); }
+    int startup_timeout();
+    int disable_output_partial();
+    void disable_output_partial(int v) { set("disable_output_partial", v); }
+    int _pretend_not_called_from_restart();
+    void _pretend_not_called_from_restart(int v) { set("_pretend_not_called_from_restart", v); }
+    pid_t _pid();
+    RestartSrv::Lock* lock();
+    std::shared_ptr<Logger> logger();
+    const nlohmann::json& vxconf();
+    Manager::Backend& service_manager();
+    bool has_service_manager() const { return service_manager_ != nullptr; }
+
+    // True when the attribute holds a value (from an option, a setter or a builder).
+    bool has(const std::string& name) const { return attrs_.contains(name); }
+
+    // ---- fields that are not attributes ----
+    Output* output_obj() { return output_obj_.get(); }
+    void set_output_obj(std::unique_ptr<Output> obj) { output_obj_ = std::move(obj); }
+
+    // ---- messaging ----
+    void output(const std::string& text);
+    void output_partial(const std::string& text);
+    bool is_debug_enabled();
+    void debug(const std::string& text);
+    void info(const std::string& text);
+    void warn(const std::string& text);
+
+    // ---- extension points: empty optional = the object does not provide it ----
+    virtual std::optional<bool> start_check() { return std::nullopt; }
+    virtual std::optional<bool> stop_check() { return std::nullopt; }
+    virtual std::optional<bool> restart_check() { return std::nullopt; }
+    virtual std::optional<bool> restart_attempt(int) { return std::nullopt; }
+    virtual std::optional<bool> pidfile_precheck() { return std::nullopt; }
+    // Custom actions: lower-case word -> the action. The entry looks words up here.
+    using CustomAction = std::function<void(Base&)>;
+    virtual std::map<std::string, CustomAction> custom_actions() { return {}; }
+
+    // ---- command interpreter ----
+    virtual void run_from_argv(const std::vector<std::string>& args);
+    // The arguments of the current run; the backends look flags up here.
+    const std::vector<std::string>& argv() const { return argv_; }
+    void set_argv(std::vector<std::string> args) { argv_ = std::move(args); }
+
+    // ---- flows ----
+    // True (the status text, or "1" after a graceful or backend restart) when the
+    // service runs afterwards; empty when a guard declined.
+    virtual std::string restart(std::optional<int> graceful = std::nullopt);
+    virtual bool start();
+    virtual bool stop();
+    virtual bool reload();
+    bool _called_from_restart();
+    void resetnice();
+    void setrlimits();
+    std::optional<int> kill_apps_on_ports(const std::vector<std::string>& exclude_ips = {});
+    void _terminate_orphaned_processes();
+    void _exit_if_block_fresh_install();
+    int _service_is_role_aware_and_disabled();
+    void _verify_role();
+    [[noreturn]] void _exit(int code);
+
+    [[noreturn]] void _generate_start_exception();
+    [[noreturn]] void _generate_restart_exception();
+    [[noreturn]] void _generate_reload_exception();
+    [[noreturn]] void _generate_is_down_exception();
+    [[noreturn]] void _generate_disabled_exception();
+    [[noreturn]] void _generate_not_configured_exception();
+    [[noreturn]] void _generate_not_installed_exception();
+    [[noreturn]] void _generate_binary_not_found_exception(int error);
+    [[noreturn]] void _no_roles_exception();
+
+    // ---- status and liveness ----
+    static std::string _get_systemd_name(const std::string& name);
+    std::string get_status_string();
+    virtual std::string status();
+    virtual bool check();
+    std::pair<bool, std::string> check_with_message();
+    std::string wait_for_service_status(int attempt);
+    bool is_up(const std::string& via = "");
+    int is_up_via_pidfile();
+    bool check_sanity();
+    bool uses_initd_option() const;
+
+    // The words of the verbose progress line.
+    static constexpr const char* PROGRESS_MARK = ".";
+    static constexpr const char* SUCCESS_WORD = "Done";
+    static constexpr const char* FAILURE_WORD = "Failed";
+
+protected:
+    // Builders; per-service classes override them to give other defaults.
+    virtual std::string _build_service();
+    virtual int _build_is_enabled();
+    virtual std::unique_ptr<RestartSrv::Lock> _build_lock();
+    virtual std::unique_ptr<Manager::Backend> _build_service_manager();
+    virtual std::string _build_service_binary();
+    virtual std::string _build_pidfile() { return ""; }
+    virtual std::vector<int> _build_ports() { return {}; }
+    virtual std::optional<std::string> _build_command_line_regex() { return std::nullopt; }
+    virtual std::optional<std::string> _build_pid_exe() { return std::nullopt; }
+    virtual int _build_support_reload() { return 0; }
+    virtual int _build_can_check_service_status() { return 1; }
+    virtual int _build_graceful_by_default() { return 1; }
+    virtual int _build_startup_timeout() { return 10; }
+    virtual int _build_is_configured() { return 1; }
+    virtual std::optional<int> _build_restart_attempts() { return std::nullopt; }
+    virtual bool _build_is_vexlan_service() { return false; }
+    virtual std::vector<std::string> _build_startup_args() { return {}; }
+    virtual std::vector<std::string> _build_restart_args() { return {}; }
+    virtual std::vector<std::string> _build_shutdown_args() { return {}; }
+    virtual nlohmann::json _build_doomed_rules() { return nullptr; }
+    virtual nlohmann::json _build_service_package() { return nullptr; }
+    virtual std::optional<std::string> _build_service_override() { return std::nullopt; }
+    virtual int _build_block_fresh_install() { return 0; }
+    virtual int _build_suspend_time() { return 600; }
+
+    void set(const std::string& name, nlohmann::json value) { attrs_[name] = std::move(value); }
+    // The stored value, or the builder's result stored on first read.
+    const nlohmann::json& get(const std::string& name, const std::function<nlohmann::json()>& builder);
+
+    bool restarting_ = false;  // set by restart() for the calls it makes
+
+private:
+    void show_progress_word(bool ok, bool called_from_restart);
+
+    nlohmann::json attrs_ = nlohmann::json::object();
+    std::unique_ptr<RestartSrv::Lock> lock_;
+    bool lock_built_ = false;
+    std::shared_ptr<Logger> logger_;
+    nlohmann::json vxconf_;
+    bool vxconf_built_ = false;
+    std::unique_ptr<Manager::Backend> service_manager_;
+    std::unique_ptr<Output> output_obj_;
+    std::vector<std::string> argv_;
+    std::string last_status_;
+    bool verify_role_passed_ = false;
+};
+
+// Builds an object of class T with the options and runs its BUILD.
+template <class T>
+std::unique_ptr<Base> make_service(const Options& options) {
+    auto obj = std::make_unique<T>(options);
+    obj->BUILD();
+    return obj;
+}
+
+}  // namespace Vexlan::ServiceManager

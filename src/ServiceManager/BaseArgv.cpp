@@ -1,0 +1,82 @@
+// The service object's command interpreter.
+#include <cstdio>
+
+#include <fmt/format.h>
+
+#include "Exception/Exception.hpp"
+#include "RestartSrv/Legacy.hpp"
+#include "RestartSrv/ParseArgv.hpp"
+#include "ServiceManager/Base.hpp"
+
+namespace Vexlan::ServiceManager {
+
+namespace {
+// The process argument list is the parser's for the duration of one parse only.
+class ArgvSwap {
+public:
+    explicit ArgvSwap(const std::vector<std::string>& args) : saved_(RestartSrv::_get_argv()) { RestartSrv::_set_argv(args); }
+    ~ArgvSwap() { RestartSrv::_set_argv(saved_); }
+
+private:
+    std::vector<std::string> saved_;
+};
+
+bool is_digits(const std::string& s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos; }
+}  // namespace
+
+void Base::run_from_argv(const std::vector<std::string>& args) {
+    argv_ = args;
+    RestartSrv::ParsedArgs p;
+    std::vector<std::string> rest;
+    {
+        ArgvSwap swap(args);
+        p = RestartSrv::parseargv();
+        rest = RestartSrv::_get_argv();
+        for (const auto& a : args) {
+            if (a == RestartSrv::OPT_NON_GRACEFUL) p.graceful = 0;
+            if (a == RestartSrv::OPT_FORCE || a == RestartSrv::OPT_FORCE_ALT) call_with_force(1);
+        }
+        set_output_obj(RestartSrv::get_formatted_output_object(args));
+    }
+    // An option nobody reads is a typo; acting on a production service anyway (a restart
+    // by default) would do what the caller did not ask for.
+    for (const auto& a : rest)
+        if (a.size() > 1 && a[0] == '-' && !RestartSrv::is_directly_read_argument(a))
+            throw Exception::create("InvalidParameter", {{"message", "Unknown option “" + a + "”."}});
+
+    verbose(p.verbose);
+    if (p.restart_attempts && is_digits(*p.restart_attempts)) current_restart_attempt(std::stoi(*p.restart_attempts) - 1);
+
+    const std::string svc = service();
+    if (!p.check && !p.status) {
+        if (p.restart == RestartSrv::STOP) {
+            service_argv_action("STOP");
+            stop();
+        } else if (p.restart == RestartSrv::RESTART) {
+            service_argv_action("RESTART");
+            if (restart(p.graceful).empty()) _generate_restart_exception();
+        } else if (p.restart == RestartSrv::RELOAD && support_reload()) {
+            service_argv_action("RELOAD");
+            if (!reload()) _generate_reload_exception();
+        }
+        return;
+    }
+    if (p.check) {
+        service_argv_action("CHECK");
+        auto [ok, message] = check_with_message();
+        if (ok) {
+            if (!message.empty() && message.back() == '\n') message.pop_back();
+            std::string line = message.empty() ? fmt::format("Service check for “{}” passed.\n", svc)
+                                                : fmt::format("Service check for “{}” passed: {}\n", svc, message);
+            std::fputs(line.c_str(), stdout);
+            std::fflush(stdout);
+        }
+        return;
+    }
+    service_argv_action("STATUS");
+    std::string text = status();
+    std::fputs((text + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace Vexlan::ServiceManager

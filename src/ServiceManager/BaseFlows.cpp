@@ -1,0 +1,317 @@
+// Restart, start, stop and reload, with the guards and preparations they share.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <fmt/format.h>
+
+#include "Exception/Exception.hpp"
+#include "IONice/IONice.hpp"
+#include "Kill/AppPort.hpp"
+#include "LogCheck/LogCheck.hpp"
+#include "RestartSrv/Legacy.hpp"
+#include "RestartSrv/Systemd.hpp"
+#include "Rlimit/Unset.hpp"
+#include "SafeRun/Finally.hpp"
+#include "Server/Type/Profile/Roles.hpp"
+#include "ServiceManager/Base.hpp"
+#include "ServiceManager/Hot.hpp"
+#include "Svcmond/Tiny.hpp"
+#include "Util/ExitRequest.hpp"
+#include "Util/File.hpp"
+
+namespace Vexlan::ServiceManager {
+
+namespace {
+bool env_set(const char* name) {
+    const char* v = std::getenv(name);
+    return v && *v;
+}
+}  // namespace
+
+void Base::show_progress_word(bool ok, bool /*called_from_restart*/) {
+    if (verbose() == 1 && output_obj_) {
+        output_obj_->out(ok ? SUCCESS_WORD : FAILURE_WORD, Output::SOURCE_LOCAL, Output::COMPLETE_MESSAGE);
+        output_obj_->out("", Output::SOURCE_LOCAL, Output::COMPLETE_MESSAGE);
+    } else {
+        debug(fmt::format("“{}”: {}", service(), ok ? SUCCESS_WORD : FAILURE_WORD));
+    }
+}
+
+std::string Base::restart(std::optional<int> graceful) {
+    // The calls this restart makes are quiet and skip the checks it has already done.
+    const bool outer = !restarting_;
+    restarting_ = true;
+    Finally done([this, outer] {
+        if (outer) restarting_ = false;
+    });
+
+    _exit_if_block_fresh_install();
+    std::string is_running;
+    try {
+        is_running = status();
+    } catch (const Exception::Base& e) {
+        if (!e.isa("Services::Down")) throw;
+    }
+    const bool running = !is_running.empty();
+    const bool is_disabled = !is_enabled();
+    const bool role_disabled = _service_is_role_aware_and_disabled() == 1;
+
+    if ((role_disabled || is_disabled) && running) {
+        service_argv_action("STOP");
+        _pretend_not_called_from_restart(1);
+        if (!stop()) return "";
+        if (is_disabled) {
+            info(fmt::format("The service “{}” is disabled; it was stopped.", service()));
+            _generate_disabled_exception();
+        }
+        auto err = Exception::create("Services::RoleDisabled", {{"service", service_name()}});
+        info(err.to_string_no_id());
+        throw err;
+    }
+
+    if (!running) {
+        debug(fmt::format("“{}” is not running.", service()));
+        check_sanity();
+        _terminate_orphaned_processes();
+        if (verbose() == 1) output_partial(fmt::format("Starting “{}” …", service()));
+    } else {
+        stop_check();
+        if (is_enabled()) {
+            stop_check();
+            if (auto ok = restart_check(); ok && !*ok) return "";
+            const int want_graceful = graceful ? *graceful : graceful_by_default();
+            // The graceful capability is the Hot class: a class derives from it exactly
+            // when its daemon restarts itself on a signal.
+            if (auto* hot = dynamic_cast<Hot*>(this); hot && want_graceful) {
+                if (verbose() == 1)
+                    output_partial(fmt::format("Restarting “{}” gracefully …", service()));
+                else
+                    debug(fmt::format("Restarting “{}” gracefully.", service()));
+                if (hot->restart_gracefully() && !wait_for_service_status(0).empty()) {
+                    show_progress_word(true, false);
+                    return "1";
+                }
+                show_progress_word(false, false);
+            }
+            if (!restart_args().empty()) {
+                // The backend's restart writes to the startup log, not to the terminal, so the
+                // announcement can follow the answer to whether the backend has one.
+                auto result = service_manager().restart(*this);
+                if (result) {
+                    if (verbose() == 1)
+                        output_partial(fmt::format("Restarting “{}” through its init system …", service()));
+                    else
+                        debug(fmt::format("Restarted “{}” through its init system.", service()));
+                    if (*result && !wait_for_service_status(0).empty()) {
+                        show_progress_word(true, false);
+                        return "1";
+                    }
+                    show_progress_word(false, false);
+                }
+            }
+        }
+    }
+
+    if (!running) service_argv_action("START");
+    if (running) {
+        if (verbose() == 1)
+            output_partial(fmt::format("Restarting “{}” …", service()));
+        else
+            debug(fmt::format("Stopping “{}” for the restart.", service()));
+        stop();
+    }
+    if (!is_enabled()) _generate_disabled_exception();
+    if (!start()) return "";
+    debug(fmt::format("The restart of “{}” {}.", service(), service_status().empty() ? "failed" : "succeeded"));
+    return service_status();
+}
+
+bool Base::start() {
+    const bool called_from_restart = _called_from_restart();
+    if (!called_from_restart) {
+        check_sanity();
+        _terminate_orphaned_processes();
+    }
+    if (!is_enabled()) return false;
+    if (auto ok = start_check(); ok && !*ok) return false;
+    _exit_if_block_fresh_install();
+
+    debug("Checking the log directory.");
+    LogCheck::logcheck();
+    debug("Setting the file-creation mask to 022.");
+    ::umask(022);
+    debug("Lifting resource limits.");
+    setrlimits();
+    debug("Resetting the priority.");
+    resetnice();
+
+    if (verbose() == 1 && !called_from_restart)
+        output_partial(fmt::format("Starting “{}” …", service()));
+    else
+        debug(fmt::format("Starting “{}”.", service()));
+
+    const auto current = current_restart_attempt();
+    int attempt = current.value_or(0);
+    int max = restart_attempts().value_or(0);
+    if (max < 1) max = 1;
+    const int can_kill = static_cast<int>(ports().size());
+    if (max < 2 && can_kill != 0) ++max;  // a service with ports always gets a second attempt
+
+    bool started = false;
+    while (attempt < max || current) {
+        if (verbose() == 1) output_partial(PROGRESS_MARK);
+        if (attempt > 0) {
+            debug(fmt::format("Start attempt {} for “{}”.", attempt, service()));
+            if (attempt == 1 && can_kill != 0) kill_apps_on_ports();
+            service_manager().restart_attempt(*this, attempt);
+            restart_attempt(attempt);
+        }
+        const std::string pf = pidfile();
+        if (!pf.empty() && FileUtils::exists(pf) && !is_up_via_pidfile()) {
+            debug(fmt::format("Removing the stale pidfile “{}”.", pf));
+            ::unlink(pf.c_str());
+        }
+        if (service_manager().start(*this) && (pf.empty() || is_up_via_pidfile()) && !wait_for_service_status(attempt).empty()) {
+            started = true;
+            break;
+        }
+        if (current) break;
+        ++attempt;
+    }
+    if (!started) {
+        show_progress_word(false, called_from_restart);
+        _generate_start_exception();
+    }
+    show_progress_word(true, called_from_restart);
+    return true;
+}
+
+bool Base::stop() {
+    const bool called_from_restart = _called_from_restart();
+    const bool quiet_line = verbose() != 1 || called_from_restart;
+    if (!service_manager().this_process_was_executed_by_systemd() && !is_up()) {
+        if (!quiet_line) {
+            output(fmt::format("“{}” is not running; there is nothing to stop.", service()));
+            output("");
+        } else {
+            debug(fmt::format("“{}” is not running; there is nothing to stop.", service()));
+        }
+        return true;
+    }
+    stop_check();
+    if (!quiet_line)
+        output_partial(fmt::format("Stopping “{}” …", service()));
+    else
+        debug(fmt::format("Stopping “{}”.", service()));
+    Svcmond::Tiny::suspend_service(service_to_suspend(), suspend_time());
+    if (verbose() == 1) output_partial(PROGRESS_MARK);
+    const bool success = service_manager().stop(*this);
+    if (!called_from_restart) _terminate_orphaned_processes();
+    if (!quiet_line && output_obj_) {
+        output_obj_->out(success ? SUCCESS_WORD : FAILURE_WORD, Output::SOURCE_LOCAL, Output::COMPLETE_MESSAGE);
+        output_obj_->out("", Output::SOURCE_LOCAL, Output::COMPLETE_MESSAGE);
+    }
+    return success;
+}
+
+bool Base::reload() {
+    if (!is_enabled()) _generate_disabled_exception();
+    if (!support_reload()) return true;
+    std::string out;
+    try {
+        out = status();
+        if (!out.empty()) check_sanity();
+    } catch (const Exception::Base& e) {
+        if (!(e.isa("Services::Down") || e.isa("Services::Disabled") || e.isa("Services::NotConfigured"))) throw;
+        out.clear();
+    }
+    if (!out.empty() && is_enabled()) {
+        if (verbose() != 0) info(fmt::format("Reloading “{}”.", service()));
+        if (auto r = service_manager().reload(*this)) return *r;
+    }
+    return true;
+}
+
+bool Base::_called_from_restart() {
+    if (_pretend_not_called_from_restart()) {
+        _pretend_not_called_from_restart(0);
+        return false;
+    }
+    return restarting_;
+}
+
+void Base::resetnice() {
+    debug("Resetting the scheduling priority to 0.");
+    if (::setpriority(PRIO_PROCESS, 0, 0) != 0)
+        warn(fmt::format("The system failed to reset the scheduling priority: {}", std::strerror(errno)));
+    IONice::reset();
+}
+
+void Base::setrlimits() {
+    debug("Lifting the inherited resource limits.");
+    Rlimit::Unset::unset_rlimits();
+}
+
+std::optional<int> Base::kill_apps_on_ports(const std::vector<std::string>& exclude_ips) {
+    auto p = ports();
+    if (p.empty()) return std::nullopt;
+    std::string list;
+    for (int port : p) list += (list.empty() ? "" : ", ") + std::to_string(port);
+    debug(fmt::format("Terminating the programs that hold the ports {} of “{}”.", list, service()));
+    Kill::AppPort::kill_apps_on_ports(p, Kill::AppPort::VERBOSE, exclude_ips);
+    return 1;
+}
+
+void Base::_terminate_orphaned_processes() {
+    auto props = service_manager().service_via_systemd();
+    if (!props) return;
+    auto it = props->find("SubState");
+    if (it == props->end() || it->second != RestartSrv::Systemd::ORPHANS_SUBSTATE) return;
+    if (RestartSrv::doomedprocess(doomed_rules(), is_debug_enabled()))
+        info(fmt::format("Terminated orphaned processes of “{}”.", service_name()));
+}
+
+void Base::_exit_if_block_fresh_install() {
+    if (env_set("VEXLAN_BASE_INSTALL") && block_fresh_install() && !call_with_force()) {
+        info(fmt::format("“{}” is left alone while the base installation runs.", service_name()));
+        _exit(0);
+    }
+}
+
+int Base::_service_is_role_aware_and_disabled() {
+    return Server::Type::Profile::Roles::is_service_allowed(service()) ? 0 : 1;
+}
+
+void Base::_verify_role() {
+    if (verify_role_passed_) return;
+    if (_service_is_role_aware_and_disabled() == 1) _no_roles_exception();
+    verify_role_passed_ = true;
+}
+
+void Base::_exit(int code) { throw ExitRequest(code); }
+
+void Base::_generate_start_exception() { throw Exception::create("Services::StartFailed", {{"service", service()}}); }
+void Base::_generate_restart_exception() { throw Exception::create("Services::RestartFailed", {{"service", service()}}); }
+void Base::_generate_reload_exception() { throw Exception::create("Services::ReloadFailed", {{"service", service()}}); }
+void Base::_generate_is_down_exception() {
+    auto quiet = Exception::get_stack_trace_suppressor();
+    throw Exception::create("Services::Down", {{"service", service()}});
+}
+void Base::_generate_disabled_exception() { throw Exception::create("Services::Disabled", {{"service", service()}}); }
+void Base::_generate_not_configured_exception() {
+    throw Exception::create("Services::NotConfigured", {{"service", service()}, {"reason", not_configured_reason()}});
+}
+void Base::_generate_not_installed_exception() { throw Exception::create("Services::NotInstalled", {{"service", service()}}); }
+void Base::_generate_binary_not_found_exception(int error) {
+    throw Exception::create("Services::NoBinary",
+                            {{"service", service()}, {"path", service_binary()},
+                             {"error", error ? std::string(std::strerror(error)) : std::string("it is not executable")}});
+}
+void Base::_no_roles_exception() { throw Exception::create("Services::RoleDisabled", {{"service", service_name()}}); }
+
+}  // namespace Vexlan::ServiceManager

@@ -1,0 +1,191 @@
+// Status, check and liveness: whether a service is up and what its status line says.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <set>
+
+#include <fmt/format.h>
+
+#include "Exception/Exception.hpp"
+#include "Output/Logger.hpp"
+#include "Pkgr/Pkgr.hpp"
+#include "Process/ProcFs.hpp"
+#include "RestartSrv/CheckService.hpp"
+#include "RestartSrv/Legacy.hpp"
+#include "RestartSrv/ParseArgv.hpp"
+#include "RestartSrv/Systemd.hpp"
+#include "ServiceManager/Base.hpp"
+#include "ServiceManager/Manager/Initd.hpp"
+#include "ServiceManager/Manager/Systemd.hpp"
+#include "Util/File.hpp"
+#include "Util/Regex.hpp"
+#include "Util/Time.hpp"
+
+namespace Vexlan::ServiceManager {
+
+bool Base::uses_initd_option() const {
+    for (const auto& a : argv_)
+        if (a == RestartSrv::OPT_INITD) return true;
+    return false;
+}
+
+std::string Base::_get_systemd_name(const std::string& name) {
+    // The distribution's map of services to unit names; Debian names units after the service.
+    static const std::map<std::string, std::string> kMap = {{"exim", "exim4"}, {"httpd", "apache2"}, {"crond", "cron"}};
+    auto it = kMap.find(name);
+    return it != kMap.end() && !it->second.empty() ? it->second : name;
+}
+
+std::unique_ptr<Manager::Backend> Base::_build_service_manager() {
+    if (uses_initd_option() || ::getppid() == 1) return std::make_unique<Manager::Initd>(service_name(), true);
+    const std::string systemd_name = _get_systemd_name(service_name());
+    if (auto map = RestartSrv::Systemd::has_service_via_systemd(systemd_name))
+        return std::make_unique<Manager::Systemd>(systemd_name, *map);
+    const char* base_install = std::getenv("VEXLAN_BASE_INSTALL");
+    if (!(base_install && *base_install))
+        logger()->warn(fmt::format("The service “{}” has no systemd unit; using its init script.", service_name()));
+    return std::make_unique<Manager::Initd>(service_name(), false);
+}
+
+std::string Base::get_status_string() {
+    if (!can_check_service_status())
+        return fmt::format("The status of “{}” cannot be checked; it is assumed to be up.", service_name());
+    if (auto text = service_manager().status_helper(*this)) return *text;
+    RestartSrv::CheckServiceArgs args;
+    args.service = service_name();
+    args.user = processowner();
+    args.pidfile = pidfile();
+    args.ignore_systemd = uses_initd_option();
+    args.command_line_regex = command_line_regex();
+    return RestartSrv::check_service(args);
+}
+
+std::string Base::status() {
+    const bool from_restart = _called_from_restart();
+    std::string text = get_status_string();
+    service_status(text);
+    last_status_ = text;
+    if (!text.empty()) return text;
+    if (!from_restart) check_sanity();
+    _generate_is_down_exception();
+}
+
+bool Base::check() {
+    std::string text = status();
+    if (!text.empty()) check_sanity();
+    auto& backend = service_manager();
+    debug(fmt::format("Checking “{}” with its backend.", service()));
+    if (auto ok = backend.check(*this, text)) return *ok;
+    return true;
+}
+
+std::pair<bool, std::string> Base::check_with_message() {
+    std::string saved = last_status_;
+    last_status_.clear();
+    struct Restore {
+        std::string& target;
+        std::string value;
+        ~Restore() { target = value; }
+    } restore{last_status_, saved};
+    bool ok = check();
+    std::string message = last_status_.empty() ? get_status_string() : last_status_;
+    return {ok, message};
+}
+
+std::string Base::wait_for_service_status(int attempt) {
+    if (!can_check_service_status()) return "1";
+    if (attempt == 0) {
+        if (verbose() == 1)
+            output_partial(fmt::format(" waiting for “{}” to come up ", service()));
+        else
+            debug(fmt::format("Waiting for “{}” to come up.", service()));
+    }
+    service_status("");
+    const long start = Time::monotonic_seconds();
+    long t = 0;
+    std::set<long> logged;
+    std::string last;
+    while (t < 120) {
+        if (verbose() == 1 && !logged.count(t)) output_partial(PROGRESS_MARK);
+        try {
+            last = status();
+        } catch (...) {
+            last.clear();  // a failed probe counts as down
+        }
+        if (!last.empty()) break;
+        t = Time::monotonic_seconds() - start;
+        if (!logged.count(t)) {
+            debug(fmt::format("“{}” is not up after {} seconds.", service(), t));
+            logged.insert(t);
+        }
+        Time::sleep_for(0.05);
+    }
+    service_status(last);
+    return last;
+}
+
+bool Base::is_up(const std::string& via) {
+    if (auto hook = service_manager().is_up_hook(*this, via)) return *hook;
+    std::string text = get_status_string();
+    if (!via.empty()) {
+        Regex pattern(Regex::quote(via) + R"((?:\+[^)]*)? check method\))");
+        return pattern.match(text);
+    }
+    return !text.empty();
+}
+
+int Base::is_up_via_pidfile() {
+    const std::string pf = pidfile();
+    if (pf.empty()) return 0;
+    if (!RestartSrv::_has_proc())
+        throw Exception::create("Generic", {{"message", "/proc is not mounted; process liveness cannot be judged."}});
+    const long start = Time::monotonic_seconds();
+    bool appeared = FileUtils::is_regular_file(pf);
+    while (!appeared && Time::monotonic_seconds() - start <= startup_timeout()) {
+        Time::sleep_for(0.05);
+        appeared = FileUtils::is_regular_file(pf);
+    }
+    if (!appeared) {
+        Logger::ENABLE_BACKTRACE = false;
+        logger()->warn(fmt::format("The pidfile “{}” of “{}” did not appear within {} seconds.", pf, service(), startup_timeout()));
+        return 0;
+    }
+    pidfile_precheck();
+    long pid = 0;
+    for (int i = 0; i < 10 && pid == 0; ++i) {
+        auto line = FileUtils::read_first_line(pf);
+        if (line && !line->empty()) pid = std::strtol(line->c_str(), nullptr, 10);
+        if (pid == 0) Time::sleep_for(0.1);
+    }
+    if (pid == 0) return 0;
+    return FileUtils::is_directory(ProcFs::pid_dir(static_cast<pid_t>(pid))) && !ProcFs::is_zombie(static_cast<pid_t>(pid)) ? 1 : 0;
+}
+
+bool Base::check_sanity() {
+    _verify_role();
+    if (!is_configured()) _generate_not_configured_exception();
+    if (can_check_service_status() && !is_enabled()) {
+        if (verbose() && RestartSrv::is_service_disabled(service()))
+            debug(fmt::format("The legacy disable marker “{}” exists.", RestartSrv::legacy_disable_marker(service())));
+        _generate_disabled_exception();
+    }
+    const std::string binary = service_binary();
+    const bool runnable = !binary.empty() && ::access(binary.c_str(), X_OK) == 0 && FileUtils::is_regular_file(binary);
+    const auto packages = service_package();
+    if (!runnable && !packages.empty()) {
+        debug(fmt::format("“{}” has no runnable binary; checking its packages.", service()));
+        for (const auto& pkg : packages) {
+            auto version = Pkgr::get_package_version(pkg);
+            if (!version || version->empty()) {
+                if (verbose()) info(fmt::format("The package “{}” of “{}” is not installed.", pkg, service()));
+                _generate_not_installed_exception();
+            }
+        }
+    }
+    if (!binary.empty() && ::access(binary.c_str(), X_OK) != 0) _generate_binary_not_found_exception(errno);
+    return true;
+}
+
+}  // namespace Vexlan::ServiceManager

@@ -1,0 +1,80 @@
+#include "ServiceManager/Hot.hpp"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include <fmt/format.h>
+
+#include "Util/File.hpp"
+#include "Util/Time.hpp"
+#include "Util/UniqueFd.hpp"
+
+namespace Vexlan::ServiceManager {
+
+Hot::Hot(const Options& options) : Base(options) {
+    if (!has("is_graceful_restart_enabled")) set("is_graceful_restart_enabled", 1);
+}
+
+int Hot::is_graceful_restart_enabled() {
+    const auto& v = get("is_graceful_restart_enabled", [] { return 1; });
+    return v.is_number() ? v.get<int>() : (v.is_boolean() ? v.get<bool>() : 0);
+}
+
+std::optional<std::string> Hot::_read_pid_from_pidfile() { return FileUtils::read_first_line(pidfile()); }
+
+int Hot::_send_usr1(pid_t pid) { return ::kill(pid, SIGUSR1) == 0 ? 1 : 0; }
+
+int Hot::restart_gracefully() {
+    if (!is_graceful_restart_enabled()) {
+        debug(fmt::format("Graceful restarts of “{}” are disabled.", service()));
+        return 0;
+    }
+    const std::string pf = pidfile();
+    struct stat st {};
+    if (pf.empty() || ::stat(pf.c_str(), &st) != 0 || st.st_size == 0) return 0;
+    time_t before = st.st_mtime;
+    time_t now = ::time(nullptr);
+    if (before == now) {
+        // A rewrite within this very second must still show as a change.
+        struct utimbuf times {now - 1, now - 1};
+        ::utime(pf.c_str(), &times);
+        before = now - 1;
+    }
+    auto pid_text = _read_pid_from_pidfile();
+    long pid = pid_text ? std::strtol(pid_text->c_str(), nullptr, 10) : 0;
+    if (pid <= 0) return 0;
+
+    UniqueFd watch(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    if (!watch || ::inotify_add_watch(watch.get(), pf.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF) < 0) {
+        warn(fmt::format("The system failed to watch “{}”: {}", pf, std::strerror(errno)));
+        watch.reset();
+    }
+    if (!_send_usr1(static_cast<pid_t>(pid))) return 0;
+
+    for (int poll_no = 0; poll_no < POLLS; ++poll_no) {
+        if (verbose() == 1) output_partial(PROGRESS_MARK);
+        if (watch) {
+            struct pollfd p {watch.get(), POLLIN, 0};
+            ::poll(&p, 1, static_cast<int>(POLL_WAIT * 1000));
+        } else {
+            Time::sleep_for(POLL_WAIT);
+        }
+        if (::stat(pf.c_str(), &st) == 0 && st.st_size > 0 && st.st_mtime != 0 && st.st_mtime != before) {
+            if (verbose() == 2) std::printf("The pidfile of “%s” was rewritten.\n", service().c_str());
+            return 1;
+        }
+        if (poll_no == 0 && verbose() == 2) std::printf("Waiting for “%s” to restart gracefully.\n", service().c_str());
+    }
+    if (verbose() != 0) std::printf("“%s” did not restart gracefully.\n", service().c_str());
+    return 0;
+}
+
+}  // namespace Vexlan::ServiceManager

@@ -1,0 +1,28 @@
+#pragma once
+// A service whose daemon restarts itself in place on SIGUSR1 and then rewrites its
+// pidfile: the restart flow tries that first.
+#include <optional>
+#include <string>
+
+#include "ServiceManager/Base.hpp"
+
+namespace Vexlan::ServiceManager {
+
+class Hot : public Base {
+public:
+    explicit Hot(const Options& options = Options::object());
+    std::string class_name() const override { return "Vexlan::ServiceManager::Hot"; }
+
+    int is_graceful_restart_enabled();
+    void is_graceful_restart_enabled(int v) { set("is_graceful_restart_enabled", v); }
+
+    // 1 when the daemon rewrote its pidfile after the signal, else 0.
+    virtual int restart_gracefully();
+    std::optional<std::string> _read_pid_from_pidfile();
+    int _send_usr1(pid_t pid);
+
+    static constexpr int POLLS = 600;
+    static constexpr double POLL_WAIT = 0.025;
+};
+
+}  // namespace Vexlan::ServiceManager

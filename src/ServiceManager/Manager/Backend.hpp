@@ -1,0 +1,34 @@
+#pragma once
+// The interface both init-system backends implement. Optional operations return an
+// empty optional when the backend does not provide them.
+#include <map>
+#include <optional>
+#include <string>
+
+namespace Vexlan::ServiceManager {
+class Base;
+}
+
+namespace Vexlan::ServiceManager::Manager {
+
+using PropertyMap = std::map<std::string, std::string>;
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+
+    virtual bool start(Base& svc) = 0;
+    virtual bool stop(Base& svc) = 0;
+    virtual std::optional<bool> reload(Base&) { return std::nullopt; }
+    virtual std::optional<bool> restart(Base&) { return std::nullopt; }
+    virtual std::optional<bool> restart_attempt(Base&, int) { return std::nullopt; }
+    virtual std::optional<std::string> status_helper(Base&) { return std::nullopt; }
+    virtual std::optional<bool> check(Base&, const std::string&) { return std::nullopt; }
+    // A liveness hook for is_up; neither backend provides one.
+    virtual std::optional<bool> is_up_hook(Base&, const std::string&) { return std::nullopt; }
+    virtual std::optional<PropertyMap> service_via_systemd() const { return std::nullopt; }
+    virtual bool this_process_was_executed_by_systemd() const = 0;
+    virtual std::string service() const = 0;
+};
+
+}  // namespace Vexlan::ServiceManager::Manager

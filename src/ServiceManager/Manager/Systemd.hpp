@@ -1,0 +1,37 @@
+#pragma once
+#include "ServiceManager/Manager/Backend.hpp"
+
+namespace Vexlan::ServiceManager::Manager {
+
+// Drives a unit through systemctl.
+class Systemd : public Backend {
+public:
+    // Throws when this process was started by PID 1: systemd must not be asked to act on
+    // a unit from inside that unit's own commands.
+    Systemd(std::string service, PropertyMap snapshot);
+
+    bool start(Base& svc) override;
+    bool stop(Base& svc) override { return stop(svc, "service"); }
+    bool stop(Base& svc, const std::string& type);
+    std::optional<bool> reload(Base& svc) override;
+    std::optional<bool> restart_attempt(Base& svc, int attempt) override;
+    std::optional<std::string> status_helper(Base& svc) override;
+    std::optional<PropertyMap> service_via_systemd() const override { return snapshot_; }
+    bool this_process_was_executed_by_systemd() const override { return false; }
+    std::string service() const override { return service_; }
+
+    // Reconciles the snapshot with live answers: an active answer that contradicts the
+    // snapshot is confirmed twice more, one second apart.
+    bool is_active(Base& svc);
+    bool _systemctl_is_active(const std::string& name);
+
+    // Test hook: the pause between confirmations (seconds).
+    static void set_confirm_pause_for_testing(double seconds);
+
+private:
+    std::string unit() const { return service_ + ".service"; }
+    std::string service_;
+    PropertyMap snapshot_;
+};
+
+}  // namespace Vexlan::ServiceManager::Manager

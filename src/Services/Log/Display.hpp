@@ -1,0 +1,29 @@
+#pragma once
+// Shows a service's startup log in verbose mode.
+#include <optional>
+#include <string>
+
+#include "ServiceManager/Manager/Backend.hpp"
+
+namespace Vexlan {
+class Output;
+}
+
+namespace Vexlan::Services::Log {
+
+class Display {
+public:
+    Display(std::string service, Output* output_obj, std::optional<ServiceManager::Manager::PropertyMap> service_via_systemd);
+    // True when something was shown.
+    bool show_startup_log();
+
+    // The journal lines of a systemd status report: what follows the header's blank line.
+    static std::string journal_part(const std::string& report);
+
+private:
+    std::string service_;
+    Output* output_;
+    std::optional<ServiceManager::Manager::PropertyMap> systemd_;
+};
+
+}  // namespace Vexlan::Services::Log

@@ -1,0 +1,55 @@
+#include "Util/Env.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+
+extern char** environ;
+
+namespace Vexlan::Env {
+
+const std::vector<std::string>& get_safe_env_vars() {
+    static const std::vector<std::string> kSafe = {
+        "PATH", "LANG", "LANGUAGE", "LC_ALL", "LC_CTYPE", "LC_MESSAGES", "TERM", "TZ",
+        "HOME", "USER", "LOGNAME", "SHELL", "TMPDIR", "TMP", "TEMP", "RESTARTSRV",
+        "VEXLAN_BASE_INSTALL", "RESTARTSRV_CHECKMODE_HEADER", "NO_COLOR", "COLUMNS", "LINES"};
+    return kSafe;
+}
+
+std::string get_safe_path() { return "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"; }
+
+std::string set_safe_path() {
+    std::string path = get_safe_path();
+    ::setenv("PATH", path.c_str(), 1);
+    return path;
+}
+
+void clean_env(const std::vector<std::string>& keep, const std::vector<std::string>& remove, bool http_purge) {
+    std::set<std::string> allowed(get_safe_env_vars().begin(), get_safe_env_vars().end());
+    allowed.insert(keep.begin(), keep.end());
+    for (const auto& r : remove) allowed.erase(r);
+    std::vector<std::string> doomed;
+    for (char** e = environ; e && *e; ++e) {
+        std::string entry(*e);
+        std::string name = entry.substr(0, entry.find('='));
+        if (!allowed.count(name)) doomed.push_back(name);
+    }
+    for (const auto& name : doomed) ::unsetenv(name.c_str());
+    if (http_purge) {
+        ::unsetenv("HTTP_PROXY");
+        ::unsetenv("http_proxy");
+    }
+}
+
+std::vector<std::string> safe_env_entries() {
+    std::vector<std::string> out;
+    for (const auto& name : get_safe_env_vars()) {
+        const char* v = std::getenv(name.c_str());
+        if (v) out.push_back(name + "=" + v);
+    }
+    return out;
+}
+
+}  // namespace Vexlan::Env

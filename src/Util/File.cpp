@@ -1,0 +1,98 @@
+#include "Util/File.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "Util/Guards.hpp"
+
+namespace Vexlan::FileUtils {
+
+UniqueFd sysopen_with_real_perms(const std::string& path, int flags, mode_t perms) {
+    flags |= O_CLOEXEC | O_NOCTTY;
+    if (flags & O_CREAT) {
+        // Create exclusively with no permission bits, then set them: the umask never
+        // decides the mode and the file is never open to others in between.
+        UniqueFd fd(::open(path.c_str(), flags | O_EXCL, 0));
+        if (fd) {
+            ::fchmod(fd.get(), perms);
+            return fd;
+        }
+        if (errno != EEXIST || (flags & O_EXCL)) return fd;
+        flags &= ~O_CREAT;
+    }
+    return UniqueFd(::open(path.c_str(), flags));
+}
+
+std::optional<std::string> read_file(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd) return std::nullopt;
+    std::string out;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+std::optional<std::string> read_first_line(const std::string& path) {
+    auto content = read_file(path);
+    if (!content) return std::nullopt;
+    auto nl = content->find('\n');
+    if (nl != std::string::npos) content->resize(nl);
+    return content;
+}
+
+bool write_all(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+bool exists(const std::string& path) {
+    ErrnoGuard keep;
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool is_regular_file(const std::string& path) {
+    ErrnoGuard keep;
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool is_directory(const std::string& path) {
+    ErrnoGuard keep;
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool is_executable_file(const std::string& path) {
+    ErrnoGuard keep;
+    return is_regular_file(path) && ::access(path.c_str(), X_OK) == 0;
+}
+
+bool make_dirs(const std::string& path, mode_t mode) {
+    if (path.empty()) return false;
+    if (is_directory(path)) return true;
+    auto slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !make_dirs(path.substr(0, slash), mode)) return false;
+    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return false;
+    return is_directory(path);
+}
+
+}  // namespace Vexlan::FileUtils

@@ -1,0 +1,31 @@
+#pragma once
+// Small file helpers. Every descriptor opened here is close-on-exec.
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+#include "Util/UniqueFd.hpp"
+
+namespace Vexlan::FileUtils {
+
+// Opens `path` with `flags` and sets exactly `perms` on a file it creates, whatever the
+// umask. Returns an invalid descriptor and leaves errno set on failure.
+UniqueFd sysopen_with_real_perms(const std::string& path, int flags, mode_t perms);
+
+// Whole content, or nullopt (errno set) when it cannot be read.
+std::optional<std::string> read_file(const std::string& path);
+// First line without its line end; nullopt when the file cannot be opened.
+std::optional<std::string> read_first_line(const std::string& path);
+
+// Writes all of `data` to fd, retrying on EINTR and short writes. False with errno set.
+bool write_all(int fd, std::string_view data);
+
+bool exists(const std::string& path);
+bool is_regular_file(const std::string& path);
+bool is_directory(const std::string& path);
+bool is_executable_file(const std::string& path);
+
+// Creates a directory (and missing parents) with `mode`; false when it cannot.
+bool make_dirs(const std::string& path, mode_t mode);
+
+}  // namespace Vexlan::FileUtils

@@ -1,0 +1,42 @@
+#pragma once
+// Every fixed path of the program, defined once. Production values live under the
+// product directory, the state directory and /etc; the program reads no environment
+// variable to move them. Unit tests relocate them in-process with set_test_root().
+#include <string>
+
+namespace Vexlan::Paths {
+
+enum class Key {
+    ProductDir,        // /usr/local/vexlan
+    LogDir,            // panel logs
+    AuditLog,          // one line per invocation of the program
+    ErrorLog,          // the panel's main error log
+    PanicLog,
+    BacktraceMarker,   // its existence turns logger backtraces on
+    LockBase,          // restart lock files
+    StartupLogDir,     // legacy startup logs of services
+    SuspendDir,        // service monitor suspension files
+    SuspendAllMarker,  // monitor-wide suspension marker
+    DisableDir,        // service disable marker files
+    CustomModuleDir,   // site per-service modules, searched first
+    BuiltinModuleDir,  // per-service modules shipped with the program
+    SandboxMarker,
+    SmokerMarker,
+    ColorDisableMarker,
+    ColorDisableMarker2,
+    InitDDir,
+    Systemctl,
+    DaemonWorkDir,
+    ProcRoot,
+};
+
+// The path for a key (with the test root in front when one is set).
+std::string get(Key key);
+
+// Test-only: every path is placed under `root` ("" restores production paths).
+void set_test_root(const std::string& root);
+// Test-only: replace one path exactly ("" restores it).
+void set_override(Key key, const std::string& path);
+void clear_overrides();
+
+}  // namespace Vexlan::Paths
