@@ -88,7 +88,7 @@ json ForkSync::to_plain_data(const json& value) {
         case json::value_t::object: {
             json out = json::object();
             for (auto it = value.begin(); it != value.end(); ++it)
-                out[json(it.key()).dump(-1, ' ', false, json::error_handler_t::replace)] = to_plain_data(*it);
+                out[to_plain_data(json(it.key())).get<std::string>()] = to_plain_data(*it);
             return out;
         }
         default: return value;

@@ -23,7 +23,7 @@ const char* production(Key key) {
         case Key::StartupLogDir: return "/var/vexlan/restartsrv/startup_logs";
         case Key::SuspendDir: return "/var/vexlan/svcmond/suspended";
         case Key::SuspendAllMarker: return "/var/vexlan/svcmond/suspend_all";
-        case Key::DisableDir: return "/etc/vexlan/disabled";
+        case Key::DisableDir: return "/var/vexlan/services/disabled";
         case Key::CustomModuleDir: return "/var/vexlan/custom/services";
         case Key::BuiltinModuleDir: return "/usr/local/vexlan/lib/services";
         case Key::SandboxMarker: return "/var/vexlan/dev_sandbox";

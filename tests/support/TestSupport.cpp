@@ -1,0 +1,153 @@
+#include "support/TestSupport.hpp"
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "SafeRun/Object.hpp"
+
+namespace testing_support {
+
+ScratchDir::ScratchDir() {
+    const char* base = std::getenv("VEXLAN_TEST_TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/vexlan-test-XXXXXX";
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::set<int> open_fds() {
+    std::set<int> fds;
+    DIR* d = ::opendir("/proc/self/fd");
+    int own = ::dirfd(d);
+    while (struct dirent* e = ::readdir(d)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        int fd = std::atoi(e->d_name);
+        if (fd != own) fds.insert(fd);
+    }
+    ::closedir(d);
+    return fds;
+}
+
+std::vector<pid_t> child_pids() {
+    std::vector<pid_t> out;
+    std::ifstream in("/proc/self/task/" + std::to_string(::getpid()) + "/children");
+    pid_t p;
+    while (in >> p) out.push_back(p);
+    return out;
+}
+
+void write_file(const std::string& path, const std::string& content, int mode) {
+    {
+        std::ofstream out(path, std::ios::trunc);
+        out << content;
+    }
+    ::chmod(path.c_str(), static_cast<mode_t>(mode));
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+Child::Child(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::setpgid(0, 0);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+}
+
+Child::~Child() {
+    if (pid_ > 0 && !reaped_) {
+        ::kill(pid_, SIGKILL);
+        wait();
+    }
+}
+
+int Child::wait() {
+    int status = 0;
+    if (reaped_) return 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    reaped_ = true;
+    return status;
+}
+
+bool Child::alive() const {
+    if (reaped_) return false;
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+std::string program_path() { return VEXLAN_BINARY; }
+
+std::string scripts_dir() {
+    std::string here = __FILE__;
+    return here.substr(0, here.rfind("/support/")) + "/system";
+}
+
+bool can_unshare() {
+    static int answer = -1;
+    if (answer < 0) answer = ::geteuid() == 0 && std::system("unshare --mount true >/dev/null 2>&1") == 0;
+    return answer == 1;
+}
+
+ProgramRoot::ProgramRoot() {
+    std::filesystem::create_directories(product("/logs"));
+    std::filesystem::create_directories(state());
+    std::filesystem::create_directories(dir_.path() + "/bin");
+}
+
+std::vector<std::string> ProgramRoot::command(const std::string& name, const std::vector<std::string>& args) const {
+    std::string link = dir_.path() + "/bin/" + name;
+    std::error_code ec;
+    if (!std::filesystem::exists(link, ec)) std::filesystem::create_symlink(program_path(), link, ec);
+    std::vector<std::string> cmd = {"unshare", "--mount", "--propagation", "private", "/bin/sh",
+                                    scripts_dir() + "/private_root.sh", dir_.path(), link};
+    cmd.insert(cmd.end(), args.begin(), args.end());
+    return cmd;
+}
+
+ProgramResult ProgramRoot::run(const std::string& name, const std::vector<std::string>& args,
+                               const std::vector<std::string>& env) const {
+    auto cmd = command(name, args);
+    Vexlan::SafeRun::Options o;
+    o.program = "/usr/bin/env";
+    o.args = env;
+    o.args.insert(o.args.end(), cmd.begin(), cmd.end());
+    o.keep_env = true;
+    o.timeout = 300;
+    Vexlan::SafeRun::Object run(std::move(o));
+    ProgramResult r;
+    int st = run.CHILD_ERROR().value_or(0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    r.out = run.stdout_text();
+    r.err = run.stderr_text();
+    return r;
+}
+
+}  // namespace testing_support

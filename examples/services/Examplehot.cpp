@@ -1,0 +1,19 @@
+// A service whose daemon restarts itself on SIGUSR1 and rewrites its pidfile.
+#include "LoadModule/Custom.hpp"
+#include "ServiceManager/Hot.hpp"
+
+namespace Vexlan::ServiceManager::Services {
+
+class Examplehot : public Hot {
+public:
+    using Hot::Hot;
+    std::string class_name() const override { return "Vexlan::ServiceManager::Services::Examplehot"; }
+
+protected:
+    std::string _build_pidfile() override { return "/run/examplehot.pid"; }
+    std::string _build_service_binary() override { return ""; }
+};
+
+}  // namespace Vexlan::ServiceManager::Services
+
+VEXLAN_SERVICE_MODULE(Vexlan::ServiceManager::Services::Examplehot)

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the program and runs the whole test suite, in the default preset and under
+# AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+for preset in default asan; do
+  echo "==> preset $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j 2
+  ctest --preset "$preset"
+done

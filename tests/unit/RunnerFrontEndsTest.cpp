@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "Exception/Exception.hpp"
+#include "Output/IOCallbackWriteLine.hpp"
+#include "SafeRun/Extra.hpp"
+#include "SafeRun/Simple.hpp"
+#include "support/TestSupport.hpp"
+#include "Util/Guards.hpp"
+
+namespace Simple = Vexlan::SafeRun::Simple;
+namespace Errors = Vexlan::SafeRun::Errors;
+
+TEST(SafeRunSimple, TheFourStandardErrorModes) {
+    const Simple::Command cmd = {"/bin/sh", "-c", "echo out; echo err >&2"};
+    EXPECT_EQ(Simple::saferunnoerror(cmd), "out\n");
+    std::string merged = Simple::saferunallerrors(cmd).value_or("");
+    EXPECT_NE(merged.find("out\n"), std::string::npos);
+    EXPECT_NE(merged.find("err\n"), std::string::npos);
+    EXPECT_EQ(Simple::saferunonlyerrors(cmd), "err\n");
+    EXPECT_EQ(*Simple::saferun_r({"/bin/echo", "ref"}), "ref\n");
+    EXPECT_TRUE(testing_support::child_pids().empty());
+}
+
+TEST(SafeRunSimple, TheStatusIsLeftInTheLastChildStatus) {
+    Simple::saferun({"/bin/sh", "-c", "exit 4"});
+    EXPECT_EQ(Vexlan::last_child_status() >> 8, 4);
+    EXPECT_FALSE(Simple::saferun({"/no/such/program"}));
+    EXPECT_EQ(Vexlan::last_child_status(), -1);
+}
+
+TEST(SafeRunSimple, AWholeCommandLineInOneWordIsRefused) {
+    EXPECT_THROW(Simple::saferun({"ls -l /"}), Vexlan::Exception::Base);
+    EXPECT_THROW(Simple::saferun({"true;rm -rf /"}), Vexlan::Exception::Base);
+}
+
+TEST(SafeRunErrors, TheListFormDropsTrailingEmptyLines) {
+    auto lines = Errors::saferunnoerror_lines({"/usr/bin/printf", "a\\nb\\n\\n"});
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(Errors::split_lines(""), std::vector<std::string>{});
+}
+
+TEST(SafeRunExtra, ABufferGetsTheNonEmptyLinesOfBothStreams) {
+    std::string buffer;
+    Vexlan::SafeRun::ExtraOptions o;
+    o.base.program = "/bin/sh";
+    o.base.args = {"-c", "echo one; sleep 0.1; echo two >&2; sleep 0.1; printf 'three'"};
+    o.buffer = &buffer;
+    auto run = Vexlan::SafeRun::Extra::run(std::move(o));
+    EXPECT_EQ(buffer, "one\ntwo\nthree");
+    EXPECT_EQ(run.CHILD_ERROR(), 0);
+}
+
+TEST(SafeRunExtra, EnvsPassesNamedVariablesThroughTheCleanedEnvironment) {
+    Vexlan::EnvGuard env;
+    env.set("VEXLAN_PASS_ME", "yes");
+    env.set("VEXLAN_NOT_ME", "no");
+    Vexlan::SafeRun::ExtraOptions o;
+    o.base.program = "/bin/sh";
+    o.base.args = {"-c", "echo \"$VEXLAN_PASS_ME $VEXLAN_NOT_ME $GIVEN\""};
+    o.envs = std::vector<std::string>{"VEXLAN_PASS_ME"};
+    EXPECT_EQ(Vexlan::SafeRun::Extra::run(o).stdout_text(), "yes  \n");
+    o.envs = std::map<std::string, std::string>{{"GIVEN", "given"}};
+    EXPECT_EQ(Vexlan::SafeRun::Extra::run(o).stdout_text(), "  given\n");
+}
+
+TEST(SafeRunExtra, TheMistakenEnvOptionAndHandlesWithHooksAreRefused) {
+    Vexlan::SafeRun::ExtraOptions o;
+    o.base.program = "/bin/true";
+    o.env = true;
+    EXPECT_THROW(Vexlan::SafeRun::Extra::run(o), Vexlan::Exception::Base);
+    std::string buf;
+    Vexlan::SafeRun::ExtraOptions p;
+    p.base.program = "/bin/true";
+    p.stdout_buffer = &buf;
+    p.base.stdout_handle = Vexlan::SafeRun::OutputHandle{Vexlan::SafeRun::Fd{1}};
+    EXPECT_THROW(Vexlan::SafeRun::Extra::run(p), Vexlan::Exception::Base);
+}
+
+TEST(IOCallbackWriteLine, DeliversCompleteLinesAndThePartialOneOnlyOnClear) {
+    std::vector<std::string> lines;
+    Vexlan::IOCallbackWriteLine sink([&](const std::string& l) { lines.push_back(l); });
+    sink.write("a");
+    sink.write("b\nc");
+    EXPECT_EQ(lines, (std::vector<std::string>{"ab\n"}));
+    sink.write("\n");
+    sink.write("d");
+    EXPECT_EQ(lines, (std::vector<std::string>{"ab\n", "c\n"}));
+    sink.clear();
+    EXPECT_EQ(lines, (std::vector<std::string>{"ab\n", "c\n", "d"}));
+}
+
+TEST(IOCallbackWrite, WriteClampsLengthAndAcceptsOffsetsFromTheEnd) {
+    std::string got;
+    Vexlan::IOCallbackWrite w([&](std::string_view s) { got += s; });
+    EXPECT_EQ(w.write("abcdef", 100, 4), 2u);
+    EXPECT_EQ(got, "ef");
+    EXPECT_EQ(w.write("abcdef", 2, -3), 2u);
+    EXPECT_EQ(got, "efde");
+    EXPECT_THROW(w.write("abc", -1, 0), Vexlan::Exception::Base);
+    EXPECT_THROW(w.write("abc", 1, 7), Vexlan::Exception::Base);
+    w.output_field_separator = ",";
+    w.output_record_separator = "\n";
+    w.print({"x", "y"});
+    w.printf("%d-%s", 7, "z");
+    EXPECT_EQ(got, "efdex,y\n7-z");
+    EXPECT_EQ(w.fileno(), -1);
+}
