@@ -36,7 +36,7 @@ std::optional<int> get_max_colors_for_terminal(const std::string& term) {
     try {
         SafeRun::Options o;
         o.program = "infocmp";
-        o.args = {term};
+        o.args = {"-L", term};  // long capability names: "max_colors#256"
         o.keep_env = true;
         o.timeout = 10;
         SafeRun::Object run(std::move(o));
