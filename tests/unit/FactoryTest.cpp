@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "Exception/Exception.hpp"
+#include "LoadModule/Custom.hpp"
+#include "Output/Logger.hpp"
+#include "RestartSrv/Initd.hpp"
+#include "RestartSrv/Systemd.hpp"
+#include "ServiceManager/ServiceManager.hpp"
+#include "support/TestSupport.hpp"
+#include "Util/Guards.hpp"
+#include "Util/Paths.hpp"
+
+using Vexlan::ServiceManager::new_service;
+
+namespace {
+class FactoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Vexlan::Paths::set_test_root(dir_.path());
+        std::filesystem::create_directories(dir_.path() + "/etc/init.d");
+        std::filesystem::create_directories(dir_.path() + "/custom");
+        std::filesystem::create_directories(dir_.path() + "/usr/local/vexlan/logs");
+        std::filesystem::create_directories(fake_.path());
+        Vexlan::Paths::set_override(Vexlan::Paths::Key::Systemctl, testing_support::scripts_dir() + "/fake_systemctl.sh");
+        env_.set("FAKE_SYSTEMCTL_DIR", fake_.path());
+        Vexlan::LoadModule::Custom::set_dirs_for_testing(dir_.path() + "/custom", VEXLAN_MODULE_DIR);
+    }
+    void TearDown() override {
+        Vexlan::Paths::set_test_root("");
+        Vexlan::Paths::clear_overrides();
+        Vexlan::LoadModule::Custom::set_dirs_for_testing("", "");
+        Vexlan::Logger::clear_singleton_stash();
+    }
+    void init_script(const std::string& name) {
+        testing_support::write_file(dir_.path() + "/etc/init.d/" + name, "#!/bin/sh\nexit 0\n", 0755);
+    }
+    std::string systemctl_calls() { return testing_support::read_file(fake_.file("calls")); }
+    // Captures what `body` writes on standard error.
+    std::string stderr_of(const std::function<void()>& body) {
+        fflush(stderr);
+        int saved = ::dup(2);
+        int f = ::open(fake_.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::dup2(f, 2);
+        ::close(f);
+        try {
+            body();
+        } catch (...) {
+            fflush(stderr);
+            ::dup2(saved, 2);
+            ::close(saved);
+            throw;
+        }
+        fflush(stderr);
+        ::dup2(saved, 2);
+        ::close(saved);
+        return testing_support::read_file(fake_.file("stderr"));
+    }
+    testing_support::ScratchDir dir_, fake_;
+    Vexlan::EnvGuard env_;
+};
+}  // namespace
+
+TEST_F(FactoryTest, ModuleNamesLowerCaseBackToTheServiceName) {
+    EXPECT_EQ(Vexlan::ServiceManager::module_name_for("exim"), "Exim");
+    EXPECT_EQ(Vexlan::ServiceManager::module_name_for("apache_php_fpm"), "Apache_php_fpm");
+    EXPECT_EQ(Vexlan::ServiceManager::module_name_for("cpanel-dovecot"), "Cpanel_dovecot");
+}
+
+TEST_F(FactoryTest, AClassWinsOverAnInitScript) {
+    init_script("exampleplain");
+    auto srv = new_service({{"service", "exampleplain"}});
+    EXPECT_EQ(srv->class_name(), "Vexlan::ServiceManager::Services::Exampleplain");
+    EXPECT_EQ(srv->pidfile(), "/run/exampleplain.pid");
+}
+
+TEST_F(FactoryTest, TheCustomDirectoryIsSearchedFirst) {
+    std::filesystem::copy_file(std::string(VEXLAN_MODULE_DIR) + "/Exampleports.so", dir_.path() + "/custom/Exampleplain.so");
+    auto srv = new_service({{"service", "exampleplain"}});
+    EXPECT_EQ(srv->class_name(), "Vexlan::ServiceManager::Services::Exampleports");
+    EXPECT_EQ(srv->service(), "exampleplain");  // the option still names the service
+}
+
+TEST_F(FactoryTest, AnInitScriptAloneGivesTheGenericObjectAlwaysEnabled) {
+    init_script("mysvc");
+    std::filesystem::create_directories(dir_.path() + "/var/vexlan/services/disabled");
+    testing_support::write_file(dir_.path() + "/var/vexlan/services/disabled/mysvc", "");
+    auto srv = new_service({{"service", "mysvc"}});
+    EXPECT_EQ(srv->class_name(), "Vexlan::ServiceManager::Base");
+    EXPECT_EQ(srv->service(), "mysvc");
+    EXPECT_EQ(srv->is_enabled(), 1);
+}
+
+TEST_F(FactoryTest, AUnitAloneGivesTheGenericObject) {
+    testing_support::write_file(fake_.file("show-myunit.service"),
+                                "LoadState=loaded\nActiveState=active\nFragmentPath=/etc/systemd/system/myunit.service\n");
+    auto srv = new_service({{"service", "myunit"}});
+    EXPECT_EQ(srv->class_name(), "Vexlan::ServiceManager::Base");
+}
+
+TEST_F(FactoryTest, ABrokenModuleWarnsOnceThenGenericOrUnknown) {
+    std::string err = stderr_of([&] {
+        EXPECT_THROW(new_service({{"service", "examplebroken"}}), Vexlan::Exception::Base);
+    });
+    EXPECT_NE(err.find("Examplebroken"), std::string::npos) << err;
+    init_script("examplebroken");
+    std::string again = stderr_of([&] {
+        auto srv = new_service({{"service", "examplebroken"}});
+        EXPECT_EQ(srv->class_name(), "Vexlan::ServiceManager::Base");
+    });
+    EXPECT_EQ(again, "") << "the warning is given once";
+}
+
+TEST_F(FactoryTest, AnUnknownNameIsUnknownOutsideASandboxAndTheLoadErrorInOne) {
+    // The sandbox answer is cached per process: ask it first in a child of its own.
+    std::filesystem::create_directories(dir_.path() + "/var/vexlan");
+    testing_support::write_file(dir_.path() + "/var/vexlan/dev_sandbox", "");
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        try {
+            new_service({{"service", "nothing"}});
+        } catch (const Vexlan::Exception::Base& e) {
+            ::_exit(e.isa("ModuleLoadError") ? 0 : 1);
+        }
+        ::_exit(2);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::filesystem::remove(dir_.path() + "/var/vexlan/dev_sandbox");
+    try {
+        new_service({{"service", "nothing"}, {"longmess", "extra"}});
+        FAIL();
+    } catch (const Vexlan::Exception::Base& e) {
+        EXPECT_TRUE(e.isa("Services::Unknown"));
+        EXPECT_EQ(e.get("service"), "nothing");
+        EXPECT_EQ(e.get("longmess"), "extra");
+    }
+}
+
+TEST_F(FactoryTest, BadNamesFailBeforeAnyLookUp) {
+    for (const std::string& name : std::vector<std::string>{"..", "a/b", std::string(256, 'a')}) {
+        try {
+            new_service({{"service", name}});
+            FAIL() << name;
+        } catch (const Vexlan::Exception::Base& e) {
+            EXPECT_TRUE(e.isa("InvalidParameter")) << e.to_string();
+        }
+    }
+    EXPECT_EQ(systemctl_calls(), "");
+    EXPECT_THROW(new_service({{"service", ""}}), Vexlan::Exception::Base);
+}
+
+TEST_F(FactoryTest, ANameThatIsNoModuleNameNeverAttemptsALoad) {
+    testing_support::write_file(dir_.path() + "/custom/My.service.so", "not a shared object");
+    init_script("my.service");
+    std::string err = stderr_of([&] {
+        auto srv = new_service({{"service", "my.service"}});
+        EXPECT_EQ(srv->class_name(), "Vexlan::ServiceManager::Base");
+    });
+    EXPECT_EQ(err, "");
+}
+
+TEST_F(FactoryTest, NoSystemctlOrNoPropertiesMeansNoUnit) {
+    EXPECT_FALSE(Vexlan::RestartSrv::Systemd::has_service_via_systemd("silent"));  // fake prints nothing
+    Vexlan::Paths::set_override(Vexlan::Paths::Key::Systemctl, dir_.path() + "/no/systemctl");
+    EXPECT_FALSE(Vexlan::RestartSrv::Systemd::has_service_via_systemd("anything"));
+    EXPECT_FALSE(Vexlan::RestartSrv::Initd::has_service_via_initd(""));
+    EXPECT_THROW(Vexlan::RestartSrv::Initd::has_service_via_initd("a/b"), Vexlan::Exception::Base);
+}
