@@ -191,7 +191,13 @@ bool Logger::vxlog(const std::string& message, const std::string& level, const s
     return logger({message, level, quiet ? 0 : 1, std::nullopt, service, false, false, false});
 }
 
+namespace {
 std::optional<bool> g_sandbox, g_smoker;
+}
+void Logger::clear_marker_cache() {
+    g_sandbox.reset();
+    g_smoker.reset();
+}
 bool Logger::is_sandbox() { return marker_once(Paths::Key::SandboxMarker, g_sandbox); }
 bool Logger::is_smoker() { return marker_once(Paths::Key::SmokerMarker, g_smoker); }
 

@@ -72,6 +72,8 @@ public:
 
     static bool is_sandbox();
     static bool is_smoker();
+    // Test hook: forget the cached marker answers.
+    static void clear_marker_cache();
     // The program's name without directory, extension or arguments; cached per pid.
     static std::string find_progname();
     static std::string progname_from(const std::string& invocation);
