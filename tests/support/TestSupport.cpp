@@ -120,6 +120,10 @@ ProgramRoot::ProgramRoot() {
     std::filesystem::create_directories(product("/logs"));
     std::filesystem::create_directories(state());
     std::filesystem::create_directories(dir_.path() + "/bin");
+    // The example per-service classes are the product's built-in modules here.
+    std::filesystem::create_directories(product("/lib/services"));
+    for (const auto& entry : std::filesystem::directory_iterator(VEXLAN_MODULE_DIR))
+        std::filesystem::copy_file(entry.path(), product("/lib/services/") + entry.path().filename().string());
 }
 
 std::vector<std::string> ProgramRoot::command(const std::string& name, const std::vector<std::string>& args) const {

@@ -29,4 +29,9 @@ done
 mkdir -p /var/vexlan
 mount --bind "$root/state" /var/vexlan
 
+# A test's own init scripts, when it has any.
+if [ -d "$root/initd" ]; then
+  mount --bind "$root/initd" /etc/init.d
+fi
+
 exec "$@"

@@ -1,0 +1,178 @@
+// The real program, run under its service names in a private mount namespace.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/TestSupport.hpp"
+#include "Util/Time.hpp"
+
+using testing_support::ProgramRoot;
+
+namespace {
+class Entry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!testing_support::can_unshare()) GTEST_SKIP() << "needs root and mount namespaces to run the program in a private root";
+    }
+    void init_script(const std::string& name, const std::string& body) {
+        std::filesystem::create_directories(root_.root() + "/initd");
+        testing_support::write_file(root_.root() + "/initd/" + name, "#!/bin/sh\n" + body + "\n", 0755);
+    }
+    bool lock_is_free(const std::string& service) {
+        int fd = ::open(root_.state("/restartsrv/locks/" + service).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return true;
+        bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        ::close(fd);
+        return free;
+    }
+    ProgramRoot root_;
+};
+}  // namespace
+
+TEST_F(Entry, TheServiceNameComesFromTheInvocationName) {
+    auto r = root_.run("restartsrv_httpd", {"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Usage: restartsrv_httpd"), std::string::npos) << r.out;
+    auto base = root_.run("restartsrv_base", {"exim", "--help"});
+    EXPECT_NE(base.out.find("Usage: restartsrv_exim"), std::string::npos) << base.out;
+}
+
+TEST_F(Entry, StopNamesAndTheBareStopWordSelectTheStopAction) {
+    for (const auto& [name, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"stopexampleplain", {}}, {"restartsrv_exampleplain", {"stop"}}, {"restartsrv_base", {"exampleplain", "--stop"}}}) {
+        auto r = root_.run(name, args);
+        EXPECT_EQ(r.status, 0) << name << "\n" << r.err;
+        EXPECT_NE(r.out.find("nothing to stop"), std::string::npos) << name << "\n" << r.out;
+        EXPECT_NE(r.out.find("“exampleplain” stopped successfully."), std::string::npos) << r.out;
+    }
+}
+
+TEST_F(Entry, ANameThatNamesNoServiceIsAnErrorQuotingThePath) {
+    auto r = root_.run("some_tool", {});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("some_tool”"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(root_.run("restartsrv_", {}).status, 1);
+}
+
+TEST_F(Entry, AnActionWordAsServiceIsAnErrorNamingIt) {
+    for (const std::string name : {"restartsrv_stop", "restartsrv_restart"}) {
+        auto r = root_.run(name, {});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("“" + name.substr(11) + "” is an action"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(Entry, ABareBaseNameIsAnError) {
+    auto bare = root_.run("restartsrv_base", {});
+    EXPECT_EQ(bare.status, 1);
+    EXPECT_NE(bare.err.find("must be invoked as"), std::string::npos);
+    auto only_options = root_.run("restartsrv_base", {"--stop"});
+    EXPECT_EQ(only_options.status, 1);
+    EXPECT_NE(only_options.err.find("No service was named"), std::string::npos);
+}
+
+TEST_F(Entry, CustomActionWordsTakeOverTheRun) {
+    for (const auto& [word, action] : std::vector<std::pair<std::string, std::string>>{
+             {"--flush", "flush"}, {"flush", "flush"}, {"FLUSH", "FLUSH"}, {"--Flush", "Flush"}}) {
+        auto r = root_.run("restartsrv_exampleflush", {word});
+        EXPECT_EQ(r.status, 0) << word << "\n" << r.err;
+        EXPECT_EQ(r.out, "flushed exampleflush (action " + action + ")\n") << word;
+    }
+    auto hyphen = root_.run("restartsrv_exampleflush", {"--flush-all"});
+    EXPECT_EQ(hyphen.out.find("flushed"), std::string::npos);
+    EXPECT_NE(hyphen.status, 0);
+    EXPECT_NE(hyphen.err.find("--flush-all"), std::string::npos);
+}
+
+TEST_F(Entry, SigtermWhileBusyExits143AndReleasesTheLock) {
+    init_script("slowsvc", "exit 0");  // "starts" but never comes up: the liveness wait lasts
+    auto cmd = root_.command("restartsrv_slowsvc", {});
+    testing_support::Child program(cmd);
+    // The program holds the lock while it waits for the service.
+    for (int i = 0; i < 500 && lock_is_free("slowsvc"); ++i) Vexlan::Time::sleep_for(0.02);
+    ASSERT_FALSE(lock_is_free("slowsvc"));
+    Vexlan::Time::sleep_for(0.3);
+    ::kill(program.pid(), SIGTERM);
+    int status = program.wait();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 143);
+    EXPECT_TRUE(lock_is_free("slowsvc"));
+}
+
+TEST_F(Entry, AHandledServiceErrorInVerboseModeShowsBlocksAndExits255) {
+    init_script("failsvc", "echo 'cannot start: bad config' >&2; exit 1");
+    auto r = root_.run("restartsrv_failsvc", {});
+    EXPECT_EQ(r.status, 255) << r.err;
+    EXPECT_NE(r.out.find("Vexlan::Exception::Services::StartFailed"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("=== Service Status ==="), std::string::npos);
+    EXPECT_NE(r.out.find("=== Service Error ==="), std::string::npos);
+    EXPECT_NE(r.out.find("failed to start"), std::string::npos);
+    EXPECT_NE(r.out.find("=== Startup Log ==="), std::string::npos);
+    EXPECT_NE(r.out.find("cannot start: bad config"), std::string::npos);
+    EXPECT_NE(r.out.find("The start of “failsvc” failed."), std::string::npos) << r.out;
+}
+
+TEST_F(Entry, QuietModeFailsWithTheErrorOnStderrAndNothingOnStdout) {
+    init_script("failsvc", "exit 1");
+    auto r = root_.run("restartsrv_failsvc", {"--noverbose"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("“failsvc” failed to start"), std::string::npos) << r.err;
+}
+
+TEST_F(Entry, DisabledIsNeverShownAsABlock) {
+    std::filesystem::create_directories(root_.state("/services/disabled"));
+    testing_support::write_file(root_.state("/services/disabled/exampleplain"), "");
+    auto r = root_.run("restartsrv_exampleplain", {});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.find("=== Service Error ==="), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("is disabled"), std::string::npos) << r.err;
+}
+
+TEST_F(Entry, TheToleranceOptionTurnsNotConfiguredIntoSuccess) {
+    // The Unknown error is a service error but not a tolerated kind.
+    EXPECT_EQ(root_.run("restartsrv_nosuchsvc", {"--notconfigured-ok"}).status, 1);
+}
+
+TEST_F(Entry, TheAuditRecordIsOneLineWithMode0600WhateverTheUmask) {
+    mode_t old = ::umask(0);
+    root_.run("restartsrv_httpd", {"--help"});
+    root_.run("restartsrv_httpd", {"--help", "--no-audit"});
+    root_.run("restartsrv_exampleflush", {"flush"});
+    ::umask(old);
+    std::string log = testing_support::read_file(root_.product("/logs/restartsrv_audit_log"));
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+    EXPECT_NE(log.find("/bin/restartsrv_httpd --help called by pid "), std::string::npos) << log;
+    EXPECT_NE(log.find("/bin/restartsrv_exampleflush flush called by pid "), std::string::npos) << log;
+    struct stat st {};
+    ASSERT_EQ(::stat(root_.product("/logs/restartsrv_audit_log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+TEST_F(Entry, AnUnwritableAuditLogNeverFailsTheProgram) {
+    std::filesystem::create_directories(root_.product("/logs/restartsrv_audit_log"));  // a directory where the file goes
+    auto r = root_.run("restartsrv_exampleflush", {"flush"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "flushed exampleflush (action flush)\n");
+}
+
+TEST_F(Entry, BadNamesAreClearErrorsAndTouchNothing) {
+    const std::vector<std::string> names = {"", "a/b", "..", "../../etc/passwd", "x\x01y", std::string(300, 'n')};
+    for (const auto& name : names) {
+        auto r = root_.run("restartsrv_base", {name});
+        EXPECT_NE(r.status, 0) << "[" << name << "]";
+        EXPECT_LT(r.status, 128) << "no crash for [" << name << "]";
+        EXPECT_FALSE(r.err.empty());
+    }
+    EXPECT_FALSE(std::filesystem::exists(root_.state("/restartsrv/locks"))) << "no lock was taken for a bad name";
+    auto unknown = root_.run("restartsrv_exampleflush", {"--bogus"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_NE(unknown.err.find("Unknown option “--bogus”"), std::string::npos) << unknown.err;
+}
