@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "Exception/Exception.hpp"
+#include "Process/ProcFs.hpp"
+#include "PsParser/PsParser.hpp"
+#include "support/ProcessHelpers.hpp"
+
+namespace PsParser = Vexlan::PsParser;
+using namespace testing_support;
+
+TEST(PsParser, AScriptRunByAnInterpreterIsFoundByTheScriptsName) {
+    ScratchDir dir;
+    testing_support::write_file(dir.file("mydaemon"), "import time\ntime.sleep(60)\n");
+    Child script({"/usr/bin/python3", dir.file("mydaemon"), "-x"});
+    Child unrelated({"/usr/bin/python3", "-c", "import time; time.sleep(60)", "mydaemon"});
+    wait_for_exec(script.pid(), "mydaemon");
+    wait_for_exec(unrelated.pid(), "import");
+    auto pids = PsParser::get_pids_by_name(std::string("mydaemon"));
+    EXPECT_TRUE(contains(pids, script.pid()));
+    EXPECT_FALSE(contains(pids, unrelated.pid()));
+}
+
+TEST(PsParser, APatternThatMatchesEverythingFindsNothing) {
+    EXPECT_TRUE(PsParser::get_pids_by_name(Vexlan::Regex("x*")).empty());
+    EXPECT_TRUE(PsParser::get_pids_by_name(std::string()).empty());
+    EXPECT_TRUE(PsParser::get_pids_by_name(std::vector<std::string>{}).empty());
+}
+
+TEST(PsParser, PidsBelow300AreNeverReturned) {
+    auto all = PsParser::get_pids_by_name(Vexlan::Regex(".+"));
+    EXPECT_FALSE(all.empty());
+    for (pid_t p : all) EXPECT_GE(p, PsParser::RESERVED_PIDS);
+}
+
+TEST(PsParser, AnUnprivilegedCallerOnlyEverMatchesItsOwnProcesses) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop privileges";
+    ScratchDir dir;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        auto pids = PsParser::get_pids_by_name(Vexlan::Regex(".+"), PsParser::Owners{"root", "0"});
+        for (pid_t p : pids)
+            if (Vexlan::ProcFs::owner_uid(p) != 65534u) ::_exit(1);
+        ::_exit(contains(pids, ::getpid()) ? 0 : 3);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(PsParser, LoginShellAndProcessTitleDecorationsAreIgnored) {
+    Child login({"bash", "-c", "exec -a -vxloginsh sleep 60"});
+    Child title({"bash", "-c", "exec -a vxtitled: sleep 60"});
+    wait_for_exec(login.pid(), "vxloginsh");
+    wait_for_exec(title.pid(), "vxtitled");
+    EXPECT_TRUE(contains(PsParser::get_pids_by_name(std::string("vxloginsh")), login.pid()));
+    EXPECT_TRUE(contains(PsParser::get_pids_by_name(std::string("vxtitled")), title.pid()));
+}
+
+TEST(PsParser, OwnersByNameOrUidRestrictTheMatch) {
+    ScratchDir dir;
+    std::string prog = unique_copy(dir, "/bin/sleep", "vxowned");
+    Child c({prog, "60"});
+    wait_for_exec(c.pid(), "vxowned");
+    std::string name = prog.substr(prog.rfind('/') + 1);
+    uid_t uid = *Vexlan::ProcFs::owner_uid(::getpid());
+    EXPECT_TRUE(contains(PsParser::get_pids_by_name(name, PsParser::Owners{std::to_string(uid)}), c.pid()));
+    if (::geteuid() == 0) {
+        EXPECT_TRUE(contains(PsParser::get_pids_by_name(name, PsParser::Owners{"root"}), c.pid()));
+        EXPECT_FALSE(contains(PsParser::get_pids_by_name(name, PsParser::Owners{"nobody"}), c.pid()));
+    }
+}
+
+TEST(PsParser, KernelThreadsAreListedByDecoratedNameAndDroppedByExcludeKernel) {
+    auto all = PsParser::fast_parse_ps();
+    auto kthread = std::find_if(all.begin(), all.end(), [](const auto& r) { return r.pid == 2; });
+    if (kthread == all.end() || Vexlan::ProcFs::read_cmdline(2).value_or("x") != "")
+        GTEST_SKIP() << "no kernel thread is visible in this pid namespace";
+    EXPECT_EQ(kthread->command.front(), '[');
+    EXPECT_EQ(kthread->command.back(), ']');
+    PsParser::Options o;
+    o.exclude_kernel = true;
+    for (const auto& r : PsParser::fast_parse_ps(o)) {
+        EXPECT_GE(r.pid, PsParser::RESERVED_PIDS);
+        EXPECT_NE(r.pid, 2);
+    }
+}
+
+TEST(PsParser, RecordsCarryOwnerParentStateAndCommand) {
+    ScratchDir dir;
+    std::string prog = unique_copy(dir, "/bin/sleep", "vxrecord");
+    Child c({prog, "60"});
+    wait_for_exec(c.pid(), "vxrecord");
+    PsParser::Options o;
+    o.resolve_uids = true;
+    o.memory_stats = true;
+    o.cpu_stats = true;
+    o.elapsed_stats = true;
+    auto info = PsParser::get_pid_info(c.pid());
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->ppid, ::getpid());
+    EXPECT_EQ(info->command, prog + " 60");
+    EXPECT_EQ(info->state, "S");
+    auto list = PsParser::fast_parse_ps(o);
+    auto it = std::find_if(list.begin(), list.end(), [&](const auto& r) { return r.pid == c.pid(); });
+    ASSERT_NE(it, list.end());
+    EXPECT_TRUE(it->mem && it->cpu && it->elapsed);
+    EXPECT_TRUE(contains(PsParser::get_child_pids({::getpid()}), c.pid()));
+    o = {};
+    o.exclude_self = true;
+    for (const auto& r : PsParser::fast_parse_ps(o)) EXPECT_NE(r.pid, ::getpid());
+}
+
+TEST(PsParser, RefusedOptionCombinationsRaise) {
+    PsParser::Options o;
+    o.skip_stat = true;
+    EXPECT_THROW(PsParser::fast_parse_ps(o), Vexlan::Exception::Base);  // without skip_cmdline
+    o.skip_cmdline = true;
+    EXPECT_NO_THROW(PsParser::fast_parse_ps(o));
+    o.exclude_kernel = true;
+    EXPECT_THROW(PsParser::fast_parse_ps(o), Vexlan::Exception::Base);
+}
+
+TEST(PsParser, TheFallbackParserGivesRecordsOfTheSameShape) {
+    ScratchDir dir;
+    std::string prog = unique_copy(dir, "/bin/sleep", "vxfallback");
+    Child c({prog, "60"});
+    wait_for_exec(c.pid(), "vxfallback");
+    PsParser::set_read_proc_for_testing(false);
+    auto list = PsParser::fast_parse_ps();
+    PsParser::set_read_proc_for_testing(true);
+    auto it = std::find_if(list.begin(), list.end(), [&](const auto& r) { return r.pid == c.pid(); });
+    ASSERT_NE(it, list.end());
+    EXPECT_EQ(it->command, prog + " 60");
+    EXPECT_EQ(it->ppid, ::getpid());
+}
+
+TEST(ProcBasename, BaseNamesOfCommandWords) {
+    EXPECT_EQ(Vexlan::Proc::Basename::getbasename("/usr/sbin/exim -bd"), "exim");
+    EXPECT_EQ(Vexlan::Proc::Basename::getbasename("perl"), "perl");
+    EXPECT_EQ(Vexlan::Proc::Basename::getbasename(""), "");
+    EXPECT_EQ(Vexlan::Proc::Bin::getbin(::getpid()).substr(0, 1), "/");
+    EXPECT_EQ(Vexlan::Proc::Bin::getbin(0), "");
+}
