@@ -20,7 +20,8 @@ namespace testing_support {
 
 ScratchDir::ScratchDir() {
     const char* base = std::getenv("VEXLAN_TEST_TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/vexlan-test-XXXXXX";
+    // Not under /tmp: a systemd sandbox has a /tmp of its own and must see these files.
+    std::string tmpl = std::string(base && *base ? base : VEXLAN_SCRATCH_BASE) + "/vexlan-test-XXXXXX";
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     path_ = tmpl;
 }

@@ -1,0 +1,121 @@
+#include "support/SystemdSandbox.hpp"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "SafeRun/Object.hpp"
+#include "Util/Time.hpp"
+
+namespace testing_support {
+
+namespace {
+ProgramResult run(const std::vector<std::string>& cmd, double timeout = 300) {
+    Vexlan::SafeRun::Options o;
+    o.program = cmd.at(0);
+    o.args.assign(cmd.begin() + 1, cmd.end());
+    o.keep_env = true;
+    o.timeout = timeout;
+    Vexlan::SafeRun::Object r(std::move(o));
+    ProgramResult out;
+    int st = r.CHILD_ERROR().value_or(0);
+    out.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    out.out = r.stdout_text();
+    out.err = r.stderr_text();
+    return out;
+}
+}  // namespace
+
+bool SystemdSandbox::available(std::string* why) {
+    if (::geteuid() != 0) {
+        *why = "needs root to create namespaces";
+        return false;
+    }
+    if (!std::filesystem::exists("/lib/systemd/systemd")) {
+        *why = "systemd is not installed";
+        return false;
+    }
+    if (!can_unshare()) {
+        *why = "mount namespaces cannot be created here";
+        return false;
+    }
+    return true;
+}
+
+SystemdSandbox::SystemdSandbox(const ProgramRoot& root) : root_(root) {
+    if (!available(&why_not_)) return;
+    std::string log = root.root() + "/sandbox.log";
+    unshare_pid_ = ::fork();
+    if (unshare_pid_ == 0) {
+        ::setpgid(0, 0);
+        FILE* f = std::freopen(log.c_str(), "w", stdout);
+        (void)f;
+        ::dup2(1, 2);
+        ::execlp("unshare", "unshare", "--pid", "--fork", "--kill-child", "--mount", "--uts", "--ipc", "--net",
+                 "--mount-proc", "/bin/sh", (scripts_dir() + "/private_root.sh").c_str(), root.root().c_str(), "/bin/sh",
+                 (scripts_dir() + "/systemd_boot.sh").c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // systemd is the child of unshare.
+    for (int i = 0; i < 500 && init_pid_ <= 0; ++i) {
+        std::ifstream children("/proc/" + std::to_string(unshare_pid_) + "/task/" + std::to_string(unshare_pid_) + "/children");
+        pid_t p = 0;
+        if (children >> p) init_pid_ = p;
+        else Vexlan::Time::sleep_for(0.01);
+    }
+    if (init_pid_ <= 0) {
+        why_not_ = "the sandbox did not start: " + read_file(log);
+        return;
+    }
+    for (int i = 0; i < 300; ++i) {
+        auto state = exec({"systemctl", "is-system-running"});
+        if (state.out.starts_with("running") || state.out.starts_with("degraded")) {
+            ready_ = true;
+            return;
+        }
+        Vexlan::Time::sleep_for(0.1);
+    }
+    why_not_ = "systemd did not come up in the sandbox: " + read_file(log);
+}
+
+SystemdSandbox::~SystemdSandbox() {
+    if (init_pid_ > 0) ::kill(init_pid_, SIGKILL);
+    if (unshare_pid_ > 0) {
+        ::kill(unshare_pid_, SIGKILL);
+        ::waitpid(unshare_pid_, nullptr, 0);
+    }
+}
+
+ProgramResult SystemdSandbox::exec(const std::vector<std::string>& command) const {
+    std::vector<std::string> cmd = {"nsenter", "-t", std::to_string(init_pid_), "-a", "--", "/usr/bin/env", "LANG=C"};
+    cmd.insert(cmd.end(), command.begin(), command.end());
+    return run(cmd);
+}
+
+ProgramResult SystemdSandbox::program(const std::string& name, const std::vector<std::string>& args) const {
+    auto full = root_.command(name, args);
+    // Inside the sandbox the product directories are already in place: skip the wrapper.
+    std::vector<std::string> direct(full.begin() + 7, full.end());
+    return exec(direct);
+}
+
+std::string SystemdSandbox::path(const std::string& inside) const {
+    return "/proc/" + std::to_string(init_pid_) + "/root" + inside;
+}
+
+void SystemdSandbox::install_unit(const std::string& name, const std::string& content) const {
+    write_file(path("/etc/systemd/system/" + name), content);
+    exec({"systemctl", "daemon-reload"});
+}
+
+std::string SystemdSandbox::systemctl_show(const std::string& unit, const std::string& property) const {
+    auto r = exec({"systemctl", "show", "-p", property, "--value", unit});
+    std::string v = r.out;
+    while (!v.empty() && v.back() == '\n') v.pop_back();
+    return v;
+}
+
+}  // namespace testing_support

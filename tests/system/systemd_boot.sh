@@ -1,0 +1,36 @@
+#!/bin/sh
+# Boots a real systemd as PID 1 of the private namespaces that `unshare --pid --fork
+# --mount --uts --ipc --net --mount-proc` made, after private_root.sh has put the test's
+# product and state directories in place. Nothing of the host is touched: /run, /tmp,
+# /var/tmp, /var/log and the unit directory are private, and every boot-time unit that
+# would act on the machine is masked.
+set -e
+mount --make-rprivate /
+for dir in /run /tmp /var/tmp /var/log /etc/systemd/system; do
+  mount -t tmpfs -o mode=0755 tmpfs "$dir"
+done
+chmod 1777 /tmp /var/tmp
+mkdir -p /var/log/nginx /var/log/journal
+
+units=/etc/systemd/system
+for unit in /lib/systemd/system/sysinit.target.wants/*; do
+  name=$(basename "$unit")
+  [ "$name" = systemd-journald.service ] && continue
+  ln -sf /dev/null "$units/$name"
+done
+for name in systemd-remount-fs.service systemd-udevd.service systemd-udevd-control.socket \
+            systemd-udevd-kernel.socket systemd-logind.service systemd-timesyncd.service \
+            systemd-pstore.service getty.target systemd-initctl.socket dbus.socket \
+            systemd-journald-audit.socket systemd-networkd.service systemd-resolved.service \
+            systemd-hostnamed.service systemd-user-sessions.service; do
+  ln -sf /dev/null "$units/$name"
+done
+cat > "$units/vexlan-sandbox.target" <<'UNIT'
+[Unit]
+Description=Test sandbox
+UNIT
+
+# The loopback interface of the private network namespace.
+ip link set lo up 2>/dev/null || true
+
+exec /lib/systemd/systemd --system --unit=vexlan-sandbox.target
