@@ -41,8 +41,9 @@ std::optional<int> get_max_colors_for_terminal(const std::string& term) {
         o.timeout = 10;
         SafeRun::Object run(std::move(o));
         if (run.stdout_captured() && run.CHILD_ERROR().value_or(1) == 0) {
-            static const Regex kMax(R"(max_colors\#(\d+))");
-            if (auto m = kMax.captures(run.stdout_text())) colors = std::stoi((*m)[1]);
+            // ncurses 6 prints counts of 256 and more in hexadecimal ("max_colors#0x100").
+            static const Regex kMax(R"(max_colors\#(0x[0-9a-fA-F]+|\d+))");
+            if (auto m = kMax.captures(run.stdout_text())) colors = static_cast<int>(std::stol((*m)[1], nullptr, 0));
         }
     } catch (...) {
         // No usable infocmp: fall back to the terminal's name.

@@ -33,6 +33,11 @@ inline void wait_for_exec(pid_t pid, const std::string& text) {
     wait_until([&] { return Vexlan::ProcFs::read_cmdline(pid).value_or("").find(text) != std::string::npos; });
 }
 
+// Waits until the child's first argument is `argv0` (after an "exec -a").
+inline void wait_for_argv0(pid_t pid, const std::string& argv0) {
+    wait_until([&] { return Vexlan::ProcFs::read_cmdline(pid).value_or("").starts_with(argv0 + std::string(1, '\0')); });
+}
+
 inline bool contains(const std::vector<pid_t>& pids, pid_t p) { return std::find(pids.begin(), pids.end(), p) != pids.end(); }
 
 }  // namespace testing_support

@@ -14,9 +14,16 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "RestartSrv/Lock.hpp"
 #include "SafeRun/Object.hpp"
 
 namespace testing_support {
+
+namespace {
+// A test that builds two objects for one service by mistake waits for the lock: let it
+// fail in seconds, not after the production time-out.
+const int kShortLockTimeout = (Vexlan::RestartSrv::Lock::set_timeout_for_testing(20), 0);
+}  // namespace
 
 ScratchDir::ScratchDir() {
     const char* base = std::getenv("VEXLAN_TEST_TMPDIR");

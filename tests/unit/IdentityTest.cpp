@@ -98,7 +98,7 @@ TEST(ProcessCheckRunning, AnEmptyCommandLineNeverMatches) {
 
 TEST(ProcessCheckRunning, IgnoredCommandsAndBadOptionsAreTypedErrors) {
     Child c({"bash", "-c", "exec -a /usr/local/vexlan/bin/restartsrv_x sleep 60"});
-    wait_for_exec(c.pid(), "restartsrv_x");
+    wait_for_argv0(c.pid(), "/usr/local/vexlan/bin/restartsrv_x");
     auto o = check_of(c.pid(), std::to_string(::geteuid()), "restartsrv_x");
     o.use_services_ignore = true;
     EXPECT_TRUE(error_of([&] { Running(o).check_all(); }).isa("ProcessCheck::IgnoredCommand"));

@@ -25,7 +25,7 @@ protected:
     }
     void TearDown() override {
         Vexlan::Paths::set_test_root("");
-        Lock::set_timeout_for_testing(0);
+        Lock::set_timeout_for_testing(20);
     }
     std::string lock_path(const std::string& service) { return Vexlan::Paths::get(Vexlan::Paths::Key::LockBase) + "/" + service; }
     // Whether another process could take the lock right now.

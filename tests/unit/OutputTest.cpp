@@ -222,5 +222,6 @@ TEST(OutputTerminal, InfocmpAnswersForAKnownTerminal) {
     if (::access("/usr/bin/infocmp", X_OK) != 0) GTEST_SKIP() << "infocmp is not installed";
     EXPECT_EQ(Vexlan::Terminal::get_max_colors_for_terminal("vt100"), std::nullopt);
     EXPECT_EQ(Vexlan::Terminal::get_max_colors_for_terminal("xterm"), 8);
+    EXPECT_EQ(Vexlan::Terminal::get_max_colors_for_terminal("xterm-256color"), 256) << "infocmp prints it as 0x100";
     Vexlan::Terminal::clear_caches();
 }

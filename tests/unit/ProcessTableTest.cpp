@@ -56,8 +56,8 @@ TEST(PsParser, AnUnprivilegedCallerOnlyEverMatchesItsOwnProcesses) {
 TEST(PsParser, LoginShellAndProcessTitleDecorationsAreIgnored) {
     Child login({"bash", "-c", "exec -a -vxloginsh sleep 60"});
     Child title({"bash", "-c", "exec -a vxtitled: sleep 60"});
-    wait_for_exec(login.pid(), "vxloginsh");
-    wait_for_exec(title.pid(), "vxtitled");
+    wait_for_argv0(login.pid(), "-vxloginsh");
+    wait_for_argv0(title.pid(), "vxtitled:");
     EXPECT_TRUE(contains(PsParser::get_pids_by_name(std::string("vxloginsh")), login.pid()));
     EXPECT_TRUE(contains(PsParser::get_pids_by_name(std::string("vxtitled")), title.pid()));
 }

@@ -1,0 +1,229 @@
+// Status, check and liveness of the service object.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "Exception/Exception.hpp"
+#include "Output/Logger.hpp"
+#include "RestartSrv/CheckService.hpp"
+#include "ServiceManager/Base.hpp"
+#include "ServiceManager/Manager/Initd.hpp"
+#include "ServiceManager/Manager/Systemd.hpp"
+#include "support/ProcessHelpers.hpp"
+#include "Util/Guards.hpp"
+#include "Util/Paths.hpp"
+
+using namespace testing_support;
+using Vexlan::RestartSrv::check_service;
+using Vexlan::RestartSrv::CheckServiceArgs;
+using Vexlan::ServiceManager::Base;
+using Vexlan::ServiceManager::make_service;
+
+namespace {
+class Status : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Vexlan::Paths::set_test_root(root_.path());
+        std::filesystem::create_directories(root_.path() + "/usr/local/vexlan/logs");
+        Vexlan::Paths::set_override(Vexlan::Paths::Key::Systemctl, scripts_dir() + "/fake_systemctl.sh");
+        env_.set("FAKE_SYSTEMCTL_DIR", fake_.path());
+        env_.set("VEXLAN_BASE_INSTALL", "1");  // no warning about a missing unit
+        Vexlan::Logger::clear_singleton_stash();
+    }
+    void TearDown() override {
+        Vexlan::Paths::set_test_root("");
+        Vexlan::Paths::clear_overrides();
+        Vexlan::Logger::clear_singleton_stash();
+    }
+    std::unique_ptr<Base> service(Vexlan::Options options, std::vector<std::string> argv = {"--initd"}) {
+        auto srv = make_service<Base>(options);
+        srv->set_argv(std::move(argv));
+        return srv;
+    }
+    std::string log() { return read_file(Vexlan::Paths::get(Vexlan::Paths::Key::ErrorLog)); }
+    ScratchDir root_, fake_;
+    Vexlan::EnvGuard env_;
+};
+}  // namespace
+
+TEST_F(Status, AServiceWithoutAStatusCheckIsAlwaysUp) {
+    auto srv = service({{"service", "blind"}, {"can_check_service_status", 0}});
+    EXPECT_EQ(srv->status(), "The status of “blind” cannot be checked; it is assumed to be up.");
+    EXPECT_EQ(srv->wait_for_service_status(0), "1");
+}
+
+TEST_F(Status, TheInitdOptionChoosesTheInitdBackendAndIgnoresSystemd) {
+    write_file(fake_.file("show-withunit.service"), "LoadState=loaded\nActiveState=active\nFragmentPath=/etc/systemd/system/withunit.service\n");
+    auto forced = service({{"service", "withunit"}});
+    EXPECT_NE(dynamic_cast<Vexlan::ServiceManager::Manager::Initd*>(&forced->service_manager()), nullptr);
+    EXPECT_TRUE(forced->service_manager().this_process_was_executed_by_systemd());
+    std::filesystem::remove(fake_.file("calls"));
+    forced->get_status_string();
+    EXPECT_EQ(read_file(fake_.file("calls")).find("withunit"), std::string::npos) << "systemd was not asked";
+    forced.reset();  // one object per service at a time: the second waits for the first one's lock
+    auto plain = service({{"service", "withunit"}}, {});
+    EXPECT_NE(dynamic_cast<Vexlan::ServiceManager::Manager::Systemd*>(&plain->service_manager()), nullptr);
+}
+
+TEST_F(Status, APidfileWithTrailingTextGivesItsLeadingNumber) {
+    Child daemon({"sleep", "60"});
+    wait_for_exec(daemon.pid(), "sleep");
+    write_file(root_.file("t.pid"), std::to_string(daemon.pid()) + "garbage\n");
+    CheckServiceArgs args;
+    args.service = "sleep";
+    args.pidfile = root_.file("t.pid");
+    args.ignore_systemd = true;
+    std::string text = check_service(args);
+    EXPECT_NE(text.find("with PID " + std::to_string(daemon.pid())), std::string::npos) << text;
+    EXPECT_NE(text.find("(pidfile+/proc check method)"), std::string::npos) << text;
+}
+
+TEST_F(Status, APidfileHoldingZeroGoesStraightToTheFallback) {
+    write_file(root_.file("z.pid"), "0\n");
+    CheckServiceArgs args;
+    args.service = "vx-no-such-daemon";
+    args.pidfile = root_.file("z.pid");
+    args.ignore_systemd = true;
+    EXPECT_EQ(check_service(args), "");
+    ScratchDir dir;
+    std::string prog = unique_copy(dir, "/bin/sleep", "vxfallbacksvc");
+    Child c({prog, "60"});
+    wait_for_exec(c.pid(), "vxfallbacksvc");
+    args.service = prog.substr(prog.rfind('/') + 1);
+    EXPECT_NE(check_service(args).find("(process table check method)"), std::string::npos);
+}
+
+TEST_F(Status, APassedPidOtherThanTheSystemdPidIsJudgedThroughProc) {
+    write_file(fake_.file("show-other.service"),
+               "LoadState=loaded\nActiveState=active\nSubState=running\nType=simple\nMainPID=1\nFragmentPath=/etc/systemd/system/other.service\n");
+    Child c({"sleep", "61"});
+    wait_for_exec(c.pid(), "sleep");
+    CheckServiceArgs args;
+    args.service = "other";
+    args.pid = std::to_string(c.pid());
+    std::string text = check_service(args);
+    EXPECT_NE(text.find("sleep 61"), std::string::npos) << text;
+    EXPECT_NE(text.find("(/proc check method)"), std::string::npos) << text;
+}
+
+TEST_F(Status, CheckServiceAsksSystemdAboutTheServiceNameUnchanged) {
+    auto srv = service({{"service", "crond"}}, {});
+    srv->get_status_string();
+    std::string calls = read_file(fake_.file("calls"));
+    EXPECT_NE(calls.find("cron.service"), std::string::npos) << "the backend looks the mapped unit up";
+    EXPECT_NE(calls.find("crond.service"), std::string::npos) << "the status check asks about the name itself";
+}
+
+TEST_F(Status, AFirstTypeUnitThatIsNotActiveAndHasNoPidIsDown) {
+    write_file(fake_.file("show-once.service"), "LoadState=loaded\nActiveState=inactive\nType=oneshot\nMainPID=0\nFragmentPath=/etc/systemd/system/once.service\n");
+    CheckServiceArgs args;
+    args.service = "once";
+    args.pidfile = root_.file("never-read.pid");
+    write_file(args.pidfile, std::to_string(::getpid()) + "\n");
+    EXPECT_EQ(check_service(args), "") << "no pidfile, process or fallback check follows";
+    write_file(fake_.file("show-once.service"), "LoadState=loaded\nActiveState=active\nType=oneshot\nMainPID=0\nFragmentPath=/etc/systemd/system/once.service\n");
+    EXPECT_NE(check_service(args).find("once is active (systemd check method)"), std::string::npos);
+}
+
+TEST_F(Status, AnIgnoredCommandLineFallsThroughToTheOtherChecks) {
+    Child c({"bash", "-c", "exec -a vxrestartsrv_helper sleep 60"});
+    wait_for_argv0(c.pid(), "vxrestartsrv_helper");
+    CheckServiceArgs args;
+    args.service = "vxrestartsrv_helper";
+    args.user = "root";
+    args.pid = std::to_string(c.pid());
+    args.ignore_systemd = true;
+    std::string text = check_service(args);
+    EXPECT_EQ(text.find("(/proc check method)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("process check"), std::string::npos) << text;
+}
+
+TEST_F(Status, WaitingReturnsAtTheFirstSuccessfulProbe) {
+    struct UpAfterThree : Base {
+        using Base::Base;
+        int probes = 0;
+        std::string status() override {
+            if (++probes < 3) return "";
+            return "up now";
+        }
+    };
+    auto srv = make_service<UpAfterThree>({{"service", "waiter"}});
+    double start = Vexlan::Time::monotonic_seconds_f();
+    EXPECT_EQ(srv->wait_for_service_status(1), "up now");
+    EXPECT_EQ(static_cast<UpAfterThree*>(srv.get())->probes, 3);
+    EXPECT_LT(Vexlan::Time::monotonic_seconds_f() - start, 1.0);
+    EXPECT_EQ(srv->service_status(), "up now");
+}
+
+TEST_F(Status, ALatePidfileGivesZeroAndOneWarning) {
+    struct QuickTimeout : Base {
+        using Base::Base;
+        int _build_startup_timeout() override { return 1; }
+    };
+    auto srv = make_service<QuickTimeout>({{"service", "late"}, {"pidfile", root_.file("late.pid")}});
+    EXPECT_EQ(srv->is_up_via_pidfile(), 0);
+    std::string text = log();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_NE(text.find("did not appear within 1 seconds"), std::string::npos);
+    write_file(root_.file("late.pid"), std::to_string(::getpid()) + "\n");
+    EXPECT_EQ(srv->is_up_via_pidfile(), 1);
+    EXPECT_EQ(make_service<Base>({{"service", "nopidfile"}})->is_up_via_pidfile(), 0);
+}
+
+TEST_F(Status, IsUpWithViaWantsThatMethod) {
+    Child daemon({"sleep", "62"});
+    wait_for_exec(daemon.pid(), "sleep");
+    write_file(root_.file("via.pid"), std::to_string(daemon.pid()) + "\n");
+    auto srv = service({{"service", "sleep"}, {"pidfile", root_.file("via.pid")}});
+    EXPECT_TRUE(srv->is_up());
+    EXPECT_TRUE(srv->is_up("pidfile"));
+    EXPECT_FALSE(srv->is_up("systemd"));
+    auto down = service({{"service", "vx-down-daemon"}});
+    EXPECT_FALSE(down->is_up());
+}
+
+TEST_F(Status, CheckRaisesForAServiceDisabledAfterItStarted) {
+    Child daemon({"sleep", "63"});
+    wait_for_exec(daemon.pid(), "sleep");
+    write_file(root_.file("c.pid"), std::to_string(daemon.pid()) + "\n");
+    auto srv = service({{"service", "checked"}, {"pidfile", root_.file("c.pid")}});
+    EXPECT_TRUE(srv->check());
+    srv->is_enabled(0);
+    try {
+        srv->check();
+        FAIL() << "a disabled service fails its check";
+    } catch (const Vexlan::Exception::Base& e) {
+        EXPECT_TRUE(e.isa("Services::Disabled"));
+    }
+    auto [ok, message] = service({{"service", "checked2"}, {"pidfile", root_.file("c.pid")}})->check_with_message();
+    EXPECT_TRUE(ok);
+    EXPECT_NE(message.find("with PID " + std::to_string(daemon.pid())), std::string::npos);
+}
+
+TEST_F(Status, ADownServiceRaisesTheSpecificSanityErrorFirst) {
+    auto unconfigured = service({{"service", "uncfg"}, {"is_configured", 0}, {"not_configured_reason", "no config file"}});
+    try {
+        unconfigured->status();
+        FAIL();
+    } catch (const Vexlan::Exception::Base& e) {
+        EXPECT_TRUE(e.isa("Services::NotConfigured"));
+        EXPECT_NE(e.to_string().find("no config file"), std::string::npos);
+    }
+    auto nobinary = service({{"service", "nobin"}, {"service_binary", root_.file("missing-binary")}});
+    EXPECT_THROW(nobinary->check_sanity(), Vexlan::Exception::Base);
+    auto notinstalled = service({{"service", "noinst"}, {"service_binary", ""}, {"service_package", "vx-no-such-package"}});
+    try {
+        notinstalled->check_sanity();
+        FAIL();
+    } catch (const Vexlan::Exception::Base& e) {
+        EXPECT_TRUE(e.isa("Services::NotInstalled")) << e.to_string();
+    }
+    auto down = service({{"service", "vx-plain-down"}});
+    try {
+        down->status();
+        FAIL();
+    } catch (const Vexlan::Exception::Base& e) {
+        EXPECT_TRUE(e.isa("Services::Down"));
+    }
+}
