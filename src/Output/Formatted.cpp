@@ -2,23 +2,11 @@
 
 #include <fmt/format.h>
 
+#include "SafeRun/Simple.hpp"
+
 namespace Vexlan {
 
-std::vector<std::string> split_message_lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (;;) {
-        size_t nl = text.find('\n', start);
-        if (nl == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, nl - start));
-        start = nl + 1;
-    }
-    while (!lines.empty() && lines.back().empty()) lines.pop_back();
-    return lines;
-}
+std::vector<std::string> split_message_lines(const std::string& text) { return SafeRun::Errors::split_lines(text); }
 
 Output::Formatted::Formatted(OutputOptions options) : Output(std::move(options)) { reset(); }
 

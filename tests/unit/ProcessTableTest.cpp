@@ -105,7 +105,7 @@ TEST(PsParser, RecordsCarryOwnerParentStateAndCommand) {
     ASSERT_TRUE(info);
     EXPECT_EQ(info->ppid, ::getpid());
     EXPECT_EQ(info->command, prog + " 60");
-    EXPECT_EQ(info->state, "S");
+    EXPECT_TRUE(info->state == "S" || info->state == "R") << info->state;
     auto list = PsParser::fast_parse_ps(o);
     auto it = std::find_if(list.begin(), list.end(), [&](const auto& r) { return r.pid == c.pid(); });
     ASSERT_NE(it, list.end());
