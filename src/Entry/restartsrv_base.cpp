@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -288,6 +289,13 @@ int main(const std::string& invocation_path, std::vector<std::string> args) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", Exception::get_string(e).c_str());
         status = EXIT_ERROR;
+    }
+    if (g_srv && g_srv->is_debug_enabled()) {
+        // The program's own processor time, without the commands it ran.
+        struct rusage self {};
+        ::getrusage(RUSAGE_SELF, &self);
+        double ms = (self.ru_utime.tv_sec + self.ru_stime.tv_sec) * 1000.0 + (self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1000.0;
+        g_srv->debug(fmt::format("own CPU time: {:.2f} ms", ms));
     }
     // The service object goes at every orderly exit, and with it the restart lock.
     std::fflush(stdout);

@@ -95,6 +95,8 @@ void plumb_output(const std::optional<OutputHandle>& handle, int& child_fd, Uniq
         }
     }
     Pipe p = make_pipe();
+    // A larger pipe means fewer wake-ups when a child writes a lot; failure is harmless.
+    ::fcntl(p.read.get(), F_SETPIPE_SZ, 1 << 20);
     parent = std::move(p.read);
     owned = std::move(p.write);
     child_fd = owned.get();

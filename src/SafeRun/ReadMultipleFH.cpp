@@ -67,6 +67,7 @@ ReadMultipleFH::ReadMultipleFH(std::vector<Entry> entries, std::optional<double>
     const bool has_overall = overall > 0;
     double left = overall;
     finished_ = watch.empty();
+    std::vector<char> chunk(CHUNK_SIZE);
 
     while (!finished_ && (!has_overall || left > 0)) {
         double wait;  // negative: without limit
@@ -90,22 +91,20 @@ ReadMultipleFH::ReadMultipleFH(std::vector<Entry> entries, std::optional<double>
                     continue;
                 }
                 State& st = states_.at(watch[i].fd);
-                std::string& buf = *st.buffer;
-                size_t old = buf.size();
-                buf.resize(old + CHUNK_SIZE);
+                // Read into a fixed chunk and append what came: resizing the buffer up front
+                // would zero a whole chunk for every short read.
                 ssize_t n;
                 do {
-                    n = ::read(watch[i].fd, buf.data() + old, CHUNK_SIZE);
+                    n = ::read(watch[i].fd, chunk.data(), CHUNK_SIZE);
                 } while (n < 0 && errno == EINTR);
                 if (n < 0) {
-                    buf.resize(old);
                     if (errno == EAGAIN) {
                         ++i;
                         continue;
                     }
                     throw Exception::create("IO::ReadError", {{"length", CHUNK_SIZE}, {"command", "child output"}, {"error", errno}});
                 }
-                buf.resize(old + static_cast<size_t>(n));
+                st.buffer->append(chunk.data(), static_cast<size_t>(n));
                 if (st.output) forward(st, per_read);
                 if (n == 0) {
                     watch.erase(watch.begin() + static_cast<long>(i));

@@ -1,6 +1,7 @@
 #pragma once
 // Reads several pipes at once with poll and time-outs.
 #include <map>
+#include <vector>
 #include <memory>
 #include <optional>
 #include <string>

@@ -165,3 +165,20 @@ TEST_F(SystemdFlows, DebiansOwnCronUnitIsRestarted) {
     EXPECT_NE(status.out.find("cron"), std::string::npos) << status.out;
     EXPECT_NE(status.out.find("(systemd check method)"), std::string::npos) << status.out;
 }
+
+TEST_F(SystemdFlows, AGracefulRestartKeepsTheMainProcessUnlessForbidden) {
+    sandbox_->install_unit("examplehot.service",
+                           "[Service]\nExecStart=/bin/sh -c 'echo $$$$ > /run/examplehot.pid; "
+                           "trap \"sleep 0.2; echo $$$$ > /run/examplehot.pid\" USR1; while :; do sleep 0.1; done'\n");
+    sandbox_->exec({"systemctl", "start", "examplehot"});
+    for (int i = 0; i < 100 && !std::filesystem::exists(sandbox_->path("/run/examplehot.pid")); ++i) Vexlan::Time::sleep_for(0.05);
+    std::string before = main_pid("examplehot.service");
+    auto graceful = run("restartsrv_examplehot");
+    EXPECT_EQ(graceful.status, 0) << graceful.out << graceful.err;
+    EXPECT_NE(graceful.out.find("gracefully"), std::string::npos) << graceful.out;
+    EXPECT_EQ(main_pid("examplehot.service"), before) << "a graceful restart keeps the process";
+    auto full = run("restartsrv_examplehot", {"--no-graceful"});
+    EXPECT_EQ(full.status, 0) << full.out << full.err;
+    EXPECT_EQ(full.out.find("gracefully"), std::string::npos) << full.out;
+    EXPECT_NE(main_pid("examplehot.service"), before);
+}
