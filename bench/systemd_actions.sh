@@ -41,7 +41,7 @@ measure() {
   inside "$root/bin/restartsrv_vxbench" --debug "$@" >/dev/null 2>&1 || true
   local calls cpu
   calls=$(wc -l < "/proc/$init_pid/root/run/systemctl.calls" 2>/dev/null || echo 0)
-  cpu=$(grep -o 'own CPU time: [0-9.]* ms' "$root/product/logs/error_log" | tail -1 || true)
+  cpu=$(grep -o 'own CPU time: .*)' "$root/product/logs/error_log" | tail -1 || true)
   printf '%-22s systemctl runs: %-3s %s\n' "$label" "$calls" "$cpu"
   sed 's/^/    systemctl /' "/proc/$init_pid/root/run/systemctl.calls" 2>/dev/null || true
 }

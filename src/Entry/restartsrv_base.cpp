@@ -294,8 +294,9 @@ int main(const std::string& invocation_path, std::vector<std::string> args) {
         // The program's own processor time, without the commands it ran.
         struct rusage self {};
         ::getrusage(RUSAGE_SELF, &self);
-        double ms = (self.ru_utime.tv_sec + self.ru_stime.tv_sec) * 1000.0 + (self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1000.0;
-        g_srv->debug(fmt::format("own CPU time: {:.2f} ms", ms));
+        auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_usec) / 1000.0; };
+        g_srv->debug(fmt::format("own CPU time: {:.2f} ms (user {:.2f} ms, system {:.2f} ms)", ms(self.ru_utime) + ms(self.ru_stime),
+                                 ms(self.ru_utime), ms(self.ru_stime)));
     }
     // The service object goes at every orderly exit, and with it the restart lock.
     std::fflush(stdout);

@@ -35,7 +35,8 @@ Regex::Regex(std::string_view pattern, unsigned flags) : pattern_(pattern), code
         throw Exception::create("InvalidParameter", {{"message", "The pattern “" + std::string(pattern) + "” does not compile: " +
                                                                      reinterpret_cast<char*>(buf)}});
     }
-    pcre2_jit_compile(code_->code, PCRE2_JIT_COMPLETE);
+    // No JIT: the program matches a few short texts per pattern, and compiling machine code
+    // for each pattern costs more processor time than it saves.
 }
 
 bool Regex::match(std::string_view subject) const {
