@@ -12,7 +12,7 @@ rm -rf "$root"
 mkdir -p "$root/bin" "$root/product/logs" "$root/state"
 ln -s "$(pwd)/build/default/bin/restartsrv_base" "$root/bin/restartsrv_vxbench"
 unshare --pid --fork --kill-child --mount --uts --ipc --net --mount-proc \
-  /bin/sh tests/system/private_root.sh "$root" /bin/sh tests/system/systemd_boot.sh >"$root/sandbox.log" 2>&1 &
+  /bin/sh tests/system/private_root.sh "$root" /bin/sh tests/system/systemd_boot.sh "$(pwd)" >"$root/sandbox.log" 2>&1 &
 unshare_pid=$!
 trap 'kill -9 "${init_pid:-0}" "$unshare_pid" 2>/dev/null || true; wait "$unshare_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 200); do

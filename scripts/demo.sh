@@ -15,7 +15,7 @@ for name in restartsrv_vxdemo startvxdemo stopvxdemo; do
 done
 
 unshare --pid --fork --kill-child --mount --uts --ipc --net --mount-proc \
-  /bin/sh tests/system/private_root.sh "$root" /bin/sh tests/system/systemd_boot.sh >"$root/sandbox.log" 2>&1 &
+  /bin/sh tests/system/private_root.sh "$root" /bin/sh tests/system/systemd_boot.sh "$(pwd)" >"$root/sandbox.log" 2>&1 &
 unshare_pid=$!
 cleanup() {
   [ -n "${init_pid:-}" ] && kill -9 "$init_pid" 2>/dev/null || true

@@ -13,6 +13,12 @@
 namespace testing_support {
 
 namespace {
+// The checkout: the program, the scripts and the scratch directories all live in it.
+std::string project_dir() {
+    std::string dir = scripts_dir();
+    return dir.substr(0, dir.rfind("/tests/system"));
+}
+
 ProgramResult run(const std::vector<std::string>& cmd, double timeout = 300) {
     Vexlan::SafeRun::Options o;
     o.program = cmd.at(0);
@@ -56,7 +62,7 @@ SystemdSandbox::SystemdSandbox(const ProgramRoot& root) : root_(root) {
         ::dup2(1, 2);
         ::execlp("unshare", "unshare", "--pid", "--fork", "--kill-child", "--mount", "--uts", "--ipc", "--net",
                  "--mount-proc", "/bin/sh", (scripts_dir() + "/private_root.sh").c_str(), root.root().c_str(), "/bin/sh",
-                 (scripts_dir() + "/systemd_boot.sh").c_str(), static_cast<char*>(nullptr));
+                 (scripts_dir() + "/systemd_boot.sh").c_str(), project_dir().c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     // systemd is the child of unshare.

@@ -4,12 +4,24 @@
 # product and state directories in place. Nothing of the host is touched: /run, /tmp,
 # /var/tmp, /var/log and the unit directory are private, and every boot-time unit that
 # would act on the machine is masked.
+# usage: systemd_boot.sh [KEEP]  -- KEEP, a directory (the project's checkout) that must stay
+# visible even when it lies under one of the directories made private here.
 set -e
+keep=${1:-}
+[ -n "$keep" ] && exec 9<"$keep"
 mount --make-rprivate /
 for dir in /run /tmp /var/tmp /var/log /etc/systemd/system; do
   mount -t tmpfs -o mode=0755 tmpfs "$dir"
 done
 chmod 1777 /tmp /var/tmp
+if [ -n "$keep" ]; then
+  case "$keep" in
+    /run/*|/tmp/*|/var/tmp/*|/var/log/*)
+      mkdir -p "$keep"
+      mount --no-canonicalize --bind /proc/self/fd/9 "$keep" ;;
+  esac
+  exec 9<&-
+fi
 mkdir -p /var/log/nginx /var/log/journal
 
 units=/etc/systemd/system
