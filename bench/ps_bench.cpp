@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "PsParser/PsParser.hpp"
+#include "Process/PsParser/PsParser.hpp"
 
 extern char** environ;
 

@@ -1,5 +1,5 @@
 // Deliberately broken: it needs a symbol that nothing provides, so loading it fails.
-#include "LoadModule/Custom.hpp"
+#include "ServiceManager/LoadModule/Custom.hpp"
 #include "ServiceManager/Base.hpp"
 
 extern "C" int vexlan_symbol_that_does_not_exist(void);

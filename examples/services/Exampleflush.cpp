@@ -1,7 +1,7 @@
 // A service with a custom action: "flush" (as --flush, flush or FLUSH) takes over the run.
 #include <cstdio>
 
-#include "LoadModule/Custom.hpp"
+#include "ServiceManager/LoadModule/Custom.hpp"
 #include "ServiceManager/Base.hpp"
 
 namespace Vexlan::ServiceManager::Services {

@@ -1,5 +1,5 @@
 // A service whose daemon restarts itself on SIGUSR1 and rewrites its pidfile.
-#include "LoadModule/Custom.hpp"
+#include "ServiceManager/LoadModule/Custom.hpp"
 #include "ServiceManager/Hot.hpp"
 
 namespace Vexlan::ServiceManager::Services {

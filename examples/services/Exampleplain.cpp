@@ -1,6 +1,6 @@
 // A plain per-service class: its daemon is a small shell loop with a pidfile, owned by
 // root, run through the service's systemd unit or init script.
-#include "LoadModule/Custom.hpp"
+#include "ServiceManager/LoadModule/Custom.hpp"
 #include "ServiceManager/Base.hpp"
 
 namespace Vexlan::ServiceManager::Services {

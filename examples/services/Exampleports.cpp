@@ -1,5 +1,5 @@
 // A service that listens on a port: a second start attempt first frees the port.
-#include "LoadModule/Custom.hpp"
+#include "ServiceManager/LoadModule/Custom.hpp"
 #include "ServiceManager/Base.hpp"
 
 namespace Vexlan::ServiceManager::Services {

@@ -1,5 +1,5 @@
 // A service that can reload its configuration without a restart.
-#include "LoadModule/Custom.hpp"
+#include "ServiceManager/LoadModule/Custom.hpp"
 #include "ServiceManager/Base.hpp"
 
 namespace Vexlan::ServiceManager::Services {

@@ -1,5 +1,5 @@
 // A service that may need several start attempts.
-#include "LoadModule/Custom.hpp"
+#include "ServiceManager/LoadModule/Custom.hpp"
 #include "ServiceManager/Base.hpp"
 
 namespace Vexlan::ServiceManager::Services {

@@ -5,8 +5,8 @@
 #include <fmt/format.h>
 
 #include "Process/ProcFs.hpp"
-#include "ProcessCheck/Running.hpp"
-#include "PsParser/PsParser.hpp"
+#include "Process/ProcessCheck/Running.hpp"
+#include "Process/PsParser/PsParser.hpp"
 #include "RestartSrv/Systemd.hpp"
 #include "Services/Command.hpp"
 #include "Util/File.hpp"

@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 
-#include "Kill/Kill.hpp"
+#include "Process/Kill/Kill.hpp"
 #include "Process/ProcFs.hpp"
-#include "ProcessInfo/ProcessInfo.hpp"
+#include "Process/ProcessInfo/ProcessInfo.hpp"
 #include "Util/File.hpp"
 #include "Util/Paths.hpp"
 #include "Util/Regex.hpp"

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "FileUtils/Flock.hpp"
+#include "Util/FileUtils/Flock.hpp"
 
 namespace Vexlan::RestartSrv {
 

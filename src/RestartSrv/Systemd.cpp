@@ -2,7 +2,7 @@
 
 #include "SafeRun/Object.hpp"
 #include "SafeRun/Simple.hpp"
-#include "Unix/PID/Tiny.hpp"
+#include "Process/Unix/PID/Tiny.hpp"
 #include "Util/Guards.hpp"
 #include "Util/Paths.hpp"
 #include "Util/Regex.hpp"

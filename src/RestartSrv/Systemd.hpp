@@ -5,11 +5,10 @@
 #include <tuple>
 #include <vector>
 
-#include "ServiceManager/Manager/Backend.hpp"
+#include "RestartSrv/PropertyMap.hpp"
 
 namespace Vexlan::RestartSrv::Systemd {
 
-using PropertyMap = ServiceManager::Manager::PropertyMap;
 
 inline constexpr const char* UNIT_SUFFIX = ".service";
 // The properties the property query asks for.

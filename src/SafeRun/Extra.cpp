@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "Exception/Exception.hpp"
-#include "Output/IOCallbackWriteLine.hpp"
+#include "SafeRun/IOCallbackWriteLine.hpp"
 
 namespace Vexlan::SafeRun {
 

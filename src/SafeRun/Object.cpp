@@ -13,7 +13,7 @@
 
 #include <fmt/format.h>
 
-#include "Process/KillSingle.hpp"
+#include "SafeRun/KillSingle.hpp"
 #include "SafeRun/ForkAsync.hpp"
 #include "SafeRun/ReadMultipleFH.hpp"
 #include "Util/Env.hpp"

@@ -10,12 +10,12 @@
 #include <fmt/format.h>
 
 #include "Exception/Exception.hpp"
-#include "IONice/IONice.hpp"
-#include "Kill/AppPort.hpp"
-#include "LogCheck/LogCheck.hpp"
+#include "Process/IONice/IONice.hpp"
+#include "Process/Kill/AppPort.hpp"
+#include "Output/LogCheck.hpp"
 #include "RestartSrv/Legacy.hpp"
 #include "RestartSrv/Systemd.hpp"
-#include "Rlimit/Unset.hpp"
+#include "Process/Rlimit/Unset.hpp"
 #include "SafeRun/Finally.hpp"
 #include "Server/Type/Profile/Roles.hpp"
 #include "ServiceManager/Base.hpp"

@@ -4,7 +4,7 @@
 #include <set>
 
 #include "Exception/Exception.hpp"
-#include "LoadModule/Custom.hpp"
+#include "ServiceManager/LoadModule/Custom.hpp"
 #include "Output/Logger.hpp"
 #include "RestartSrv/Initd.hpp"
 #include "RestartSrv/Systemd.hpp"

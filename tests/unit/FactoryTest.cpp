@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "Exception/Exception.hpp"
-#include "LoadModule/Custom.hpp"
+#include "ServiceManager/LoadModule/Custom.hpp"
 #include "Output/Logger.hpp"
 #include "RestartSrv/Initd.hpp"
 #include "RestartSrv/Systemd.hpp"

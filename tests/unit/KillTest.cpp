@@ -12,12 +12,12 @@
 #include <fstream>
 
 #include "Exception/Exception.hpp"
-#include "Fuser/Fuser.hpp"
-#include "Kill/AppPort.hpp"
-#include "Kill/Kill.hpp"
-#include "ProcessInfo/ProcessInfo.hpp"
+#include "Process/Fuser/Fuser.hpp"
+#include "Process/Kill/AppPort.hpp"
+#include "Process/Kill/Kill.hpp"
+#include "Process/ProcessInfo/ProcessInfo.hpp"
 #include "RestartSrv/Legacy.hpp"
-#include "Signal/Numbers.hpp"
+#include "Process/Signal/Numbers.hpp"
 #include "support/ProcessHelpers.hpp"
 
 namespace Kill = Vexlan::Kill;

@@ -7,7 +7,7 @@
 
 #include "Exception/Exception.hpp"
 #include "Process/ProcFs.hpp"
-#include "PsParser/PsParser.hpp"
+#include "Process/PsParser/PsParser.hpp"
 #include "support/ProcessHelpers.hpp"
 
 namespace PsParser = Vexlan::PsParser;

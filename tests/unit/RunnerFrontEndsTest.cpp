@@ -2,7 +2,7 @@
 #include <unistd.h>
 
 #include "Exception/Exception.hpp"
-#include "Output/IOCallbackWriteLine.hpp"
+#include "SafeRun/IOCallbackWriteLine.hpp"
 #include "SafeRun/Extra.hpp"
 #include "SafeRun/Simple.hpp"
 #include "support/TestSupport.hpp"

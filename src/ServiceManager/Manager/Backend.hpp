@@ -1,9 +1,10 @@
 #pragma once
 // The interface both init-system backends implement. Optional operations return an
 // empty optional when the backend does not provide them.
-#include <map>
 #include <optional>
 #include <string>
+
+#include "RestartSrv/PropertyMap.hpp"
 
 namespace Vexlan::ServiceManager {
 class Base;
@@ -11,7 +12,7 @@ class Base;
 
 namespace Vexlan::ServiceManager::Manager {
 
-using PropertyMap = std::map<std::string, std::string>;
+using PropertyMap = RestartSrv::Systemd::PropertyMap;
 
 class Backend {
 public:

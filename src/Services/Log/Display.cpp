@@ -10,7 +10,7 @@
 
 namespace Vexlan::Services::Log {
 
-Display::Display(std::string service, Output* output_obj, std::optional<ServiceManager::Manager::PropertyMap> systemd)
+Display::Display(std::string service, Output* output_obj, std::optional<RestartSrv::Systemd::PropertyMap> systemd)
     : service_(std::move(service)), output_(output_obj), systemd_(std::move(systemd)) {}
 
 std::string Display::journal_part(const std::string& report) {

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "ServiceManager/Manager/Backend.hpp"
+#include "RestartSrv/PropertyMap.hpp"
 
 namespace Vexlan {
 class Output;
@@ -13,7 +13,7 @@ namespace Vexlan::Services::Log {
 
 class Display {
 public:
-    Display(std::string service, Output* output_obj, std::optional<ServiceManager::Manager::PropertyMap> service_via_systemd);
+    Display(std::string service, Output* output_obj, std::optional<RestartSrv::Systemd::PropertyMap> service_via_systemd);
     // True when something was shown.
     bool show_startup_log();
 
@@ -23,7 +23,7 @@ public:
 private:
     std::string service_;
     Output* output_;
-    std::optional<ServiceManager::Manager::PropertyMap> systemd_;
+    std::optional<RestartSrv::Systemd::PropertyMap> systemd_;
 };
 
 }  // namespace Vexlan::Services::Log
