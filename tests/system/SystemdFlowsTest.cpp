@@ -153,6 +153,8 @@ TEST_F(SystemdFlows, AStopThatSystemdRunsAfterItKilledTheMainProcessExitsAtOnce)
     for (int i = 0; i < 100 && state("vxkilled.service") != "inactive"; ++i) Vexlan::Time::sleep_for(0.05);
     EXPECT_EQ(state("vxkilled.service"), "inactive");
     EXPECT_EQ(sandbox_->systemctl_show("vxkilled.service", "Result"), "success") << "the stop command exited 0";
+    EXPECT_EQ(read_file(root_.product("/logs/restartsrv_audit_log")).find("stopvxkilled"), std::string::npos)
+        << "no audit record when the parent is PID 1";
     EXPECT_NE(read_file(sandbox_->path("/run/stop-err")).find("SIGTERM"), std::string::npos) << read_file(sandbox_->path("/run/stop-err"));
 }
 

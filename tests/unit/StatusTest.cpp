@@ -10,6 +10,7 @@
 #include "ServiceManager/Base.hpp"
 #include "ServiceManager/Manager/Initd.hpp"
 #include "ServiceManager/Manager/Systemd.hpp"
+#include "support/FakeSystemctl.hpp"
 #include "support/ProcessHelpers.hpp"
 #include "Util/Guards.hpp"
 #include "Util/Paths.hpp"
@@ -21,20 +22,11 @@ using Vexlan::ServiceManager::Base;
 using Vexlan::ServiceManager::make_service;
 
 namespace {
-class Status : public ::testing::Test {
+class Status : public FakeSystemctlTest {
 protected:
     void SetUp() override {
-        Vexlan::Paths::set_test_root(root_.path());
-        std::filesystem::create_directories(root_.path() + "/usr/local/vexlan/logs");
-        Vexlan::Paths::set_override(Vexlan::Paths::Key::Systemctl, scripts_dir() + "/fake_systemctl.sh");
-        env_.set("FAKE_SYSTEMCTL_DIR", fake_.path());
+        FakeSystemctlTest::SetUp();
         env_.set("VEXLAN_BASE_INSTALL", "1");  // no warning about a missing unit
-        Vexlan::Logger::clear_singleton_stash();
-    }
-    void TearDown() override {
-        Vexlan::Paths::set_test_root("");
-        Vexlan::Paths::clear_overrides();
-        Vexlan::Logger::clear_singleton_stash();
     }
     std::unique_ptr<Base> service(Vexlan::Options options, std::vector<std::string> argv = {"--initd"}) {
         auto srv = make_service<Base>(options);
@@ -42,8 +34,6 @@ protected:
         return srv;
     }
     std::string log() { return read_file(Vexlan::Paths::get(Vexlan::Paths::Key::ErrorLog)); }
-    ScratchDir root_, fake_;
-    Vexlan::EnvGuard env_;
 };
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include "RestartSrv/Systemd.hpp"
 #include "ServiceManager/Base.hpp"
 #include "ServiceManager/Manager/Systemd.hpp"
+#include "support/FakeSystemctl.hpp"
 #include "support/ProcessHelpers.hpp"
 #include "Util/Guards.hpp"
 #include "Util/Paths.hpp"
@@ -16,26 +17,12 @@ namespace Systemd = Vexlan::RestartSrv::Systemd;
 using namespace testing_support;
 
 namespace {
-class Recorded : public ::testing::Test {
+class Recorded : public FakeSystemctlTest {
 protected:
-    void SetUp() override {
-        Vexlan::Paths::set_test_root(root_.path());
-        std::filesystem::create_directories(root_.path() + "/usr/local/vexlan/logs");
-        Vexlan::Paths::set_override(Vexlan::Paths::Key::Systemctl, scripts_dir() + "/fake_systemctl.sh");
-        env_.set("FAKE_SYSTEMCTL_DIR", fake_.path());
-    }
     void TearDown() override {
-        Vexlan::Paths::set_test_root("");
-        Vexlan::Paths::clear_overrides();
+        FakeSystemctlTest::TearDown();
         Vexlan::ServiceManager::Manager::Systemd::set_confirm_pause_for_testing(1.0);
     }
-    void reply(const std::string& verb, const std::string& unit, const std::string& text, int rc = 0) {
-        write_file(fake_.file(verb + "-" + unit), text);
-        write_file(fake_.file(verb + "-" + unit + ".rc"), std::to_string(rc));
-    }
-    std::string calls() { return read_file(fake_.file("calls")); }
-    ScratchDir root_, fake_;
-    Vexlan::EnvGuard env_;
 };
 }  // namespace
 
