@@ -41,6 +41,33 @@ std::optional<Stat> parse_stat(const std::string& line) {
     return st;
 }
 
+long StatView::field(size_t i) const {
+    if (i >= count) return 0;
+    long v = 0;
+    bool neg = false;
+    for (char c : fields[i]) {
+        if (c == '-') neg = true;
+        else if (c >= '0' && c <= '9') v = v * 10 + (c - '0');
+    }
+    return neg ? -v : v;
+}
+
+bool parse_stat_view(std::string_view line, StatView& out) {
+    auto close = line.rfind(')');
+    if (close == std::string_view::npos || close + 1 >= line.size()) return false;
+    auto open = line.find('(');
+    out.comm = open != std::string_view::npos && open < close ? line.substr(open + 1, close - open - 1) : std::string_view();
+    out.count = 0;
+    size_t i = close + 1;
+    while (i < line.size() && out.count < 20) {
+        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        size_t start = i;
+        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        if (i > start) out.fields[out.count++] = line.substr(start, i - start);
+    }
+    return out.count > 0;
+}
+
 std::optional<Stat> read_stat(pid_t pid) {
     auto line = FileUtils::read_file(pid_dir(pid) + "/stat");
     if (!line) return std::nullopt;

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,15 @@ struct Stat {
     char state() const { return fields.empty() ? '?' : fields[0][0]; }
     long field(size_t i) const;
 };
+// The same split without copying: views into the line, the first 20 fields after the name.
+struct StatView {
+    std::string_view comm;
+    std::string_view fields[20];
+    size_t count = 0;
+    long field(size_t i) const;
+};
+bool parse_stat_view(std::string_view line, StatView& out);
+
 // Splits a stat line at the last ")" followed by other characters.
 std::optional<Stat> parse_stat(const std::string& line);
 std::optional<Stat> read_stat(pid_t pid);

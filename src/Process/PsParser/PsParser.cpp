@@ -102,23 +102,23 @@ std::vector<ProcessRecord> fast_parse_ps(const Options& o) {
                 ::close(pfd);
                 continue;
             }
-            auto stat = ProcFs::parse_stat(buf);
-            if (!stat) {
+            ProcFs::StatView stat;
+            if (!ProcFs::parse_stat_view(buf, stat)) {
                 ::close(pfd);
                 continue;
             }
-            if (o.exclude_kernel && stat->field(2) == 0) {
+            if (o.exclude_kernel && stat.field(2) == 0) {
                 ::close(pfd);
                 continue;
             }
-            r.state = stat->fields[0];
-            r.ppid = static_cast<pid_t>(stat->field(1));
-            r.nice = stat->fields.size() > 16 ? stat->fields[16] : "";
-            r.command = cmd.empty() ? "[" + stat->comm + "]" : cmd;
+            r.state = stat.fields[0];
+            r.ppid = static_cast<pid_t>(stat.field(1));
+            r.nice = stat.count > 16 ? std::string(stat.fields[16]) : "";
+            r.command = cmd.empty() ? "[" + std::string(stat.comm) + "]" : std::move(cmd);
             if (o.cpu_stats && info)
-                r.cpu = info->cpu_percent(static_cast<unsigned long long>(stat->field(19)),
-                                          static_cast<unsigned long long>(stat->field(11) + stat->field(12)));
-            if (o.elapsed_stats && info) r.elapsed = info->elapsed_seconds(static_cast<unsigned long long>(stat->field(19)));
+                r.cpu = info->cpu_percent(static_cast<unsigned long long>(stat.field(19)),
+                                          static_cast<unsigned long long>(stat.field(11) + stat.field(12)));
+            if (o.elapsed_stats && info) r.elapsed = info->elapsed_seconds(static_cast<unsigned long long>(stat.field(19)));
         }
         if (o.memory_stats && info && read_at(pfd, "statm", buf)) {
             std::istringstream in(buf);
