@@ -46,41 +46,35 @@ void BM_SafeRunTrue(benchmark::State& state) {
     }
 }
 
+// A plain read loop over a writer child's pipe; `keep` appends what it reads to a text.
+size_t plain_read_loop(bool keep) {
+    std::vector<char> buf(131072);
+    int fds[2];
+    ::pipe2(fds, O_CLOEXEC);
+    pid_t pid = spawn({"/bin/sh", "-c", kWriter}, fds[1]);
+    ::close(fds[1]);
+    std::string kept;
+    size_t total = 0;
+    ssize_t n;
+    while ((n = ::read(fds[0], buf.data(), buf.size())) > 0) {
+        if (keep) kept.append(buf.data(), static_cast<size_t>(n));
+        total += static_cast<size_t>(n);
+    }
+    ::close(fds[0]);
+    int status;
+    ::waitpid(pid, &status, 0);
+    return keep ? kept.size() : total;
+}
+
 // The plain loop that keeps what it reads, as capturing must.
 void BM_PlainReadLoop256MiB(benchmark::State& state) {
-    std::vector<char> buf(131072);
-    for (auto _ : state) {
-        int fds[2];
-        ::pipe2(fds, O_CLOEXEC);
-        pid_t pid = spawn({"/bin/sh", "-c", kWriter}, fds[1]);
-        ::close(fds[1]);
-        std::string kept;
-        ssize_t n;
-        while ((n = ::read(fds[0], buf.data(), buf.size())) > 0) kept.append(buf.data(), static_cast<size_t>(n));
-        ::close(fds[0]);
-        int status;
-        ::waitpid(pid, &status, 0);
-        benchmark::DoNotOptimize(kept.size());
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(plain_read_loop(true));
     state.SetBytesProcessed(state.iterations() * 268435456LL);
 }
 
 // The same loop throwing the data away: the floor of any capture.
 void BM_PlainReadLoopDiscard256MiB(benchmark::State& state) {
-    std::vector<char> buf(131072);
-    for (auto _ : state) {
-        int fds[2];
-        ::pipe2(fds, O_CLOEXEC);
-        pid_t pid = spawn({"/bin/sh", "-c", kWriter}, fds[1]);
-        ::close(fds[1]);
-        size_t total = 0;
-        ssize_t n;
-        while ((n = ::read(fds[0], buf.data(), buf.size())) > 0) total += static_cast<size_t>(n);
-        ::close(fds[0]);
-        int status;
-        ::waitpid(pid, &status, 0);
-        benchmark::DoNotOptimize(total);
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(plain_read_loop(false));
     state.SetBytesProcessed(state.iterations() * 268435456LL);
 }
 

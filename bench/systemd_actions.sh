@@ -9,48 +9,34 @@ cmake --build --preset default -j 2 --target restartsrv_base >/dev/null
 
 root=$(pwd)/build/bench-root
 rm -rf "$root"
-mkdir -p "$root/bin" "$root/product/logs" "$root/state"
+. scripts/sandbox.sh
+sandbox_start "$root"
 ln -s "$(pwd)/build/default/bin/restartsrv_base" "$root/bin/restartsrv_vxbench"
-unshare --pid --fork --kill-child --mount --uts --ipc --net --mount-proc \
-  /bin/sh tests/system/private_root.sh "$root" /bin/sh tests/system/systemd_boot.sh "$(pwd)" >"$root/sandbox.log" 2>&1 &
-unshare_pid=$!
-trap 'kill -9 "${init_pid:-0}" "$unshare_pid" 2>/dev/null || true; wait "$unshare_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 200); do
-  init_pid=$(awk '{print $1}' "/proc/$unshare_pid/task/$unshare_pid/children" 2>/dev/null || true)
-  [ -n "$init_pid" ] && break
-  sleep 0.05
-done
-inside() { nsenter -t "$init_pid" -a -- /usr/bin/env LANG=C "$@"; }
-for _ in $(seq 100); do
-  case "$(inside systemctl is-system-running 2>/dev/null || true)" in running*|degraded*) break ;; esac
-  sleep 0.1
-done
-printf '[Service]\nExecStart=/bin/sleep infinity\n' > "/proc/$init_pid/root/etc/systemd/system/vxbench.service"
-inside systemctl daemon-reload
+printf '[Service]\nExecStart=/bin/sleep infinity\n' | sandbox_unit vxbench.service
 inside systemctl start vxbench
 
 # Count systemctl runs: a wrapper in front of the real one, inside the sandbox only.
 inside cp /usr/bin/systemctl /run/systemctl.real
-printf '#!/bin/sh\necho "$*" >> /run/systemctl.calls\nexec /run/systemctl.real "$@"\n' > "/proc/$init_pid/root/run/systemctl.wrapper"
-chmod 755 "/proc/$init_pid/root/run/systemctl.wrapper"
+printf '#!/bin/sh\necho "$*" >> /run/systemctl.calls\nexec /run/systemctl.real "$@"\n' > "/proc/$sandbox_pid/root/run/systemctl.wrapper"
+chmod 755 "/proc/$sandbox_pid/root/run/systemctl.wrapper"
 inside mount --bind /run/systemctl.wrapper /usr/bin/systemctl
 
 measure() {
   local label=$1; shift
-  rm -f "/proc/$init_pid/root/run/systemctl.calls" "$root/product/logs/error_log"
+  rm -f "/proc/$sandbox_pid/root/run/systemctl.calls" "$root/product/logs/error_log"
   inside "$root/bin/restartsrv_vxbench" --debug "$@" >/dev/null 2>&1 || true
   local calls cpu
-  calls=$(wc -l < "/proc/$init_pid/root/run/systemctl.calls" 2>/dev/null || echo 0)
+  calls=$(wc -l < "/proc/$sandbox_pid/root/run/systemctl.calls" 2>/dev/null || echo 0)
   cpu=$(grep -o 'own CPU time: .*)' "$root/product/logs/error_log" | tail -1 || true)
   printf '%-22s systemctl runs: %-3s %s\n' "$label" "$calls" "$cpu"
-  sed 's/^/    systemctl /' "/proc/$init_pid/root/run/systemctl.calls" 2>/dev/null || true
+  sed 's/^/    systemctl /' "/proc/$sandbox_pid/root/run/systemctl.calls" 2>/dev/null || true
 }
 measure "--status" --status
 measure "--check" --check
 measure "restart (running)"
 
 inside umount /usr/bin/systemctl
-python3 - "$init_pid" "$root" <<'PY'
+python3 - "$sandbox_pid" "$root" <<'PY'
 import subprocess, sys, time
 pid, root = sys.argv[1], sys.argv[2]
 def timed(cmd, n=20):

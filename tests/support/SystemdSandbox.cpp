@@ -19,20 +19,6 @@ std::string project_dir() {
     return dir.substr(0, dir.rfind("/tests/system"));
 }
 
-ProgramResult run(const std::vector<std::string>& cmd, double timeout = 300) {
-    Vexlan::SafeRun::Options o;
-    o.program = cmd.at(0);
-    o.args.assign(cmd.begin() + 1, cmd.end());
-    o.keep_env = true;
-    o.timeout = timeout;
-    Vexlan::SafeRun::Object r(std::move(o));
-    ProgramResult out;
-    int st = r.CHILD_ERROR().value_or(0);
-    out.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    out.out = r.stdout_text();
-    out.err = r.stderr_text();
-    return out;
-}
 }  // namespace
 
 bool SystemdSandbox::available(std::string* why) {
@@ -98,7 +84,7 @@ SystemdSandbox::~SystemdSandbox() {
 ProgramResult SystemdSandbox::exec(const std::vector<std::string>& command) const {
     std::vector<std::string> cmd = {"nsenter", "-t", std::to_string(init_pid_), "-a", "--", "/usr/bin/env", "LANG=C"};
     cmd.insert(cmd.end(), command.begin(), command.end());
-    return run(cmd);
+    return run_command(cmd);
 }
 
 ProgramResult SystemdSandbox::program(const std::string& name, const std::vector<std::string>& args) const {

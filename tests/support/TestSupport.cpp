@@ -144,15 +144,12 @@ std::vector<std::string> ProgramRoot::command(const std::string& name, const std
     return cmd;
 }
 
-ProgramResult ProgramRoot::run(const std::string& name, const std::vector<std::string>& args,
-                               const std::vector<std::string>& env) const {
-    auto cmd = command(name, args);
+ProgramResult run_command(const std::vector<std::string>& command, double timeout) {
     Vexlan::SafeRun::Options o;
-    o.program = "/usr/bin/env";
-    o.args = env;
-    o.args.insert(o.args.end(), cmd.begin(), cmd.end());
+    o.program = command.at(0);
+    o.args.assign(command.begin() + 1, command.end());
     o.keep_env = true;
-    o.timeout = 300;
+    o.timeout = timeout;
     Vexlan::SafeRun::Object run(std::move(o));
     ProgramResult r;
     int st = run.CHILD_ERROR().value_or(0);
@@ -160,6 +157,15 @@ ProgramResult ProgramRoot::run(const std::string& name, const std::vector<std::s
     r.out = run.stdout_text();
     r.err = run.stderr_text();
     return r;
+}
+
+ProgramResult ProgramRoot::run(const std::string& name, const std::vector<std::string>& args,
+                               const std::vector<std::string>& env) const {
+    std::vector<std::string> cmd = {"/usr/bin/env"};
+    cmd.insert(cmd.end(), env.begin(), env.end());
+    auto program = command(name, args);
+    cmd.insert(cmd.end(), program.begin(), program.end());
+    return run_command(cmd);
 }
 
 }  // namespace testing_support

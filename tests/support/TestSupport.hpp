@@ -54,6 +54,9 @@ struct ProgramResult {
     std::string err;
 };
 
+// Runs a command to its end (environment kept) and collects its status and output.
+ProgramResult run_command(const std::vector<std::string>& command, double timeout = 300);
+
 // Runs the real program as `name` (a symlink in a scratch directory) in a private mount
 // namespace whose product and state directories are the given root's.
 class ProgramRoot {
