@@ -13,7 +13,7 @@ std::optional<std::string> path(const std::string& name) {
             if (FileUtils::exists(dir + "/" + name)) return dir + "/" + name;
     }
     auto quiet = Exception::get_stack_trace_suppressor();
-    throw Exception::create("Generic", {{"message", "No program directory holds “" + name + "”."}});
+    throw Exception::create(Exception::Kinds::Generic, {{"message", "No program directory holds “" + name + "”."}});
 }
 
 }  // namespace Vexlan::Binaries

@@ -234,7 +234,7 @@ int run(std::vector<std::string>& args) {
     } catch (const Exception::Base& e) {
         static const Vexlan::Regex kServiceError(R"(^Vexlan::Exception::Services?::)");
         if (!kServiceError.match(e.class_name())) throw;
-        if (e.isa("Services::RoleDisabled")) throw FatalError(e.to_string_no_id());
+        if (e.isa(Exception::Kinds::Services::RoleDisabled)) throw FatalError(e.to_string_no_id());
         static const Vexlan::Regex kTolerable(R"(^Vexlan::Exception::Services::(?:NotConfigured|NotInstalled)$)");
         if (g_srv && kTolerable.match(e.class_name()) && any_arg_is(args, TOLERANCE_OPTION)) {
             std::fprintf(stderr, "%s\n", e.to_string().c_str());

@@ -9,7 +9,7 @@
 #include <random>
 #include <sstream>
 
-#include "Exception/Catalogue.hpp"
+#include "Exception/Kinds.hpp"
 
 namespace Vexlan::Exception {
 
@@ -106,7 +106,9 @@ Base::Base(std::string type, Fields fields, std::optional<std::string> message_t
 
 std::string Base::class_name() const { return std::string(kClassPrefix) + type_; }
 
-bool Base::isa(std::string_view name) const {
+bool Base::isa(const Kind& kind) const { return isa_name(kind.name()); }
+
+bool Base::isa_name(std::string_view name) const {
     std::string wanted = strip_prefix(name);
     if (name == "Vexlan::Exception" || wanted.empty()) return true;
     if (wanted == type_) return true;
@@ -137,14 +139,20 @@ const nlohmann::json& Base::get(std::string_view field) const {
 
 std::string Base::get_string_field(std::string_view field) const { return field_text(field, get(field)); }
 
-Base create(std::string_view type, Fields fields) { return Base(std::string(type), std::move(fields), std::nullopt, false); }
-
-Base create(std::string_view type, std::string message_template, Fields fields) {
-    return Base(std::string(type), std::move(fields), std::move(message_template), false);
+Base create(const Kind& kind, Fields fields) {
+    return Base(std::string(kind.name()), std::move(fields), std::nullopt, false);
 }
 
-Base create_raw(std::string_view type, std::string text) {
-    return Base(std::string(type), Fields::object(), std::move(text), true);
+Base create(const Kind& kind, std::string message_template, Fields fields) {
+    return Base(std::string(kind.name()), std::move(fields), std::move(message_template), false);
+}
+
+Base create_raw(const Kind& kind, std::string text) {
+    return Base(std::string(kind.name()), Fields::object(), std::move(text), true);
+}
+
+Base create_by_name(std::string_view type, Fields fields) {
+    return Base(std::string(type), std::move(fields), std::nullopt, false);
 }
 
 std::string get_string(const std::exception& e) {

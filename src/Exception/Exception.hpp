@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "Exception/Kinds.hpp"
+
 namespace Vexlan::Exception {
 
 using Fields = nlohmann::json;
@@ -22,9 +24,10 @@ public:
     // Short kind ("Services::Down") and full class name ("Vexlan::Exception::Services::Down").
     const std::string& type() const { return type_; }
     std::string class_name() const;
-    // True when this error is of the named class or one of its descendants. Accepts the
-    // full class name or the short kind.
-    bool isa(std::string_view class_name) const;
+    // True when this error is of the kind or one of its descendants.
+    bool isa(const Kind& kind) const;
+    // The same by class name: the full name or the short kind.
+    bool isa_name(std::string_view class_name) const;
 
     std::string to_string() const;
     std::string to_string_no_id() const;
@@ -50,12 +53,14 @@ private:
     std::string what_;
 };
 
-// Builds an error of kind `type` with the catalogue's message for that kind.
-Base create(std::string_view type, Fields fields = Fields::object());
+// Builds an error of the kind with the kind's message.
+Base create(const Kind& kind, Fields fields = Fields::object());
 // The same with an explicit message template; "{name}" is replaced by the field's text.
-Base create(std::string_view type, std::string message_template, Fields fields);
+Base create(const Kind& kind, std::string message_template, Fields fields);
 // An error whose message is `text` as it stands.
-Base create_raw(std::string_view type, std::string text);
+Base create_raw(const Kind& kind, std::string text);
+// Builds an error by kind name, for names that arrive as data (a forked child's report).
+Base create_by_name(std::string_view type, Fields fields = Fields::object());
 
 // Renders any raised value as text.
 std::string get_string(const std::exception& e);

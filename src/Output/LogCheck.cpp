@@ -10,7 +10,7 @@ namespace Vexlan::LogCheck {
 void logcheck() {
     std::string dir = Paths::get(Paths::Key::LogDir);
     if (!FileUtils::is_directory(dir))
-        throw Exception::create("Generic", {{"message", Logger::find_progname() + ": the log directory “" + dir + "” does not exist."}});
+        throw Exception::create(Exception::Kinds::Generic, {{"message", Logger::find_progname() + ": the log directory “" + dir + "” does not exist."}});
 }
 
 }  // namespace Vexlan::LogCheck

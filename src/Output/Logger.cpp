@@ -48,7 +48,7 @@ std::string LoggerArgs::signature() const {
 
 std::shared_ptr<Logger> Logger::create(const LoggerArgs& args) {
     if (args.open_now && args.use_no_files)
-        throw Exception::create("InvalidParameter", {{"message", "“open_now” and “use_no_files” cannot be combined."}});
+        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“open_now” and “use_no_files” cannot be combined."}});
     if (args.no_load_from_cache) return std::make_shared<Logger>(args);
     auto& s = stash();
     auto key = args.signature();
@@ -155,7 +155,7 @@ bool Logger::logger(Record r) {
     }
 
     if (r.die || r.level == "die" || r.level == "panic")
-        throw Exception::create("Generic", {{"message", fmt::format("{} [{}] {}", r.level, ::getpid(), r.message)}});
+        throw Exception::create(Exception::Kinds::Generic, {{"message", fmt::format("{} [{}] {}", r.level, ::getpid(), r.message)}});
     return status;
 }
 
@@ -164,11 +164,11 @@ bool Logger::warn(const std::string& m) { return logger({m, "warn", ::isatty(0) 
 bool Logger::error(const std::string& m) { return logger({m, "error", ::isatty(0) ? 2 : 0, std::nullopt, "", false, false, false}); }
 void Logger::die(const std::string& m) {
     logger({m, "die", ::isatty(0) ? 2 : 0, std::nullopt, "", true, false, false});
-    throw Exception::create("Generic", {{"message", m}});  // unreachable: logger raised
+    throw Exception::create(Exception::Kinds::Generic, {{"message", m}});  // unreachable: logger raised
 }
 void Logger::panic(const std::string& m) {
     logger({m, "panic", 2, std::nullopt, "", true, false, false});
-    throw Exception::create("Generic", {{"message", m}});
+    throw Exception::create(Exception::Kinds::Generic, {{"message", m}});
 }
 bool Logger::invalid(const std::string& m) { return logger({m, "invalid", 0, std::nullopt, "", false, false, false}); }
 bool Logger::deprecated(const std::string& m) { return logger({m, "deprecated", 0, std::nullopt, "", false, false, false}); }

@@ -18,7 +18,7 @@ void Lock::set_timeout_for_testing(int seconds) { g_timeout = seconds > 0 ? seco
 
 std::string get_run_lock_file_for_service(const std::string& service) {
     if (!Validate::is_valid_service_name(service))
-        throw Exception::create("InvalidParameter", {{"message", "“" + service + "” is not a valid service name."}});
+        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“" + service + "” is not a valid service name."}});
     return Paths::get(Paths::Key::LockBase) + "/" + service;
 }
 
@@ -33,14 +33,14 @@ bool wait_for_ex_lock(FileUtils::Flock& handle, int timeout) {
 }
 
 std::unique_ptr<Lock> Lock::create(const std::string& service) {
-    if (service.empty()) throw Exception::create("InvalidParameter", {{"message", "A restart lock needs a service name."}});
+    if (service.empty()) throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "A restart lock needs a service name."}});
     std::string path = get_run_lock_file_for_service(service);
     FileUtils::make_dirs(Paths::get(Paths::Key::LockBase), 0700);
     UniqueFd fd = FileUtils::sysopen_with_real_perms(path, O_WRONLY | O_APPEND | O_CREAT, 0600);
-    if (!fd) throw Exception::create("IO::FileOpenError", {{"path", path}, {"mode", "append"}, {"error", errno}});
+    if (!fd) throw Exception::create(Exception::Kinds::IO::FileOpenError, {{"path", path}, {"mode", "append"}, {"error", errno}});
     auto fh = std::make_unique<FileUtils::Flock>(std::move(fd), path);
     if (!wait_for_ex_lock(*fh, g_timeout))
-        throw Exception::create("Lock::NotObtained", {{"path", path}, {"service", service}, {"timeout", g_timeout}});
+        throw Exception::create(Exception::Kinds::LockNotObtained, {{"path", path}, {"service", service}, {"timeout", g_timeout}});
     return std::unique_ptr<Lock>(new Lock(path, std::move(fh)));
 }
 

@@ -78,7 +78,7 @@ ParsedArgs parseargv() {
             } else if (i + 1 < args.size()) {
                 p.restart_attempts = args[++i];
             } else {
-                throw Exception::create("InvalidParameter", {{"message", "The option “--attempt” needs a value."}});
+                throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "The option “--attempt” needs a value."}});
             }
         } else if ((m = match_option(a, "stop", true)).matched) {
             set_mode(m.value ? STOP : RESTART);

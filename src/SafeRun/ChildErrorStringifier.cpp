@@ -79,11 +79,11 @@ std::optional<Exception::Base> ChildErrorStringifier::to_exception() const {
     if (signal_code().value_or(0)) {
         fields["signal_code"] = *signal_code();
         fields["signal_name"] = signal_name();
-        return Exception::create("ProcessFailed::Signal", fields);
+        return Exception::create(Exception::Kinds::ProcessFailed::Signal, fields);
     }
     if (error_code().value_or(0)) {
         fields["error_code"] = *error_code();
-        return Exception::create("ProcessFailed::Error", fields);
+        return Exception::create(Exception::Kinds::ProcessFailed::Error, fields);
     }
     return std::nullopt;
 }

@@ -28,7 +28,7 @@ Object Extra::run(ExtraOptions o) {
     if (o.stdout_buffer) out_hooks.push_back(appender(o.stdout_buffer));
     if (o.stderr_buffer) err_hooks.push_back(appender(o.stderr_buffer));
 
-    if (o.env) throw Exception::create("InvalidParameter", {{"message", "The option is “envs”, not “env”."}});
+    if (o.env) throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "The option is “envs”, not “env”."}});
     std::map<std::string, std::string> to_set;
     if (auto* names = std::get_if<std::vector<std::string>>(&o.envs)) {
         for (const auto& n : *names)
@@ -51,12 +51,12 @@ Object Extra::run(ExtraOptions o) {
         });
     };
     if (!out_hooks.empty()) {
-        if (o.base.stdout_handle) throw Exception::create("InvalidParameter", {{"message", "“stdout” was given together with line hooks."}});
+        if (o.base.stdout_handle) throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“stdout” was given together with line hooks."}});
         out_sink = make_sink(out_hooks);
         o.base.stdout_handle = OutputHandle{std::static_pointer_cast<Sink>(out_sink)};
     }
     if (!err_hooks.empty()) {
-        if (o.base.stderr_handle) throw Exception::create("InvalidParameter", {{"message", "“stderr” was given together with line hooks."}});
+        if (o.base.stderr_handle) throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“stderr” was given together with line hooks."}});
         err_sink = make_sink(err_hooks);
         o.base.stderr_handle = OutputHandle{std::static_pointer_cast<Sink>(err_sink)};
     }

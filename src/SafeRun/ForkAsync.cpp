@@ -18,7 +18,7 @@ namespace {
 pid_t fork_and_run(const std::function<void()>& code, bool quiet) {
     ErrnoGuard keep;
     pid_t pid = ::fork();
-    if (pid < 0) throw Exception::create("IO::ForkError", {{"error", errno}});
+    if (pid < 0) throw Exception::create(Exception::Kinds::IO::ForkError, {{"error", errno}});
     if (pid > 0) return pid;
     errno = 0;
     try {

@@ -128,7 +128,7 @@ void ForkSync::run(const std::function<void()>* parent_code, const Code& code, b
         if (!is_encodable(report)) report = to_plain_data(report);
         std::vector<uint8_t> bytes = json::to_cbor(report);
         if (!FileUtils::write_all(write_fd, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
-            throw Exception::create("IO::FileWriteError", {{"path", "report pipe"}, {"error", errno}});
+            throw Exception::create(Exception::Kinds::IO::FileWriteError, {{"path", "report pipe"}, {"error", errno}});
         ::close(write_fd);
         if (raised) std::rethrow_exception(raised);
     };

@@ -33,10 +33,10 @@ void IOCallbackWrite::printf(const char* format, ...) {
 size_t IOCallbackWrite::write(const std::string& buffer, std::optional<long> length, long offset) {
     const long size = static_cast<long>(buffer.size());
     long len = length.value_or(size);
-    if (len < 0) throw Exception::create("InvalidParameter", {{"message", "Negative length"}});
+    if (len < 0) throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "Negative length"}});
     if (offset < 0) offset += size;
     if (offset < 0 || (offset > size && size > 0) || (size == 0 && offset != 0))
-        throw Exception::create("InvalidParameter", {{"message", "Offset outside string"}});
+        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "Offset outside string"}});
     if (len > size - offset) len = size - offset;
     if (len > 0) callback_(std::string_view(buffer).substr(static_cast<size_t>(offset), static_cast<size_t>(len)));
     return static_cast<size_t>(len);

@@ -50,11 +50,11 @@ std::optional<Account> effective_account() {
 }
 
 [[noreturn]] void fail(const std::string& message) {
-    throw Exception::create("Generic", {{"message", message}});
+    throw Exception::create(Exception::Kinds::Generic, {{"message", message}});
 }
 
 [[noreturn]] void invalid(const std::string& message) {
-    throw Exception::create("InvalidParameter", {{"message", message}});
+    throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", message}});
 }
 
 bool privileges_reduced() { return ::geteuid() != ::getuid() && ::getuid() == 0; }
@@ -76,7 +76,7 @@ struct Plumbing {
 
 int dup_cloexec(int fd) {
     int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    if (copy < 0) throw Exception::create("IO::DupError", {{"error", errno}});
+    if (copy < 0) throw Exception::create(Exception::Kinds::IO::DupError, {{"error", errno}});
     return copy;
 }
 
@@ -107,7 +107,7 @@ void write_input(int fd, std::string_view data, const std::string& command) {
         ssize_t n = ::write(fd, data.data(), data.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw Exception::create("IO::WriteError", {{"length", data.size()}, {"command", command}, {"error", errno}});
+            throw Exception::create(Exception::Kinds::IO::WriteError, {{"length", data.size()}, {"command", command}, {"error", errno}});
         }
         data.remove_prefix(static_cast<size_t>(n));
     }
@@ -166,7 +166,7 @@ void Object::run(Options& o) {
         pl.child_in = pl.owned_in.get();
     } else {
         pl.owned_in.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-        if (!pl.owned_in) throw Exception::create("IO::FileOpenError", {{"path", "/dev/null"}, {"mode", "read"}, {"error", errno}});
+        if (!pl.owned_in) throw Exception::create(Exception::Kinds::IO::FileOpenError, {{"path", "/dev/null"}, {"mode", "read"}, {"error", errno}});
         pl.child_in = pl.owned_in.get();
     }
 
@@ -258,7 +258,7 @@ void Object::run(Options& o) {
         child_pid_ = ForkAsync::do_in_child([&]() {
             // Single-threaded program: the child may use the ordinary library until exec.
             if (::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
-                throw Exception::create("IO::DupError", {{"error", errno}});
+                throw Exception::create(Exception::Kinds::IO::DupError, {{"error", errno}});
             ForkAsync::close_fds_from(3, exec_report.write.get());
             for (int s = 1; s < NSIG; ++s) ::signal(s, SIG_DFL);
             sigset_t none;
@@ -267,7 +267,7 @@ void Object::run(Options& o) {
             if (!keep_env) Env::clean_env();
             if (reduced) {
                 if (::seteuid(0) != 0 || ::setsid() < 0 || ::setgid(egid) != 0 || ::setuid(euid) != 0)
-                    throw Exception::create("SystemCall", {{"name", "setuid"}, {"error", errno}});
+                    throw Exception::create(Exception::Kinds::SystemCall, {{"name", "setuid"}, {"error", errno}});
             }
             if (before_exec) before_exec();
             ::setenv("HOME", home.c_str(), 0);
@@ -279,7 +279,7 @@ void Object::run(Options& o) {
             unsigned char byte = static_cast<unsigned char>(e);
             [[maybe_unused]] ssize_t n = ::write(exec_report.write.get(), &byte, 1);
             errno = e;
-            throw Exception::create("ProcessFailed::Exec", {{"program", program}, {"error", e}});
+            throw Exception::create(Exception::Kinds::ProcessFailed::Exec, {{"program", program}, {"error", e}});
         });
         exec_report.write.reset();
         unsigned char byte = 0;
@@ -293,7 +293,7 @@ void Object::run(Options& o) {
     // 7-8.
     if (o.after_fork) o.after_fork(child_pid_);
     if (pl.owned_in.reset() != 0 || pl.owned_out.reset() != 0 || pl.owned_err.reset() != 0)
-        throw Exception::create("IO::FileCloseError", {{"path", "child pipe end"}, {"error", errno}});
+        throw Exception::create(Exception::Kinds::IO::FileCloseError, {{"path", "child pipe end"}, {"error", errno}});
 
     // 9. Input.
     auto kill_child = [&]() { child_error_ = Kill::Single::safekill_single_pid(child_pid_, SAFEKILL_TIMEOUT); };
@@ -309,7 +309,7 @@ void Object::run(Options& o) {
                         ssize_t n = pump->read(chunk.data(), CHUNK_SIZE);
                         if (n < 0) {
                             if (errno == EINTR) continue;
-                            throw Exception::create("IO::ReadError", {{"length", CHUNK_SIZE}, {"command", command_line()}, {"error", errno}});
+                            throw Exception::create(Exception::Kinds::IO::ReadError, {{"length", CHUNK_SIZE}, {"command", command_line()}, {"error", errno}});
                         }
                         if (n == 0) break;
                         write_input(pl.parent_in.get(), std::string_view(chunk.data(), static_cast<size_t>(n)), command_line());
@@ -406,7 +406,7 @@ std::optional<Exception::Base> Object::to_exception() const {
         Exception::Fields f = extra_error_args_for_die_if_error();
         f["program"] = program_;
         f["timeout"] = *timed_out_after_;
-        return Exception::create("ProcessFailed::Timeout", f);
+        return Exception::create(Exception::Kinds::ProcessFailed::Timeout, f);
     }
     return ChildErrorStringifier::to_exception();
 }

@@ -36,12 +36,12 @@ void write_fully(int fd, std::string_view data, double read_timeout) {
         }
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
-            throw Exception::create("IO::WriteError", {{"length", data.size()}, {"command", "output target"}, {"error", errno}});
+            throw Exception::create(Exception::Kinds::IO::WriteError, {{"length", data.size()}, {"command", "output target"}, {"error", errno}});
         struct pollfd p {fd, POLLOUT, 0};
         int rc = ::poll(&p, 1, read_timeout > 0 ? to_poll_ms(read_timeout) : -1);
-        if (rc == 0) throw Exception::create("Timeout", {{"timeout", read_timeout}});
+        if (rc == 0) throw Exception::create(Exception::Kinds::Timeout, {{"timeout", read_timeout}});
         if (rc < 0 && errno != EINTR)
-            throw Exception::create("IO::WriteError", {{"length", data.size()}, {"command", "output target"}, {"error", errno}});
+            throw Exception::create(Exception::Kinds::IO::WriteError, {{"length", data.size()}, {"command", "output target"}, {"error", errno}});
     }
 }
 }  // namespace
@@ -102,7 +102,7 @@ ReadMultipleFH::ReadMultipleFH(std::vector<Entry> entries, std::optional<double>
                         ++i;
                         continue;
                     }
-                    throw Exception::create("IO::ReadError", {{"length", CHUNK_SIZE}, {"command", "child output"}, {"error", errno}});
+                    throw Exception::create(Exception::Kinds::IO::ReadError, {{"length", CHUNK_SIZE}, {"command", "child output"}, {"error", errno}});
                 }
                 st.buffer->append(chunk.data(), static_cast<size_t>(n));
                 if (st.output) forward(st, per_read);

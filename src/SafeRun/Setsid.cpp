@@ -24,7 +24,7 @@ int wait_for(pid_t pid) {
 
 pid_t full_daemonize(bool keep_parent) {
     pid_t first = ::fork();
-    if (first < 0) throw Exception::create("IO::ForkError", {{"error", errno}});
+    if (first < 0) throw Exception::create(Exception::Kinds::IO::ForkError, {{"error", errno}});
     if (first > 0) {
         if (!keep_parent) throw ExitRequest(0);
         set_last_child_status(wait_for(first));

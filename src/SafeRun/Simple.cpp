@@ -35,11 +35,11 @@ bool has_shell_syntax(const std::string& s) { return s.find_first_of(" \t\n|&;<>
 
 std::optional<std::string> run_mode(const Command& command, Mode mode) {
     if (command.empty() || command[0].empty())
-        throw Exception::create("InvalidParameter", {{"message", "A command needs a program."}});
+        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "A command needs a program."}});
     if (::geteuid() != ::getuid() && ::getuid() == 0)
-        throw Exception::create("Generic", {{"message", "Commands cannot run while privileges are reduced."}});
+        throw Exception::create(Exception::Kinds::Generic, {{"message", "Commands cannot run while privileges are reduced."}});
     if (command.size() == 1 && has_shell_syntax(command[0]))
-        throw Exception::create("InvalidParameter",
+        throw Exception::create(Exception::Kinds::InvalidParameter,
                                 {{"message", "“" + command[0] + "” looks like a shell command line; pass the program and its arguments as separate words."}});
     const std::string& program = command[0];
     if (program[0] == '/') {
@@ -115,7 +115,7 @@ std::optional<std::string> run_mode(const Command& command, Mode mode) {
             int status = 0;
             ::waitpid(pid, &status, 0);
             set_last_child_status(status);
-            throw Exception::create("IO::FileReadError", {{"path", program + " output"}, {"error", err}});
+            throw Exception::create(Exception::Kinds::IO::FileReadError, {{"path", program + " output"}, {"error", err}});
         }
         if (n == 0) break;
         output.append(buf, static_cast<size_t>(n));

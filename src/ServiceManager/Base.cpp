@@ -61,7 +61,7 @@ std::optional<double> g_debug_start;
 
 Base::Base(const Options& options) {
     if (!options.is_object() && !options.is_null())
-        throw Exception::create("Generic", {{"message", "A service object is built from named options."}});
+        throw Exception::create(Exception::Kinds::Generic, {{"message", "A service object is built from named options."}});
     if (options.is_object())
         for (const char* name : kAttributes)
             if (options.contains(name) && std::string(name) != "lock" && std::string(name) != "logger")
@@ -221,7 +221,7 @@ std::unique_ptr<RestartSrv::Lock> Base::_build_lock() {
     std::string name = service();
     if (name.empty()) name = kFallbackLockName;
     auto lock = RestartSrv::Lock::create(name);
-    if (!lock) throw Exception::create("Generic", {{"message", "The restart lock for “" + name + "” could not be created."}});
+    if (!lock) throw Exception::create(Exception::Kinds::Generic, {{"message", "The restart lock for “" + name + "” could not be created."}});
     return lock;
 }
 

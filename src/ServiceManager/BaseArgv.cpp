@@ -42,7 +42,7 @@ void Base::run_from_argv(const std::vector<std::string>& args) {
     // by default) would do what the caller did not ask for.
     for (const auto& a : rest)
         if (a.size() > 1 && a[0] == '-' && !RestartSrv::is_directly_read_argument(a))
-            throw Exception::create("InvalidParameter", {{"message", "Unknown option “" + a + "”."}});
+            throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "Unknown option “" + a + "”."}});
 
     verbose(p.verbose);
     if (p.restart_attempts && is_digits(*p.restart_attempts)) current_restart_attempt(std::stoi(*p.restart_attempts) - 1);

@@ -55,7 +55,7 @@ std::string Base::restart(std::optional<int> graceful) {
     try {
         is_running = status();
     } catch (const Exception::Base& e) {
-        if (!e.isa("Services::Down")) throw;
+        if (!e.isa(Exception::Kinds::Services::Down)) throw;
     }
     const bool running = !is_running.empty();
     const bool is_disabled = !is_enabled();
@@ -69,7 +69,7 @@ std::string Base::restart(std::optional<int> graceful) {
             info(fmt::format("The service “{}” is disabled; it was stopped.", service()));
             _generate_disabled_exception();
         }
-        auto err = Exception::create("Services::RoleDisabled", {{"service", service_name()}});
+        auto err = Exception::create(Exception::Kinds::Services::RoleDisabled, {{"service", service_name()}});
         info(err.to_string_no_id());
         throw err;
     }
@@ -227,7 +227,7 @@ bool Base::reload() {
         out = status();
         if (!out.empty()) check_sanity();
     } catch (const Exception::Base& e) {
-        if (!(e.isa("Services::Down") || e.isa("Services::Disabled") || e.isa("Services::NotConfigured"))) throw;
+        if (!(e.isa(Exception::Kinds::Services::Down) || e.isa(Exception::Kinds::Services::Disabled) || e.isa(Exception::Kinds::Services::NotConfigured))) throw;
         out.clear();
     }
     if (!out.empty() && is_enabled()) {
@@ -295,23 +295,23 @@ void Base::_verify_role() {
 
 void Base::_exit(int code) { throw ExitRequest(code); }
 
-void Base::_generate_start_exception() { throw Exception::create("Services::StartFailed", {{"service", service()}}); }
-void Base::_generate_restart_exception() { throw Exception::create("Services::RestartFailed", {{"service", service()}}); }
-void Base::_generate_reload_exception() { throw Exception::create("Services::ReloadFailed", {{"service", service()}}); }
+void Base::_generate_start_exception() { throw Exception::create(Exception::Kinds::Services::StartFailed, {{"service", service()}}); }
+void Base::_generate_restart_exception() { throw Exception::create(Exception::Kinds::Services::RestartFailed, {{"service", service()}}); }
+void Base::_generate_reload_exception() { throw Exception::create(Exception::Kinds::Services::ReloadFailed, {{"service", service()}}); }
 void Base::_generate_is_down_exception() {
     auto quiet = Exception::get_stack_trace_suppressor();
-    throw Exception::create("Services::Down", {{"service", service()}});
+    throw Exception::create(Exception::Kinds::Services::Down, {{"service", service()}});
 }
-void Base::_generate_disabled_exception() { throw Exception::create("Services::Disabled", {{"service", service()}}); }
+void Base::_generate_disabled_exception() { throw Exception::create(Exception::Kinds::Services::Disabled, {{"service", service()}}); }
 void Base::_generate_not_configured_exception() {
-    throw Exception::create("Services::NotConfigured", {{"service", service()}, {"reason", not_configured_reason()}});
+    throw Exception::create(Exception::Kinds::Services::NotConfigured, {{"service", service()}, {"reason", not_configured_reason()}});
 }
-void Base::_generate_not_installed_exception() { throw Exception::create("Services::NotInstalled", {{"service", service()}}); }
+void Base::_generate_not_installed_exception() { throw Exception::create(Exception::Kinds::Services::NotInstalled, {{"service", service()}}); }
 void Base::_generate_binary_not_found_exception(int error) {
-    throw Exception::create("Services::NoBinary",
+    throw Exception::create(Exception::Kinds::Services::NoBinary,
                             {{"service", service()}, {"path", service_binary()},
                              {"error", error ? std::string(std::strerror(error)) : std::string("it is not executable")}});
 }
-void Base::_no_roles_exception() { throw Exception::create("Services::RoleDisabled", {{"service", service_name()}}); }
+void Base::_no_roles_exception() { throw Exception::create(Exception::Kinds::Services::RoleDisabled, {{"service", service_name()}}); }
 
 }  // namespace Vexlan::ServiceManager

@@ -140,7 +140,7 @@ int Base::is_up_via_pidfile() {
     const std::string pf = pidfile();
     if (pf.empty()) return 0;
     if (!RestartSrv::_has_proc())
-        throw Exception::create("Generic", {{"message", "/proc is not mounted; process liveness cannot be judged."}});
+        throw Exception::create(Exception::Kinds::Generic, {{"message", "/proc is not mounted; process liveness cannot be judged."}});
     const long start = Time::monotonic_seconds();
     bool appeared = FileUtils::is_regular_file(pf);
     while (!appeared && Time::monotonic_seconds() - start <= startup_timeout()) {

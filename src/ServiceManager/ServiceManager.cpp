@@ -25,7 +25,7 @@ std::unique_ptr<Base> new_service(const Options& options) {
     const std::string service = options.is_object() && options.contains("service") && options["service"].is_string()
                                     ? options["service"].get<std::string>()
                                     : "";
-    if (service.empty()) throw Exception::create("Generic", {{"message", "A service name is required to build a service object."}});
+    if (service.empty()) throw Exception::create(Exception::Kinds::Generic, {{"message", "A service name is required to build a service object."}});
 
     const std::string class_name = "Vexlan::ServiceManager::Services::" + module_name_for(service);
     std::optional<Exception::Base> load_error;
@@ -36,7 +36,7 @@ std::unique_ptr<Base> new_service(const Options& options) {
             obj->BUILD();
             return obj;
         } catch (const Exception::Base& e) {
-            if (!e.isa("ModuleLoadError")) throw;
+            if (!e.isa(Exception::Kinds::ModuleLoadError)) throw;
             load_error = e;
             if (!e.get("not_located").is_boolean() || !e.get("not_located").get<bool>()) {
                 static std::set<std::string> warned;
@@ -52,7 +52,7 @@ std::unique_ptr<Base> new_service(const Options& options) {
         return make_service<Base>(generic);
     }
     if (load_error && Logger::is_sandbox()) throw *load_error;
-    throw Exception::create("Services::Unknown", {{"service", service}, {"longmess", options.value("longmess", "")}});
+    throw Exception::create(Exception::Kinds::Services::Unknown, {{"service", service}, {"longmess", options.value("longmess", "")}});
 }
 
 }  // namespace Vexlan::ServiceManager

@@ -24,7 +24,7 @@ void setup_env_for_starting_a_daemon() {
         if (auto zone = FileUtils::read_first_line("/etc/timezone"); zone && !zone->empty()) ::setenv("TZ", zone->c_str(), 1);
     }
     const std::string dir = Paths::get(Paths::Key::DaemonWorkDir);
-    if (::chdir(dir.c_str()) != 0) throw Exception::create("IO::ChdirError", {{"path", dir}, {"error", errno}});
+    if (::chdir(dir.c_str()) != 0) throw Exception::create(Exception::Kinds::IO::ChdirError, {{"path", dir}, {"error", errno}});
 }
 
 }  // namespace Vexlan::Services::Env

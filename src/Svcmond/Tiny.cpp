@@ -16,7 +16,7 @@ namespace Vexlan::Svcmond::Tiny {
 
 std::string suspension_file(const std::string& service) {
     if (service.find('/') != std::string::npos)
-        throw Exception::create("InvalidParameter", {{"message", "“" + service + "” is not a valid service name."}});
+        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“" + service + "” is not a valid service name."}});
     return Paths::get(Paths::Key::SuspendDir) + "/" + service + ".suspended";
 }
 

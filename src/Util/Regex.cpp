@@ -32,7 +32,7 @@ Regex::Regex(std::string_view pattern, unsigned flags) : pattern_(pattern), code
     if (!code_->code) {
         PCRE2_UCHAR buf[256];
         pcre2_get_error_message(err, buf, sizeof buf);
-        throw Exception::create("InvalidParameter", {{"message", "The pattern “" + std::string(pattern) + "” does not compile: " +
+        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "The pattern “" + std::string(pattern) + "” does not compile: " +
                                                                      reinterpret_cast<char*>(buf)}});
     }
     // No JIT: the program matches a few short texts per pattern, and compiling machine code

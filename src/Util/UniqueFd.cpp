@@ -10,7 +10,7 @@ namespace Vexlan {
 
 Pipe make_pipe() {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw Exception::create("IO::PipeError", {{"error", errno}});
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw Exception::create(Exception::Kinds::IO::PipeError, {{"error", errno}});
     return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 

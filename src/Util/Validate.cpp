@@ -18,7 +18,7 @@ bool is_valid_filesystem_node_name(std::string_view name) {
 
 void filesystem_node_name_or_die(std::string_view name) {
     if (!is_valid_filesystem_node_name(name))
-        throw Exception::create("InvalidParameter", {{"message", "“" + std::string(name) + "” is not a valid file-system node name."}});
+        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“" + std::string(name) + "” is not a valid file-system node name."}});
 }
 
 bool is_valid_service_name(std::string_view name) {

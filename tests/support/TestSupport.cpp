@@ -88,7 +88,8 @@ Child::Child(const std::vector<std::string>& argv) {
 
 Child::~Child() {
     if (pid_ > 0 && !reaped_) {
-        ::kill(pid_, SIGKILL);
+        // The whole group: a shell's own children would otherwise hold the test's output open.
+        ::kill(-pid_, SIGKILL);
         wait();
     }
 }

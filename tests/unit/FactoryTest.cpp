@@ -15,6 +15,8 @@
 #include "Util/Guards.hpp"
 #include "Util/Paths.hpp"
 
+namespace Kinds = Vexlan::Exception::Kinds;
+
 using Vexlan::ServiceManager::new_service;
 
 namespace {
@@ -124,7 +126,7 @@ TEST_F(FactoryTest, AnUnknownNameIsUnknownOutsideASandboxAndTheLoadErrorInOne) {
         try {
             new_service({{"service", "nothing"}});
         } catch (const Vexlan::Exception::Base& e) {
-            ::_exit(e.isa("ModuleLoadError") ? 0 : 1);
+            ::_exit(e.isa(Kinds::ModuleLoadError) ? 0 : 1);
         }
         ::_exit(2);
     }
@@ -137,7 +139,7 @@ TEST_F(FactoryTest, AnUnknownNameIsUnknownOutsideASandboxAndTheLoadErrorInOne) {
         new_service({{"service", "nothing"}, {"longmess", "extra"}});
         FAIL();
     } catch (const Vexlan::Exception::Base& e) {
-        EXPECT_TRUE(e.isa("Services::Unknown"));
+        EXPECT_TRUE(e.isa(Kinds::Services::Unknown));
         EXPECT_EQ(e.get("service"), "nothing");
         EXPECT_EQ(e.get("longmess"), "extra");
     }
@@ -149,7 +151,7 @@ TEST_F(FactoryTest, BadNamesFailBeforeAnyLookUp) {
             new_service({{"service", name}});
             FAIL() << name;
         } catch (const Vexlan::Exception::Base& e) {
-            EXPECT_TRUE(e.isa("InvalidParameter")) << e.to_string();
+            EXPECT_TRUE(e.isa(Kinds::InvalidParameter)) << e.to_string();
         }
     }
     EXPECT_EQ(systemctl_calls(), "");

@@ -17,6 +17,8 @@
 #include "Util/ExitRequest.hpp"
 #include "Util/Guards.hpp"
 
+namespace Kinds = Vexlan::Exception::Kinds;
+
 using nlohmann::json;
 using Vexlan::ForkSync;
 
@@ -31,7 +33,7 @@ TEST(ForkSync, ReturnsTheListTheChildCodeReturned) {
 
 TEST(ForkSync, PropagatesAStructuredErrorWithItsClassAndOsError) {
     auto r = ForkSync::new_quiet([]() -> json {
-        throw Vexlan::Exception::create("IO::FileOpenError", {{"path", "/nope"}, {"mode", "read"}, {"error", ENOENT}});
+        throw Vexlan::Exception::create(Kinds::IO::FileOpenError, {{"path", "/nope"}, {"mode", "read"}, {"error", ENOENT}});
     });
     EXPECT_TRUE(r.had_error());
     EXPECT_NE(r.CHILD_ERROR().value_or(0), 0);
@@ -87,7 +89,7 @@ TEST(ForkAsync, AFailingChildReportsOnStderrAndExitsWithTheOsError) {
     pid_t pid = Vexlan::ForkAsync::do_in_child([&] {
         int fd = ::open(dir.file("err").c_str(), O_WRONLY | O_CREAT, 0600);
         ::dup2(fd, 2);
-        throw Vexlan::Exception::create("IO::FileOpenError", {{"path", "/x"}, {"mode", "r"}, {"error", EACCES}});
+        throw Vexlan::Exception::create(Kinds::IO::FileOpenError, {{"path", "/x"}, {"mode", "r"}, {"error", EACCES}});
     });
     int status = 0;
     ::waitpid(pid, &status, 0);

@@ -8,6 +8,8 @@
 #include "Process/PwUtils/PwUtils.hpp"
 #include "support/ProcessHelpers.hpp"
 
+namespace Kinds = Vexlan::Exception::Kinds;
+
 using namespace testing_support;
 using Vexlan::ProcessCheck::Running;
 
@@ -28,7 +30,7 @@ Vexlan::Exception::Base error_of(F f) {
         return e;
     }
     ADD_FAILURE() << "no error was raised";
-    return Vexlan::Exception::create("Generic", {{"message", "none"}});
+    return Vexlan::Exception::create(Kinds::Generic, {{"message", "none"}});
 }
 }  // namespace
 
@@ -36,9 +38,9 @@ TEST(ProcPID, AnEndedProcessIsRefusedAndBadPidsAreInvalid) {
     pid_t pid = ::fork();
     if (pid == 0) ::_exit(0);
     ::waitpid(pid, nullptr, 0);
-    EXPECT_TRUE(error_of([&] { Vexlan::Proc::PID p(pid); }).isa("Proc::Ended"));
+    EXPECT_TRUE(error_of([&] { Vexlan::Proc::PID p(pid); }).isa(Kinds::ProcEnded));
     for (const char* bad : {"", "0", "12a", "-3"})
-        EXPECT_TRUE(error_of([&] { Vexlan::Proc::PID p{std::string(bad)}; }).isa("InvalidParameter")) << bad;
+        EXPECT_TRUE(error_of([&] { Vexlan::Proc::PID p{std::string(bad)}; }).isa(Kinds::InvalidParameter)) << bad;
 }
 
 TEST(ProcPID, IsRunningTurnsZeroWhenTheProcessEndsAndStaysZero) {
@@ -61,7 +63,7 @@ TEST(ProcessCheckRunning, ThePidOfAnotherProgramIsACommandMismatchCarryingItsCom
     Child c({"sleep", "60"});
     wait_for_exec(c.pid(), "sleep");
     auto e = error_of([&] { Running(check_of(c.pid(), "root", "nginx")).check_all(); });
-    EXPECT_TRUE(e.isa("ProcessCheck::CommandMismatch"));
+    EXPECT_TRUE(e.isa(Kinds::ProcessCheck::CommandMismatch));
     EXPECT_EQ(e.get("cmdline"), "sleep 60");
     EXPECT_EQ(e.get("pid"), std::to_string(c.pid()));
 }
@@ -72,7 +74,7 @@ TEST(ProcessCheckRunning, TheRightProgramAsTheWrongUserIsAnOwnerMismatch) {
     wait_for_exec(c.pid(), "sleep");
     wait_until([&] { return Vexlan::ProcFs::owner_uid(c.pid()) == 65534u; });
     auto e = error_of([&] { Running(check_of(c.pid(), "root", "sleep")).check_all(); });
-    EXPECT_TRUE(e.isa("ProcessCheck::OwnerMismatch"));
+    EXPECT_TRUE(e.isa(Kinds::ProcessCheck::OwnerMismatch));
     EXPECT_EQ(e.get("expected_uid"), "0");
     EXPECT_EQ(e.get("actual_uid"), "65534");
     EXPECT_EQ(Running(check_of(c.pid(), "nobody", "sleep")).check_all(), 1);
@@ -83,8 +85,8 @@ TEST(ProcessCheckRunning, TextPatternsMatchLiterally) {
     wait_for_exec(c.pid(), "a.b+c");
     std::string me = std::to_string(::geteuid());
     EXPECT_EQ(Running(check_of(c.pid(), me, "true a.b+c")).check_all(), 1);
-    EXPECT_TRUE(error_of([&] { Running(check_of(c.pid(), me, "aXbbc")).check_all(); }).isa("ProcessCheck::CommandMismatch"));
-    EXPECT_TRUE(error_of([&] { Running(check_of(c.pid(), me, "a.bb+c")).check_all(); }).isa("ProcessCheck::CommandMismatch"));
+    EXPECT_TRUE(error_of([&] { Running(check_of(c.pid(), me, "aXbbc")).check_all(); }).isa(Kinds::ProcessCheck::CommandMismatch));
+    EXPECT_TRUE(error_of([&] { Running(check_of(c.pid(), me, "a.bb+c")).check_all(); }).isa(Kinds::ProcessCheck::CommandMismatch));
 }
 
 TEST(ProcessCheckRunning, AnEmptyCommandLineNeverMatches) {
@@ -92,7 +94,7 @@ TEST(ProcessCheckRunning, AnEmptyCommandLineNeverMatches) {
     if (pid == 0) ::_exit(0);
     wait_until([&] { return Vexlan::ProcFs::is_zombie(pid); });
     auto e = error_of([&] { Running(check_of(pid, std::to_string(::geteuid()), "x")).check_all(); });
-    EXPECT_TRUE(e.isa("ProcessCheck::CommandMismatch"));
+    EXPECT_TRUE(e.isa(Kinds::ProcessCheck::CommandMismatch));
     ::waitpid(pid, nullptr, 0);
 }
 
@@ -101,10 +103,10 @@ TEST(ProcessCheckRunning, IgnoredCommandsAndBadOptionsAreTypedErrors) {
     wait_for_argv0(c.pid(), "/usr/local/vexlan/bin/restartsrv_x");
     auto o = check_of(c.pid(), std::to_string(::geteuid()), "restartsrv_x");
     o.use_services_ignore = true;
-    EXPECT_TRUE(error_of([&] { Running(o).check_all(); }).isa("ProcessCheck::IgnoredCommand"));
-    EXPECT_TRUE(error_of([&] { Running(check_of(c.pid(), "", "x")); }).isa("InvalidParameter"));
-    EXPECT_TRUE(error_of([&] { Running(check_of(c.pid(), "no-such-user-vx", "x")); }).isa("UserNotFound"));
-    EXPECT_TRUE(error_of([&] { Running(check_of(c.pid(), "root", "")); }).isa("InvalidParameter"));
+    EXPECT_TRUE(error_of([&] { Running(o).check_all(); }).isa(Kinds::ProcessCheck::IgnoredCommand));
+    EXPECT_TRUE(error_of([&] { Running(check_of(c.pid(), "", "x")); }).isa(Kinds::InvalidParameter));
+    EXPECT_TRUE(error_of([&] { Running(check_of(c.pid(), "no-such-user-vx", "x")); }).isa(Kinds::UserNotFound));
+    EXPECT_TRUE(error_of([&] { Running(check_of(c.pid(), "root", "")); }).isa(Kinds::InvalidParameter));
 }
 
 TEST(PwUtils, NormalizeToUid) {

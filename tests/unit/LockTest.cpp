@@ -14,6 +14,8 @@
 #include "Util/Paths.hpp"
 #include "Util/Time.hpp"
 
+namespace Kinds = Vexlan::Exception::Kinds;
+
 using Vexlan::RestartSrv::Lock;
 
 namespace {
@@ -74,7 +76,7 @@ TEST_F(LockTest, AHolderPastTheTimeOutMakesTheWaiterFailWithTheLockError) {
         Lock::create("slow");
         FAIL() << "the lock must not be obtained";
     } catch (const Vexlan::Exception::Base& e) {
-        EXPECT_TRUE(e.isa("Lock::NotObtained")) << e.to_string();
+        EXPECT_TRUE(e.isa(Kinds::LockNotObtained)) << e.to_string();
     }
     double waited = Vexlan::Time::monotonic_seconds_f() - start;
     EXPECT_GE(waited, 1.0);

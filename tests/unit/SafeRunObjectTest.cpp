@@ -13,6 +13,8 @@
 #include "Util/Guards.hpp"
 #include "Util/UniqueFd.hpp"
 
+namespace Kinds = Vexlan::Exception::Kinds;
+
 using Vexlan::SafeRun::Object;
 using Vexlan::SafeRun::Options;
 using testing_support::child_pids;
@@ -130,7 +132,7 @@ TEST_F(SafeRunObject, InvalidOptionsAreRefusedBeforeAnythingRuns) {
         Object run(std::move(missing));
         FAIL() << "a missing path must be refused";
     } catch (const Vexlan::Exception::Base& e) {
-        EXPECT_TRUE(e.isa("InvalidParameter"));
+        EXPECT_TRUE(e.isa(Kinds::InvalidParameter));
         EXPECT_NE(e.to_string().find("/no/such/dir/prog"), std::string::npos);
     }
     Options empty;
@@ -155,7 +157,7 @@ TEST_F(SafeRunObject, OverallTimeOutKillsAndReapsTheChild) {
     EXPECT_EQ(::kill(run.child_pid(), 0), -1);
     auto e = run.to_exception();
     ASSERT_TRUE(e);
-    EXPECT_TRUE(e->isa("ProcessFailed::Timeout"));
+    EXPECT_TRUE(e->isa(Kinds::ProcessFailed::Timeout));
     EXPECT_NE(run.autopsy()->find("timed out after 1 seconds"), std::string::npos);
 }
 
@@ -165,7 +167,7 @@ TEST_F(SafeRunObject, PerReadTimeOutStrikesBeforeTheOverallOne) {
     o.read_timeout = 1;
     Object run(std::move(o));
     EXPECT_EQ(run.timed_out(), 1);
-    EXPECT_TRUE(run.to_exception()->isa("ProcessFailed::Timeout"));
+    EXPECT_TRUE(run.to_exception()->isa(Kinds::ProcessFailed::Timeout));
 }
 
 TEST_F(SafeRunObject, ASignalledChildIsDescribedWithItsSignal) {
@@ -173,13 +175,15 @@ TEST_F(SafeRunObject, ASignalledChildIsDescribedWithItsSignal) {
     EXPECT_EQ(run.error_code(), 0);
     EXPECT_EQ(run.signal_code(), SIGTERM);
     EXPECT_EQ(run.signal_name(), "TERM");
-    EXPECT_TRUE(run.to_exception()->isa("ProcessFailed::Signal"));
+    EXPECT_TRUE(run.to_exception()->isa(Kinds::ProcessFailed::Signal));
     EXPECT_NE(run.autopsy()->find("TERM"), std::string::npos);
     EXPECT_NE(run.terse_autopsy().find("SIGTERM"), std::string::npos);
 }
 
 TEST_F(SafeRunObject, ACoreDumpIsDescribed) {
-    Options o = sh("ulimit -c unlimited; kill -SEGV $$");
+    // The core, when the kernel writes one, lands in the scratch directory, not the checkout.
+    testing_support::ScratchDir dir;
+    Options o = sh("cd '" + dir.path() + "' && ulimit -c unlimited; kill -SEGV $$");
     Object run(std::move(o));
     EXPECT_EQ(run.signal_code(), SIGSEGV);
     // Whether the kernel writes a core depends on core_pattern; the flag must follow the status.
@@ -194,7 +198,7 @@ TEST_F(SafeRunObject, ExitCodeErrorsCarryTheCapturedOutput) {
     Object run(sh("echo partial; exit 3"));
     auto e = run.to_exception();
     ASSERT_TRUE(e);
-    EXPECT_TRUE(e->isa("ProcessFailed::Error"));
+    EXPECT_TRUE(e->isa(Kinds::ProcessFailed::Error));
     EXPECT_EQ(e->get("error_code"), 3);
     EXPECT_EQ(e->get("stdout"), "partial\n");
     EXPECT_THROW(run.die_if_error(), Vexlan::Exception::Base);

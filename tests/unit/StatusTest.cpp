@@ -15,6 +15,8 @@
 #include "Util/Guards.hpp"
 #include "Util/Paths.hpp"
 
+namespace Kinds = Vexlan::Exception::Kinds;
+
 using namespace testing_support;
 using Vexlan::RestartSrv::check_service;
 using Vexlan::RestartSrv::CheckServiceArgs;
@@ -184,7 +186,7 @@ TEST_F(Status, CheckRaisesForAServiceDisabledAfterItStarted) {
         srv->check();
         FAIL() << "a disabled service fails its check";
     } catch (const Vexlan::Exception::Base& e) {
-        EXPECT_TRUE(e.isa("Services::Disabled"));
+        EXPECT_TRUE(e.isa(Kinds::Services::Disabled));
     }
     auto [ok, message] = service({{"service", "checked2"}, {"pidfile", root_.file("c.pid")}})->check_with_message();
     EXPECT_TRUE(ok);
@@ -197,7 +199,7 @@ TEST_F(Status, ADownServiceRaisesTheSpecificSanityErrorFirst) {
         unconfigured->status();
         FAIL();
     } catch (const Vexlan::Exception::Base& e) {
-        EXPECT_TRUE(e.isa("Services::NotConfigured"));
+        EXPECT_TRUE(e.isa(Kinds::Services::NotConfigured));
         EXPECT_NE(e.to_string().find("no config file"), std::string::npos);
     }
     auto nobinary = service({{"service", "nobin"}, {"service_binary", root_.file("missing-binary")}});
@@ -207,13 +209,13 @@ TEST_F(Status, ADownServiceRaisesTheSpecificSanityErrorFirst) {
         notinstalled->check_sanity();
         FAIL();
     } catch (const Vexlan::Exception::Base& e) {
-        EXPECT_TRUE(e.isa("Services::NotInstalled")) << e.to_string();
+        EXPECT_TRUE(e.isa(Kinds::Services::NotInstalled)) << e.to_string();
     }
     auto down = service({{"service", "vx-plain-down"}});
     try {
         down->status();
         FAIL();
     } catch (const Vexlan::Exception::Base& e) {
-        EXPECT_TRUE(e.isa("Services::Down"));
+        EXPECT_TRUE(e.isa(Kinds::Services::Down));
     }
 }

@@ -168,7 +168,7 @@ std::tuple<int, int, std::string> killall(const std::string& signal, const PsPar
         signo = std::stoi(sig);
     }
     if (auto* s = std::get_if<std::string>(&name); s && *s == "init")
-        throw Exception::create("InvalidParameter", {{"message", "Refusing to signal “init”."}});
+        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "Refusing to signal “init”."}});
     std::vector<pid_t> sent;
     for (pid_t p : candidates(name, immune_pids, allowed_owners)) {
         if (::kill(p, signo) == 0)

@@ -12,7 +12,7 @@ namespace Vexlan::Proc {
 PID::PID(const std::string& pid) {
     bool digits = !pid.empty() && pid.size() < 10 && pid.find_first_not_of("0123456789") == std::string::npos;
     if (!digits || std::stol(pid) == 0)
-        throw Exception::create("InvalidParameter", {{"message", "“" + pid + "” is not a process ID."}});
+        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“" + pid + "” is not a process ID."}});
     pid_ = static_cast<pid_t>(std::stol(pid));
     struct stat st {};
     if (::stat(ProcFs::pid_dir(pid_).c_str(), &st) != 0) ended();
@@ -22,7 +22,7 @@ PID::PID(const std::string& pid) {
 
 void PID::ended() const {
     auto quiet = Exception::get_stack_trace_suppressor();
-    throw Exception::create("Proc::Ended", {{"pid", std::to_string(pid_)}});
+    throw Exception::create(Exception::Kinds::ProcEnded, {{"pid", std::to_string(pid_)}});
 }
 
 uid_t PID::uid() {

@@ -10,7 +10,7 @@ namespace {
 Regex pattern_of(const Running::Options& o) {
     if (o.pattern) return *o.pattern;
     if (!o.pattern_text || o.pattern_text->empty())
-        throw Exception::create("InvalidParameter", {{"message", "The option “pattern” is required."}});
+        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "The option “pattern” is required."}});
     return Regex(Regex::quote(*o.pattern_text));
 }
 }  // namespace
@@ -20,7 +20,7 @@ Running::Running(const Options& o)
       pattern_text_(o.pattern ? o.pattern->pattern() : o.pattern_text.value_or("")),
       use_services_ignore_(o.use_services_ignore) {
     pid_ = std::make_unique<Proc::PID>(o.pid);
-    if (o.user.empty()) throw Exception::create("InvalidParameter", {{"message", "The option “user” is required."}});
+    if (o.user.empty()) throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "The option “user” is required."}});
     uid_ = PwUtils::normalize_to_uid(o.user);
 }
 
@@ -30,13 +30,13 @@ int Running::check_all() {
     auto quiet = Exception::get_stack_trace_suppressor();
     // An empty command line (kernel thread, zombie) is never the service.
     if (cmdline.empty() || !pattern_.match(cmdline))
-        throw Exception::create("ProcessCheck::CommandMismatch",
+        throw Exception::create(Exception::Kinds::ProcessCheck::CommandMismatch,
                                 {{"pid", std::to_string(pid_->pid())}, {"pattern", pattern_text_}, {"cmdline", cmdline}});
     if (use_services_ignore_ && Services::Command::should_ignore_this_command(cmdline))
-        throw Exception::create("ProcessCheck::IgnoredCommand", {{"pid", std::to_string(pid_->pid())}, {"cmdline", cmdline}});
+        throw Exception::create(Exception::Kinds::ProcessCheck::IgnoredCommand, {{"pid", std::to_string(pid_->pid())}, {"cmdline", cmdline}});
     std::string actual = std::to_string(pid_->uid());
     if (actual != uid_)
-        throw Exception::create("ProcessCheck::OwnerMismatch",
+        throw Exception::create(Exception::Kinds::ProcessCheck::OwnerMismatch,
                                 {{"pid", std::to_string(pid_->pid())}, {"expected_uid", uid_}, {"actual_uid", actual}});
     return 1;
 }

@@ -59,10 +59,10 @@ void set_read_proc_for_testing(bool on) { g_read_proc = on; }
 
 std::vector<ProcessRecord> fast_parse_ps(const Options& o) {
     if (o.skip_stat && (o.exclude_kernel || o.cpu_stats || o.elapsed_stats || !o.skip_cmdline)) {
-        if (o.exclude_kernel) throw Exception::create("InvalidParameter", {{"message", "“skip_stat” cannot be combined with “exclude_kernel”."}});
-        if (o.cpu_stats) throw Exception::create("InvalidParameter", {{"message", "“skip_stat” cannot be combined with “cpu_stats”."}});
-        if (o.elapsed_stats) throw Exception::create("InvalidParameter", {{"message", "“skip_stat” cannot be combined with “elapsed_stats”."}});
-        throw Exception::create("InvalidParameter", {{"message", "“skip_stat” requires “skip_cmdline”."}});
+        if (o.exclude_kernel) throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“skip_stat” cannot be combined with “exclude_kernel”."}});
+        if (o.cpu_stats) throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“skip_stat” cannot be combined with “cpu_stats”."}});
+        if (o.elapsed_stats) throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“skip_stat” cannot be combined with “elapsed_stats”."}});
+        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“skip_stat” requires “skip_cmdline”."}});
     }
     if (!proc_readable()) return parse_ps(o);
     std::optional<SysInfo> info;

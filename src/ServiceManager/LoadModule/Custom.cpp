@@ -38,11 +38,11 @@ Factory open_module(const std::string& class_name, const std::string& path) {
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* err = ::dlerror();
-        throw Exception::create("ModuleLoadError", {{"module", class_name}, {"path", path}, {"error", err ? err : "unknown"}, {"not_located", false}});
+        throw Exception::create(Exception::Kinds::ModuleLoadError, {{"module", class_name}, {"path", path}, {"error", err ? err : "unknown"}, {"not_located", false}});
     }
     auto fn = reinterpret_cast<FactoryFunction>(::dlsym(handle, FACTORY_SYMBOL));
     if (!fn)
-        throw Exception::create("ModuleLoadError", {{"module", class_name}, {"path", path},
+        throw Exception::create(Exception::Kinds::ModuleLoadError, {{"module", class_name}, {"path", path},
                                                     {"error", std::string("the module has no “") + FACTORY_SYMBOL + "”"},
                                                     {"not_located", false}});
     return [fn](const Options& o) { return std::unique_ptr<ServiceManager::Base>(fn(&o)); };
@@ -64,7 +64,7 @@ Factory Custom::load(const std::string& class_name) {
     const std::string builtin = (g_builtin_dir.empty() ? Paths::get(Paths::Key::BuiltinModuleDir) : g_builtin_dir) + "/" + file;
     if (FileUtils::exists(builtin)) return open_module(class_name, builtin);
     auto quiet = Exception::get_stack_trace_suppressor();
-    throw Exception::create("ModuleLoadError", {{"module", class_name},
+    throw Exception::create(Exception::Kinds::ModuleLoadError, {{"module", class_name},
                                                 {"error", "Can't locate " + file + " in the module search path"},
                                                 {"not_located", true}});
 }

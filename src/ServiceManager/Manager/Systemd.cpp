@@ -35,7 +35,7 @@ void Systemd::set_confirm_pause_for_testing(double seconds) { g_confirm_pause = 
 
 Systemd::Systemd(std::string service, PropertyMap snapshot) : service_(std::move(service)), snapshot_(std::move(snapshot)) {
     if (::getppid() == 1)
-        throw Exception::create("Generic", {{"message", "The systemd backend cannot act on “" + service_ +
+        throw Exception::create(Exception::Kinds::Generic, {{"message", "The systemd backend cannot act on “" + service_ +
                                                             "” from a process that systemd started."}});
 }
 

@@ -22,14 +22,14 @@ int or_flags(std::initializer_list<std::string_view> names) {
         else if (n == "SH") op |= LOCK_SH;
         else if (n == "NB") op |= LOCK_NB;
         else if (n == "UN") op |= LOCK_UN;
-        else throw Exception::create("InvalidParameter", {{"message", fmt::format("“LOCK_{}” is not a lock flag.", n)}});
+        else throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", fmt::format("“LOCK_{}” is not a lock flag.", n)}});
     }
     return op;
 }
 
 bool Flock::flock(Flock& h, std::initializer_list<std::string_view> flags) {
     if (h.pid_ != 0 && h.pid_ != ::getpid())
-        throw Exception::create("Generic", {{"message", fmt::format("The lock handle for “{}” belongs to process {}, not to process {}.",
+        throw Exception::create(Exception::Kinds::Generic, {{"message", fmt::format("The lock handle for “{}” belongs to process {}, not to process {}.",
                                                                     h.path_, h.pid_, ::getpid())}});
     const int op = or_flags(flags);
     int rc, err;
@@ -44,7 +44,7 @@ bool Flock::flock(Flock& h, std::initializer_list<std::string_view> flags) {
         char link[4096];
         ssize_t n = ::readlink(fmt::format("/proc/{}/fd/{}", ::getpid(), h.fd_.get()).c_str(), link, sizeof link - 1);
         if (n > 0) path.assign(link, static_cast<size_t>(n));
-        throw Exception::create("IO::FlockError", {{"path", path}, {"error", err}, {"operation", op}});
+        throw Exception::create(Exception::Kinds::IO::FlockError, {{"path", path}, {"error", err}, {"operation", op}});
     }
     if (op & LOCK_UN) {
         LockRegistry::remove(h.fd_.get());
