@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libfmt-dev libpcre2-dev
+  nlohmann-json3-dev libfmt-dev libpcre2-dev libsystemd-dev
   clang-format
   # test targets and tools the tests drive for real
   systemd memcached nginx-light cron procps psmisc util-linux ncurses-bin python3 iproute2

@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -14,7 +15,10 @@
 #include "Exception/Exception.hpp"
 #include "Output/Output.hpp"
 #include "RestartSrv/Help.hpp"
-#include "RestartSrv/Systemd.hpp"
+#include "RestartSrv/ParseArgv.hpp"
+#include "RestartSrv/SystemdBus.hpp"
+#include "RestartSrv/SystemdQueries.hpp"
+#include "SafeRun/Counters.hpp"
 #include "ServiceManager/ServiceManager.hpp"
 #include "Services/Env.hpp"
 #include "Services/Log/Display.hpp"
@@ -67,6 +71,19 @@ std::string status_body(Vexlan::ServiceManager::Base& srv) {
     return s.empty() ? fmt::format("The {} object reported no status.", srv.class_name()) : s;
 }
 
+// True unless the arguments ask only for --status or --check.
+bool changes_a_service(const std::vector<std::string>& args) {
+    std::vector<std::string> rest;
+    auto parsed = Vexlan::RestartSrv::parse_option_list(args, rest);
+    return !parsed.status && !parsed.check;
+}
+
+std::string not_privileged_text(const std::string& service) {
+    return fmt::format("Changing the service “{}” needs root privileges; run the command as root (for example with sudo). "
+                       "“--status” and “--check” work without them.",
+                       service);
+}
+
 std::string verdict_for(const std::string& action, const std::string& service) {
     if (action == "START") return fmt::format("“{}” started successfully.", service);
     if (action == "STOP") return fmt::format("“{}” stopped successfully.", service);
@@ -104,16 +121,36 @@ std::string normalize_command_line(const std::string& raw) {
     return out.substr(first, out.find_last_not_of(' ') - first + 1);
 }
 
+std::string escape_control_characters(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c < 0x20 || c == 0x7f)
+            out += fmt::format("\\x{:02x}", c);
+        else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
 std::string audit_record(const std::vector<std::string>& args, int ppid, const std::string& parent_cmdline) {
+    // One call is one line: an argument holding a newline must not forge a second record.
     std::string joined;
-    for (const auto& a : args) joined += (joined.empty() ? "" : " ") + a;
-    return fmt::format("[{}] {}{}{} called by pid {}: {}\n", Vexlan::Time::localtime2timestamp(), g_invocation,
-                       joined.empty() ? "" : " ", joined, ppid, parent_cmdline);
+    for (const auto& a : args) joined += (joined.empty() ? "" : " ") + escape_control_characters(a);
+    return fmt::format("[{}] {}{}{} called by pid {}: {}\n", Vexlan::Time::localtime2timestamp(),
+                       escape_control_characters(g_invocation), joined.empty() ? "" : " ", joined, ppid, parent_cmdline);
 }
 
 void write_audit_record(const std::vector<std::string>& args) {
     const int ppid = ::getppid();
-    if (ppid <= 1 || any_arg_contains(args, NO_AUDIT_MARKER)) return;
+    // The audit log is root's record of who changed services; others change nothing.
+    if (ppid <= 1 || ::geteuid() != 0 || any_arg_contains(args, NO_AUDIT_MARKER)) return;
     auto raw = Vexlan::FileUtils::read_file(fmt::format("/proc/{}/cmdline", ppid));
     std::string cmd = raw && !raw->empty() ? normalize_command_line(*raw) : "";
     if (cmd.empty()) cmd = "(unreadable command line)";
@@ -193,9 +230,19 @@ int run(std::vector<std::string>& args) {
 
     if (service.empty()) throw FatalError("No service was named.");
     if (kBareAction.match(service)) throw FatalError(fmt::format("“{}” is an action, not a service.", service));
+    // A name that starts like an option would reach the init system as one.
+    if (service.starts_with("-")) throw FatalError(fmt::format("“{}” is not a service name.", service));
+    // "foo.service" and "foo" are one service: every query and command names the same unit.
+    service = Vexlan::RestartSrv::Systemd::strip_unit_suffix(service);
     if (service == RESERVED_SERVICE)
         throw FatalError("restartsrv_base must be invoked as restartsrv_<service>, start<service> or stop<service>, "
                          "or as “restartsrv_base <service> [options]”.");
+
+    // Changing a service means signalling other users' processes, talking to systemd's
+    // private socket and writing root's state: refuse at once without root, before any
+    // lock or log is touched, rather than report changes that never happened.
+    const bool privileged = ::geteuid() == 0;
+    if (!privileged && changes_a_service(args)) throw FatalError(not_privileged_text(service));
 
     bool handled_error = false;
     try {
@@ -218,6 +265,7 @@ int run(std::vector<std::string>& args) {
             }
         }
         if (custom) {
+            if (!privileged) throw FatalError(not_privileged_text(service));
             srv.service_argv_action(custom->first);
             custom->second(srv);
         } else {
@@ -273,7 +321,26 @@ int run(std::vector<std::string>& args) {
     return EXIT_HANDLED_SERVICE_ERROR;
 }
 
+namespace {
+// The process starts from a known state: descriptors 0-2 open (a closed one would make the
+// next file opened, a lock or a log, receive the program's output), and SIGPIPE ignored
+// (a reader that leaves early must not kill the program between a stop and a start).
+// Children get the default disposition back when they are started.
+void prepare_process() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int null_fd = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null_fd >= 0 && null_fd != fd) {
+            ::dup2(null_fd, fd);
+            ::close(null_fd);
+        }
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+}
+}  // namespace
+
 int main(const std::string& invocation_path, std::vector<std::string> args) {
+    prepare_process();
     set_invocation(invocation_path);
     write_audit_record(args);
     int status;
@@ -295,8 +362,9 @@ int main(const std::string& invocation_path, std::vector<std::string> args) {
         struct rusage self {};
         ::getrusage(RUSAGE_SELF, &self);
         auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_usec) / 1000.0; };
-        g_srv->debug(fmt::format("own CPU time: {:.2f} ms (user {:.2f} ms, system {:.2f} ms)", ms(self.ru_utime) + ms(self.ru_stime),
-                                 ms(self.ru_utime), ms(self.ru_stime)));
+        g_srv->debug(fmt::format("own CPU time: {:.2f} ms (user {:.2f} ms, system {:.2f} ms); {} calls to systemd, {} child processes",
+                                 ms(self.ru_utime) + ms(self.ru_stime), ms(self.ru_utime), ms(self.ru_stime),
+                                 Vexlan::RestartSrv::Systemd::Bus::get().calls(), Vexlan::SafeRun::children_started()));
     }
     // The service object goes at every orderly exit, and with it the restart lock.
     std::fflush(stdout);

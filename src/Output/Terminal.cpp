@@ -1,11 +1,13 @@
 #include "Output/Terminal.hpp"
 
+#include <climits>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <map>
 
 #include "SafeRun/Object.hpp"
+#include "Util/Number.hpp"
 #include "Util/Regex.hpp"
 
 namespace Vexlan::Terminal {
@@ -43,14 +45,18 @@ std::optional<int> get_max_colors_for_terminal(const std::string& term) {
         if (run.stdout_captured() && run.CHILD_ERROR().value_or(1) == 0) {
             // ncurses 6 prints counts of 256 and more in hexadecimal ("max_colors#0x100").
             static const Regex kMax(R"(max_colors\#(0x[0-9a-fA-F]+|\d+))");
-            if (auto m = kMax.captures(run.stdout_text())) colors = static_cast<int>(std::stol((*m)[1], nullptr, 0));
+            if (auto m = kMax.captures(run.stdout_text())) {
+                const std::string& n = (*m)[1];
+                colors = n.starts_with("0x") ? Number::parse<int>(std::string_view(n).substr(2), 0, INT_MAX, 16)
+                                             : Number::parse<int>(n, 0);
+            }
         }
     } catch (...) {
         // No usable infocmp: fall back to the terminal's name.
     }
     if (!colors) {
         static const Regex kName(R"(([0-9]+)color)");
-        if (auto m = kName.captures(term)) colors = std::stoi((*m)[1]);
+        if (auto m = kName.captures(term)) colors = Number::parse<int>((*m)[1], 0);
     }
     cache[term] = colors;
     return colors;

@@ -12,6 +12,7 @@
 #include "Util/File.hpp"
 #include "Util/Guards.hpp"
 #include "Util/Paths.hpp"
+#include "Util/Number.hpp"
 
 namespace Vexlan::ProcFs {
 
@@ -20,7 +21,7 @@ std::string pid_dir(pid_t pid) { return proc_root() + "/" + std::to_string(pid);
 
 long Stat::field(size_t i) const {
     if (i >= fields.size()) return 0;
-    return std::strtol(fields[i].c_str(), nullptr, 10);
+    return Number::parse<long>(fields[i]).value_or(0);
 }
 
 std::optional<Stat> parse_stat(const std::string& line) {
@@ -43,13 +44,7 @@ std::optional<Stat> parse_stat(const std::string& line) {
 
 long StatView::field(size_t i) const {
     if (i >= count) return 0;
-    long v = 0;
-    bool neg = false;
-    for (char c : fields[i]) {
-        if (c == '-') neg = true;
-        else if (c >= '0' && c <= '9') v = v * 10 + (c - '0');
-    }
-    return neg ? -v : v;
+    return Number::parse<long>(fields[i]).value_or(0);
 }
 
 bool parse_stat_view(std::string_view line, StatView& out) {
@@ -75,6 +70,7 @@ std::optional<Stat> read_stat(pid_t pid) {
 }
 
 std::optional<std::string> read_cmdline(pid_t pid) { return FileUtils::read_file(pid_dir(pid) + "/cmdline"); }
+std::optional<std::string> read_cgroup(pid_t pid) { return FileUtils::read_file(pid_dir(pid) + "/cgroup"); }
 
 std::optional<uid_t> owner_uid(pid_t pid) {
     ErrnoGuard keep;
@@ -100,7 +96,7 @@ bool is_alive(pid_t pid) {
 std::optional<unsigned long long> start_time(pid_t pid) {
     auto st = read_stat(pid);
     if (!st || st->fields.size() <= 19) return std::nullopt;
-    return std::strtoull(st->fields[19].c_str(), nullptr, 10);
+    return Number::parse<unsigned long long>(st->fields[19]);
 }
 
 std::optional<pid_t> parent_pid(pid_t pid) {
@@ -116,9 +112,7 @@ std::vector<pid_t> list_pids() {
     while (struct dirent* e = ::readdir(dir)) {
         const char* n = e->d_name;
         if (*n < '0' || *n > '9') continue;
-        char* end = nullptr;
-        long pid = std::strtol(n, &end, 10);
-        if (*end == '\0') out.push_back(static_cast<pid_t>(pid));
+        if (auto pid = Number::parse<pid_t>(n, 1)) out.push_back(*pid);
     }
     ::closedir(dir);
     return out;

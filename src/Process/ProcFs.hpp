@@ -35,6 +35,8 @@ std::optional<Stat> read_stat(pid_t pid);
 // Raw NUL-separated command line ("" for kernel threads and zombies).
 std::optional<std::string> read_cmdline(pid_t pid);
 std::optional<uid_t> owner_uid(pid_t pid);
+// The control groups of a process (/proc/<pid>/cgroup).
+std::optional<std::string> read_cgroup(pid_t pid);
 // A zombie has exited: nothing but its parent's wait keeps its entry.
 bool is_zombie(pid_t pid);
 // Alive and not a zombie.

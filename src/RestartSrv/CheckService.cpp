@@ -4,10 +4,12 @@
 
 #include <fmt/format.h>
 
+#include "Process/PidFile/PidFile.hpp"
 #include "Process/ProcFs.hpp"
 #include "Process/ProcessCheck/Running.hpp"
 #include "Process/PsParser/PsParser.hpp"
-#include "RestartSrv/Systemd.hpp"
+#include "RestartSrv/SystemdQueries.hpp"
+#include "Util/Number.hpp"
 #include "Services/Command.hpp"
 #include "Util/File.hpp"
 
@@ -54,18 +56,18 @@ std::string check_service(const CheckServiceArgs& args) {
     }
 
     if (!systemd_consulted && pid.empty() && !args.pidfile.empty()) {
-        if (auto line = FileUtils::read_first_line(args.pidfile)) {
-            long n = std::strtol(line->c_str(), nullptr, 10);
-            if (n > 0) {
-                pid = std::to_string(n);
-                label = LABEL_PIDFILE;
-            }
+        if (auto n = PidFile::read(args.pidfile)) {
+            pid = std::to_string(*n);
+            label = LABEL_PIDFILE;
         }
     }
+    // A pid that is no pid of a process (junk, 0, 1, out of range) names nothing.
+    const auto pid_number = Number::parse_pid(pid);
+    if (!pid.empty() && !pid_number) pid.clear();
 
     std::string command;
-    if (!pid.empty() && FileUtils::is_directory(ProcFs::proc_root())) {
-        pid_t p = static_cast<pid_t>(std::strtol(pid.c_str(), nullptr, 10));
+    if (pid_number && FileUtils::is_directory(ProcFs::proc_root())) {
+        const pid_t p = *pid_number;
         std::string dir = ProcFs::pid_dir(p);
         if (!FileUtils::is_directory(dir)) return "";
         auto uid = ProcFs::owner_uid(p);
@@ -78,7 +80,9 @@ std::string check_service(const CheckServiceArgs& args) {
             if (c == '\0') c = ' ';
         // A zombie has exited: it has no descriptors left and is not the service.
         if (!FileUtils::is_directory(dir + "/fd") || ProcFs::is_zombie(p)) return "";
-        if (!Services::Command::should_ignore_this_command(command)) {
+        // The ignore list is for wrappers and tools a name search may stumble on; the process
+        // systemd itself names as the unit's is the service's own whatever it runs.
+        if (label == LABEL_SYSTEMD || !Services::Command::should_ignore_this_command(command)) {
             std::string l = label.empty() ? LABEL_PROC : label + "+" + LABEL_PROC;
             return status_line(args.service, command, owner, pid, l);
         }

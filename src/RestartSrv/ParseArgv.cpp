@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <fmt/format.h>
+
 #include "Exception/Exception.hpp"
 #include "Output/Formatted/HTML.hpp"
 #include "Output/Formatted/Terminal.hpp"
@@ -49,13 +51,33 @@ const std::vector<std::string>& _get_argv() { return g_argv; }
 void _set_argv(std::vector<std::string> args) { g_argv = std::move(args); }
 
 ParsedArgs parseargv() {
-    ParsedArgs p;
     std::vector<std::string> rest;
-    const std::vector<std::string> args = g_argv;
+    ParsedArgs p = parse_option_list(g_argv, rest);
+    g_argv = std::move(rest);
+    if (p.check) {
+        const char* header = std::getenv("RESTARTSRV_CHECKMODE_HEADER");
+        if (header && *header) {
+            std::fputs("==> Service check mode\n", stdout);
+            std::fflush(stdout);
+        }
+    }
+    return p;
+}
+
+ParsedArgs parse_option_list(const std::vector<std::string>& args, std::vector<std::string>& rest) {
+    ParsedArgs p;
     auto set_mode = [&](int mode) {
         p.restart = mode;
         p.check = 0;
         p.status = 0;
+    };
+    // A flag takes no value: "--stop=0" must not quietly mean "--stop".
+    auto flag = [&](const std::string& a, const char* name, bool negatable) {
+        Match m = match_option(a, name, negatable);
+        if (m.matched && m.inline_value)
+            throw Exception::create(Exception::Kinds::InvalidParameter,
+                                    {{"message", fmt::format("The option “--{}” takes no value (given “{}”).", name, a)}});
+        return m;
     };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -64,38 +86,41 @@ ParsedArgs parseargv() {
             break;
         }
         Match m;
-        if ((m = match_option(a, "status", false)).matched) {
-            p.status = 1;
-        } else if ((m = match_option(a, "check", false)).matched) {
-            p.check = 1;
-        } else if ((m = match_option(a, "verbose", true)).matched) {
-            p.verbose = m.value ? 1 : 0;
-        } else if ((m = match_option(a, "debug", true)).matched) {
-            p.verbose = m.value ? 2 : 0;
-        } else if ((m = match_option(a, "attempt", false)).matched) {
+        if ((m = match_option(a, "attempt", false)).matched) {
             if (m.inline_value) {
                 p.restart_attempts = *m.inline_value;
-            } else if (i + 1 < args.size()) {
+            } else if (i + 1 < args.size() && !args[i + 1].starts_with("-")) {
                 p.restart_attempts = args[++i];
             } else {
                 throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "The option “--attempt” needs a value."}});
             }
-        } else if ((m = match_option(a, "stop", true)).matched) {
+        } else if ((m = flag(a, "status", false)).matched) {
+            p.status = 1;
+        } else if ((m = flag(a, "check", false)).matched) {
+            p.check = 1;
+        } else if ((m = flag(a, "verbose", true)).matched) {
+            p.verbose = m.value ? 1 : 0;
+        } else if ((m = flag(a, "debug", true)).matched) {
+            p.verbose = m.value ? 2 : 0;
+        } else if ((m = flag(a, "stop", true)).matched) {
             set_mode(m.value ? STOP : RESTART);
-        } else if ((m = match_option(a, "reload", true)).matched) {
+        } else if ((m = flag(a, "reload", true)).matched) {
             set_mode(m.value ? RELOAD : RESTART);
-        } else if ((m = match_option(a, "restart", true)).matched) {
+        } else if ((m = flag(a, "restart", true)).matched) {
             if (m.value)
                 set_mode(RESTART);
             else
                 p.restart = 0;
-        } else if ((m = match_option(a, "graceful", false)).matched) {
+        } else if ((m = flag(a, "start", false)).matched) {
+            // The word "start": bring the service up, as start<service> does (a running
+            // service is restarted).
+            set_mode(RESTART);
+        } else if ((m = flag(a, "graceful", false)).matched) {
             p.graceful = 1;
         } else {
             rest.push_back(a);
         }
     }
-    g_argv = std::move(rest);
     if (p.status || p.check) {
         p.restart = 0;
         p.graceful.reset();
@@ -104,13 +129,6 @@ ParsedArgs parseargv() {
         p.status = 1;
         p.graceful.reset();
         p.restart_attempts.reset();
-    }
-    if (p.check) {
-        const char* header = std::getenv("RESTARTSRV_CHECKMODE_HEADER");
-        if (header && *header) {
-            std::fputs("==> Service check mode\n", stdout);
-            std::fflush(stdout);
-        }
     }
     return p;
 }

@@ -27,6 +27,9 @@ void _set_argv(std::vector<std::string> args);
 // Reads the options from the process argument list, removes the ones it recognises and
 // leaves the rest in the list. Options apply in order, so the last mode wins.
 ParsedArgs parseargv();
+// The same reading of a given list, touching nothing: what it recognised is returned, the
+// rest goes to `rest`. Throws InvalidParameter for a flag given a value or a value missing.
+ParsedArgs parse_option_list(const std::vector<std::string>& args, std::vector<std::string>& rest);
 
 // Arguments read directly, outside the option reader.
 inline constexpr const char* OPT_NON_GRACEFUL = "--no-graceful";

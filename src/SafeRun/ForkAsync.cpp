@@ -11,12 +11,14 @@
 
 #include "Exception/Exception.hpp"
 #include "Util/Guards.hpp"
+#include "SafeRun/Counters.hpp"
 
 namespace Vexlan::ForkAsync {
 
 namespace {
 pid_t fork_and_run(const std::function<void()>& code, bool quiet) {
     ErrnoGuard keep;
+    SafeRun::count_child_started();
     pid_t pid = ::fork();
     if (pid < 0) throw Exception::create(Exception::Kinds::IO::ForkError, {{"error", errno}});
     if (pid > 0) return pid;

@@ -20,6 +20,7 @@
 #include "Util/File.hpp"
 #include "Util/Guards.hpp"
 #include "Util/UniqueFd.hpp"
+#include "SafeRun/Counters.hpp"
 
 extern char** environ;
 
@@ -232,6 +233,7 @@ void Object::run(Options& o) {
         posix_spawnattr_setsigmask(&attr, &none);
         posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
         pid_t pid = 0;
+        count_child_started();
         int rc = ::posix_spawnp(&pid, o.program.c_str(), &fa, &attr, argv.data(), env);
         posix_spawn_file_actions_destroy(&fa);
         posix_spawnattr_destroy(&attr);

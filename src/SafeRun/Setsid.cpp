@@ -8,6 +8,7 @@
 #include "Exception/Exception.hpp"
 #include "Util/ExitRequest.hpp"
 #include "Util/Guards.hpp"
+#include "SafeRun/Counters.hpp"
 
 namespace Vexlan::Sys::Setsid {
 
@@ -23,6 +24,7 @@ int wait_for(pid_t pid) {
 }  // namespace
 
 pid_t full_daemonize(bool keep_parent) {
+    SafeRun::count_child_started();
     pid_t first = ::fork();
     if (first < 0) throw Exception::create(Exception::Kinds::IO::ForkError, {{"error", errno}});
     if (first > 0) {

@@ -13,6 +13,7 @@
 #include "Util/File.hpp"
 #include "Util/Guards.hpp"
 #include "Util/UniqueFd.hpp"
+#include "SafeRun/Counters.hpp"
 
 extern char** environ;
 
@@ -95,6 +96,7 @@ std::optional<std::string> run_mode(const Command& command, Mode mode) {
     }
     posix_spawn_file_actions_addclosefrom_np(&fa, 3);
     pid_t pid = 0;
+    count_child_started();
     int rc = ::posix_spawnp(&pid, program.c_str(), &fa, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
     out.write.reset();

@@ -12,6 +12,7 @@
 #include "RestartSrv/Legacy.hpp"
 #include "RestartSrv/Lock.hpp"
 #include "Services/Enabled.hpp"
+#include "Util/Number.hpp"
 #include "Util/Regex.hpp"
 
 namespace Vexlan::ServiceManager {
@@ -40,11 +41,9 @@ int num(const nlohmann::json& v) {
     if (v.is_number()) return v.get<int>();
     if (v.is_boolean()) return v.get<bool>() ? 1 : 0;
     if (v.is_string()) {
-        try {
-            return std::stoi(v.get<std::string>());
-        } catch (...) {
-            return v.get<std::string>().empty() ? 0 : 1;
-        }
+        const auto& text = v.get_ref<const std::string&>();
+        // A number given as text; any other non-empty text is a true value.
+        return Number::parse<int>(text).value_or(text.empty() ? 0 : 1);
     }
     return 0;
 }

@@ -150,6 +150,9 @@ public:
     virtual bool stop();
     virtual bool reload();
     bool _called_from_restart();
+    // The refusals a start can make (disabled, start_check, base installation, log
+    // directory); false when the start would decline. Restart runs them before it stops.
+    bool _start_would_proceed();
     void resetnice();
     void setrlimits();
     std::optional<int> kill_apps_on_ports(const std::vector<std::string>& exclude_ips = {});
@@ -160,6 +163,7 @@ public:
     [[noreturn]] void _exit(int code);
 
     [[noreturn]] void _generate_start_exception();
+    [[noreturn]] void _generate_stop_exception();
     [[noreturn]] void _generate_restart_exception();
     [[noreturn]] void _generate_reload_exception();
     [[noreturn]] void _generate_is_down_exception();
@@ -179,6 +183,10 @@ public:
     bool is_up(const std::string& via = "");
     int is_up_via_pidfile();
     bool check_sanity();
+    // True when the pid is the service's own process: under systemd a process of the
+    // unit's control group, otherwise one whose command line and owner are the service's
+    // (the identity checks).
+    bool pid_is_own_process(pid_t pid);
     bool uses_initd_option() const;
 
     // The words of the verbose progress line.
@@ -218,6 +226,7 @@ protected:
     const nlohmann::json& get(const std::string& name, const std::function<nlohmann::json()>& builder);
 
     bool restarting_ = false;  // set by restart() for the calls it makes
+    bool preconditions_checked_ = false;
 
 private:
     void show_progress_word(bool ok, bool called_from_restart);

@@ -7,6 +7,7 @@
 #include "RestartSrv/Legacy.hpp"
 #include "RestartSrv/ParseArgv.hpp"
 #include "ServiceManager/Base.hpp"
+#include "Util/Number.hpp"
 
 namespace Vexlan::ServiceManager {
 
@@ -21,7 +22,6 @@ private:
     std::vector<std::string> saved_;
 };
 
-bool is_digits(const std::string& s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos; }
 }  // namespace
 
 void Base::run_from_argv(const std::vector<std::string>& args) {
@@ -45,13 +45,16 @@ void Base::run_from_argv(const std::vector<std::string>& args) {
             throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "Unknown option “" + a + "”."}});
 
     verbose(p.verbose);
-    if (p.restart_attempts && is_digits(*p.restart_attempts)) current_restart_attempt(std::stoi(*p.restart_attempts) - 1);
+    // The user counts attempts from 1, the object from 0; a value that is not a plain
+    // non-negative number (or does not fit one) is ignored.
+    if (p.restart_attempts)
+        if (auto n = Number::parse<int>(*p.restart_attempts, 0)) current_restart_attempt(*n - 1);
 
     const std::string svc = service();
     if (!p.check && !p.status) {
         if (p.restart == RestartSrv::STOP) {
             service_argv_action("STOP");
-            stop();
+            if (!stop()) _generate_stop_exception();
         } else if (p.restart == RestartSrv::RESTART) {
             service_argv_action("RESTART");
             if (restart(p.graceful).empty()) _generate_restart_exception();

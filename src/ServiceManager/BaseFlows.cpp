@@ -14,7 +14,7 @@
 #include "Process/Kill/AppPort.hpp"
 #include "Output/LogCheck.hpp"
 #include "RestartSrv/Legacy.hpp"
-#include "RestartSrv/Systemd.hpp"
+#include "RestartSrv/SystemdQueries.hpp"
 #include "Process/Rlimit/Unset.hpp"
 #include "SafeRun/Finally.hpp"
 #include "Server/Type/Profile/Roles.hpp"
@@ -119,6 +119,10 @@ std::string Base::restart(std::optional<int> graceful) {
 
     if (!running) service_argv_action("START");
     if (running) {
+        // Whatever would make the start refuse must refuse before the stop: a restart that
+        // stops a service and then declines to start it leaves the service down.
+        if (!is_enabled()) _generate_disabled_exception();
+        if (!_start_would_proceed()) return "";
         if (verbose() == 1)
             output_partial(fmt::format("Restarting “{}” …", service()));
         else
@@ -137,12 +141,8 @@ bool Base::start() {
         check_sanity();
         _terminate_orphaned_processes();
     }
-    if (!is_enabled()) return false;
-    if (auto ok = start_check(); ok && !*ok) return false;
-    _exit_if_block_fresh_install();
+    if (!preconditions_checked_ && !_start_would_proceed()) return false;
 
-    debug("Checking the log directory.");
-    LogCheck::logcheck();
     debug("Setting the file-creation mask to 022.");
     ::umask(022);
     debug("Lifting resource limits.");
@@ -191,10 +191,23 @@ bool Base::start() {
     return true;
 }
 
+bool Base::_start_would_proceed() {
+    if (!is_enabled()) return false;
+    if (auto ok = start_check(); ok && !*ok) return false;
+    _exit_if_block_fresh_install();
+    debug("Checking the log directory.");
+    LogCheck::logcheck();
+    preconditions_checked_ = true;
+    return true;
+}
+
 bool Base::stop() {
     const bool called_from_restart = _called_from_restart();
     const bool quiet_line = verbose() != 1 || called_from_restart;
-    if (!service_manager().this_process_was_executed_by_systemd() && !is_up()) {
+    // A unit still starting, reloading or stopping is there to stop even before any status
+    // calls it up: a moment later it would be running.
+    auto& backend = service_manager();
+    if (!backend.this_process_was_executed_by_systemd() && !is_up() && !backend.has_something_to_stop(*this).value_or(false)) {
         if (!quiet_line) {
             output(fmt::format("“{}” is not running; there is nothing to stop.", service()));
             output("");
@@ -295,9 +308,24 @@ void Base::_verify_role() {
 
 void Base::_exit(int code) { throw ExitRequest(code); }
 
-void Base::_generate_start_exception() { throw Exception::create(Exception::Kinds::Services::StartFailed, {{"service", service()}}); }
+namespace {
+// A service error, with what the init system said about it when it said something.
+Exception::Base service_error(const Exception::Kind& kind, const std::string& service, const std::string& reason) {
+    if (reason.empty()) return Exception::create(kind, {{"service", service}});
+    return Exception::create(kind, std::string(kind.message_template()) + "\n{reason}", {{"service", service}, {"reason", reason}});
+}
+}  // namespace
+
+void Base::_generate_start_exception() {
+    throw service_error(Exception::Kinds::Services::StartFailed, service(), service_manager().last_error());
+}
+void Base::_generate_stop_exception() {
+    throw service_error(Exception::Kinds::Services::StopFailed, service(), service_manager().last_error());
+}
 void Base::_generate_restart_exception() { throw Exception::create(Exception::Kinds::Services::RestartFailed, {{"service", service()}}); }
-void Base::_generate_reload_exception() { throw Exception::create(Exception::Kinds::Services::ReloadFailed, {{"service", service()}}); }
+void Base::_generate_reload_exception() {
+    throw service_error(Exception::Kinds::Services::ReloadFailed, service(), service_manager().last_error());
+}
 void Base::_generate_is_down_exception() {
     auto quiet = Exception::get_stack_trace_suppressor();
     throw Exception::create(Exception::Kinds::Services::Down, {{"service", service()}});

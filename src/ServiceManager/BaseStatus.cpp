@@ -11,11 +11,14 @@
 #include "Exception/Exception.hpp"
 #include "Output/Logger.hpp"
 #include "Pkgr/Pkgr.hpp"
+#include "Process/PidFile/PidFile.hpp"
 #include "Process/ProcFs.hpp"
+#include "Process/ProcessCheck/Running.hpp"
 #include "RestartSrv/CheckService.hpp"
 #include "RestartSrv/Legacy.hpp"
 #include "RestartSrv/ParseArgv.hpp"
-#include "RestartSrv/Systemd.hpp"
+#include "RestartSrv/SystemdBus.hpp"
+#include "RestartSrv/SystemdQueries.hpp"
 #include "ServiceManager/Base.hpp"
 #include "ServiceManager/Manager/Initd.hpp"
 #include "ServiceManager/Manager/Systemd.hpp"
@@ -109,12 +112,19 @@ std::string Base::wait_for_service_status(int attempt) {
     std::string last;
     while (t < 120) {
         if (verbose() == 1 && !logged.count(t)) output_partial(PROGRESS_MARK);
+        RestartSrv::Systemd::Bus::get().forget();  // every probe asks afresh
         try {
             last = status();
         } catch (...) {
             last.clear();  // a failed probe counts as down
         }
         if (!last.empty()) break;
+        // Once the init system says the start is over (failed, or gone inactive after its
+        // start), more waiting cannot change the verdict.
+        if (service_manager().start_has_ended(*this).value_or(false)) {
+            debug(fmt::format("The init system reports that “{}” did not come up.", service()));
+            break;
+        }
         t = Time::monotonic_seconds() - start;
         if (!logged.count(t)) {
             debug(fmt::format("“{}” is not up after {} seconds.", service(), t));
@@ -153,14 +163,33 @@ int Base::is_up_via_pidfile() {
         return 0;
     }
     pidfile_precheck();
-    long pid = 0;
-    for (int i = 0; i < 10 && pid == 0; ++i) {
-        auto line = FileUtils::read_first_line(pf);
-        if (line && !line->empty()) pid = std::strtol(line->c_str(), nullptr, 10);
-        if (pid == 0) Time::sleep_for(0.1);
+    std::optional<pid_t> pid;
+    for (int i = 0; i < 10 && !pid; ++i) {
+        pid = PidFile::read(pf);
+        if (!pid) Time::sleep_for(0.1);
     }
-    if (pid == 0) return 0;
-    return FileUtils::is_directory(ProcFs::pid_dir(static_cast<pid_t>(pid))) && !ProcFs::is_zombie(static_cast<pid_t>(pid)) ? 1 : 0;
+    if (!pid) return 0;
+    return FileUtils::is_directory(ProcFs::pid_dir(*pid)) && !ProcFs::is_zombie(*pid) ? 1 : 0;
+}
+
+bool Base::pid_is_own_process(pid_t pid) {
+    if (auto props = service_manager().service_via_systemd()) {
+        if (RestartSrv::Systemd::pid_is_in_unit(pid, service_manager().service())) return true;
+    }
+    try {
+        ProcessCheck::Running::Options o;
+        o.pid = std::to_string(pid);
+        o.user = processowner();
+        if (auto re = command_line_regex())
+            o.pattern = Regex(*re);
+        else
+            o.pattern_text = service();
+        o.use_services_ignore = true;
+        return ProcessCheck::Running(o).check_all() == 1;
+    } catch (const Exception::Base& e) {
+        debug(fmt::format("Process {} is not one of “{}”: {}", pid, service(), e.to_string_no_id()));
+        return false;
+    }
 }
 
 bool Base::check_sanity() {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +14,9 @@
 
 #include <fmt/format.h>
 
+#include "Process/PidFile/PidFile.hpp"
 #include "Util/File.hpp"
+#include "Util/Number.hpp"
 #include "Util/Time.hpp"
 #include "Util/UniqueFd.hpp"
 
@@ -28,9 +31,19 @@ int Hot::is_graceful_restart_enabled() {
     return v.is_number() ? v.get<int>() : (v.is_boolean() ? v.get<bool>() : 0);
 }
 
-std::optional<std::string> Hot::_read_pid_from_pidfile() { return FileUtils::read_first_line(pidfile()); }
+std::optional<std::string> Hot::_read_pid_from_pidfile() {
+    auto line = FileUtils::read_regular_file(pidfile(), 4096);
+    if (!line) return std::nullopt;
+    line->resize(std::min(line->size(), line->find('\n')));
+    return line;
+}
 
-int Hot::_send_usr1(pid_t pid) { return ::kill(pid, SIGUSR1) == 0 ? 1 : 0; }
+int Hot::_send_usr1(pid_t pid) {
+    // Never on the word of a file alone: not PID 1, not this program or its callers, and
+    // only the service's own process.
+    if (!PidFile::may_signal(pid) || !pid_is_own_process(pid)) return 0;
+    return ::kill(pid, SIGUSR1) == 0 ? 1 : 0;
+}
 
 int Hot::restart_gracefully() {
     if (!is_graceful_restart_enabled()) {
@@ -49,15 +62,21 @@ int Hot::restart_gracefully() {
         before = now - 1;
     }
     auto pid_text = _read_pid_from_pidfile();
-    long pid = pid_text ? std::strtol(pid_text->c_str(), nullptr, 10) : 0;
-    if (pid <= 0) return 0;
+    auto pid = pid_text ? Number::pid_from_pidfile_text(*pid_text) : std::nullopt;
+    if (!pid) {
+        debug(fmt::format("The pidfile “{}” of “{}” names no process; no graceful restart.", pf, service()));
+        return 0;
+    }
 
     UniqueFd watch(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
     if (!watch || ::inotify_add_watch(watch.get(), pf.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF) < 0) {
         warn(fmt::format("The system failed to watch “{}”: {}", pf, std::strerror(errno)));
         watch.reset();
     }
-    if (!_send_usr1(static_cast<pid_t>(pid))) return 0;
+    if (!_send_usr1(*pid)) {
+        debug(fmt::format("The pidfile “{}” names no process of “{}”; no graceful restart.", pf, service()));
+        return 0;
+    }
 
     for (int poll_no = 0; poll_no < POLLS; ++poll_no) {
         if (verbose() == 1) output_partial(PROGRESS_MARK);

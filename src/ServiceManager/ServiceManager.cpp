@@ -7,7 +7,7 @@
 #include "ServiceManager/LoadModule/Custom.hpp"
 #include "Output/Logger.hpp"
 #include "RestartSrv/Initd.hpp"
-#include "RestartSrv/Systemd.hpp"
+#include "RestartSrv/SystemdQueries.hpp"
 #include "Util/Validate.hpp"
 
 namespace Vexlan::ServiceManager {

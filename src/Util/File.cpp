@@ -4,14 +4,32 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "Util/Guards.hpp"
 
 namespace Vexlan::FileUtils {
 
+namespace {
+// Only a regular file is ours to use; the descriptor goes back to blocking mode, since the
+// non-blocking flag was only there so that a FIFO planted at the path cannot hang the open.
+UniqueFd keep_if_regular(UniqueFd fd) {
+    if (!fd) return fd;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return UniqueFd();
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return UniqueFd();
+    }
+    int fl = ::fcntl(fd.get(), F_GETFL);
+    if (fl >= 0) ::fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK);
+    return fd;
+}
+}  // namespace
+
 UniqueFd sysopen_with_real_perms(const std::string& path, int flags, mode_t perms) {
-    flags |= O_CLOEXEC | O_NOCTTY;
+    flags |= O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
     if (flags & O_CREAT) {
         // Create exclusively with no permission bits, then set them: the umask never
         // decides the mode and the file is never open to others in between.
@@ -23,16 +41,24 @@ UniqueFd sysopen_with_real_perms(const std::string& path, int flags, mode_t perm
         if (errno != EEXIST || (flags & O_EXCL)) return fd;
         flags &= ~O_CREAT;
     }
-    return UniqueFd(::open(path.c_str(), flags));
+    return keep_if_regular(UniqueFd(::open(path.c_str(), flags)));
 }
 
-std::optional<std::string> read_file(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+UniqueFd open_regular_for_reading(const std::string& path) {
+    return keep_if_regular(UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK)));
+}
+
+std::optional<std::string> read_regular_file(const std::string& path, size_t max_bytes) {
+    UniqueFd fd = open_regular_for_reading(path);
     if (!fd) return std::nullopt;
+    return read_all(fd.get(), max_bytes);
+}
+
+std::optional<std::string> read_all(int fd, size_t max_bytes) {
     std::string out;
     char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    while (out.size() < max_bytes) {
+        ssize_t n = ::read(fd, buf, std::min(sizeof buf, max_bytes - out.size()));
         if (n < 0) {
             if (errno == EINTR) continue;
             return std::nullopt;
@@ -41,6 +67,12 @@ std::optional<std::string> read_file(const std::string& path) {
         out.append(buf, static_cast<size_t>(n));
     }
     return out;
+}
+
+std::optional<std::string> read_file(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd) return std::nullopt;
+    return read_all(fd.get());
 }
 
 std::optional<std::string> read_first_line(const std::string& path) {

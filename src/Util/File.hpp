@@ -9,8 +9,16 @@
 namespace Vexlan::FileUtils {
 
 // Opens `path` with `flags` and sets exactly `perms` on a file it creates, whatever the
-// umask. Returns an invalid descriptor and leaves errno set on failure.
+// umask. Files at fixed paths are where others plant symlinks and FIFOs: the last
+// component is never followed (ELOOP), and anything but a regular file is refused
+// (EINVAL) without blocking. Returns an invalid descriptor with errno set on failure.
 UniqueFd sysopen_with_real_perms(const std::string& path, int flags, mode_t perms);
+// A regular file for reading, under the same rules.
+UniqueFd open_regular_for_reading(const std::string& path);
+// Content of a regular file (symlinks, FIFOs and devices refused), at most max_bytes.
+std::optional<std::string> read_regular_file(const std::string& path, size_t max_bytes = 1 << 20);
+// Reads a descriptor to its end (at most max_bytes).
+std::optional<std::string> read_all(int fd, size_t max_bytes = static_cast<size_t>(-1));
 
 // Whole content, or nullopt (errno set) when it cannot be read.
 std::optional<std::string> read_file(const std::string& path);

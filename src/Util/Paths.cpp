@@ -32,6 +32,8 @@ const char* production(Key key) {
         case Key::ColorDisableMarker2: return "/usr/local/vexlan/etc/.nocolor";
         case Key::InitDDir: return "/etc/init.d";
         case Key::Systemctl: return "/usr/bin/systemctl";
+        case Key::SystemdPrivateSocket: return "/run/systemd/private";
+        case Key::SystemdRunDir: return "/run/systemd/system";
         case Key::DaemonWorkDir: return "/";
         case Key::ProcRoot: return "/proc";
     }

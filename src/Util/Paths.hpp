@@ -26,6 +26,8 @@ enum class Key {
     ColorDisableMarker2,
     InitDDir,
     Systemctl,
+    SystemdPrivateSocket,  // the manager's own socket (root only)
+    SystemdRunDir,         // exists while systemd runs as init
     DaemonWorkDir,
     ProcRoot,
 };

@@ -18,7 +18,7 @@ namespace {
 class Entry : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!testing_support::can_unshare()) GTEST_SKIP() << "needs root and mount namespaces to run the program in a private root";
+        VX_REQUIRE(testing_support::can_unshare(), "needs root and mount namespaces to run the program in a private root");
     }
     void init_script(const std::string& name, const std::string& body) {
         std::filesystem::create_directories(root_.root() + "/initd");

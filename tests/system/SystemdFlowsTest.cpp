@@ -13,7 +13,7 @@ class SystemdFlows : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string why;
-        if (!SystemdSandbox::available(&why)) GTEST_SKIP() << "no systemd sandbox: " << why;
+        VX_REQUIRE(SystemdSandbox::available(&why), "no systemd sandbox: " << why);
         sandbox_ = std::make_unique<SystemdSandbox>(root_);
         ASSERT_TRUE(sandbox_->ready()) << sandbox_->why_not();
     }
@@ -159,7 +159,7 @@ TEST_F(SystemdFlows, AStopThatSystemdRunsAfterItKilledTheMainProcessExitsAtOnce)
 }
 
 TEST_F(SystemdFlows, DebiansOwnCronUnitIsRestarted) {
-    if (!std::filesystem::exists("/lib/systemd/system/cron.service")) GTEST_SKIP() << "cron is not installed";
+    VX_REQUIRE(std::filesystem::exists("/lib/systemd/system/cron.service"), "cron is not installed");
     auto r = run("restartsrv_cron");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(state("cron.service"), "active");

@@ -42,6 +42,10 @@ cat > "$units/vexlan-sandbox.target" <<'UNIT'
 Description=Test sandbox
 UNIT
 
+# A real host's daemons never have the first few hundred pids, and the process-table rules
+# skip those: hand out pids from 1000 on, as a host that has been up a while would.
+echo 1000 > /proc/sys/kernel/ns_last_pid 2>/dev/null || true
+
 # The loopback interface of the private network namespace.
 ip link set lo up 2>/dev/null || true
 

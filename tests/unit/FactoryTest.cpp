@@ -9,7 +9,8 @@
 #include "ServiceManager/LoadModule/Custom.hpp"
 #include "Output/Logger.hpp"
 #include "RestartSrv/Initd.hpp"
-#include "RestartSrv/Systemd.hpp"
+#include "RestartSrv/SystemdBus.hpp"
+#include "RestartSrv/SystemdQueries.hpp"
 #include "ServiceManager/ServiceManager.hpp"
 #include "support/TestSupport.hpp"
 #include "Util/Guards.hpp"
@@ -27,9 +28,7 @@ protected:
         std::filesystem::create_directories(dir_.path() + "/etc/init.d");
         std::filesystem::create_directories(dir_.path() + "/custom");
         std::filesystem::create_directories(dir_.path() + "/usr/local/vexlan/logs");
-        std::filesystem::create_directories(fake_.path());
-        Vexlan::Paths::set_override(Vexlan::Paths::Key::Systemctl, testing_support::scripts_dir() + "/fake_systemctl.sh");
-        env_.set("FAKE_SYSTEMCTL_DIR", fake_.path());
+        Vexlan::RestartSrv::Systemd::Bus::get().close();
         Vexlan::LoadModule::Custom::set_dirs_for_testing(dir_.path() + "/custom", VEXLAN_MODULE_DIR);
     }
     void TearDown() override {
@@ -41,12 +40,11 @@ protected:
     void init_script(const std::string& name) {
         testing_support::write_file(dir_.path() + "/etc/init.d/" + name, "#!/bin/sh\nexit 0\n", 0755);
     }
-    std::string systemctl_calls() { return testing_support::read_file(fake_.file("calls")); }
     // Captures what `body` writes on standard error.
     std::string stderr_of(const std::function<void()>& body) {
         fflush(stderr);
         int saved = ::dup(2);
-        int f = ::open(fake_.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        int f = ::open(dir_.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         ::dup2(f, 2);
         ::close(f);
         try {
@@ -60,9 +58,9 @@ protected:
         fflush(stderr);
         ::dup2(saved, 2);
         ::close(saved);
-        return testing_support::read_file(fake_.file("stderr"));
+        return testing_support::read_file(dir_.file("stderr"));
     }
-    testing_support::ScratchDir dir_, fake_;
+    testing_support::ScratchDir dir_;
     Vexlan::EnvGuard env_;
 };
 }  // namespace
@@ -97,12 +95,6 @@ TEST_F(FactoryTest, AnInitScriptAloneGivesTheGenericObjectAlwaysEnabled) {
     EXPECT_EQ(srv->is_enabled(), 1);
 }
 
-TEST_F(FactoryTest, AUnitAloneGivesTheGenericObject) {
-    testing_support::write_file(fake_.file("show-myunit.service"),
-                                "LoadState=loaded\nActiveState=active\nFragmentPath=/etc/systemd/system/myunit.service\n");
-    auto srv = new_service({{"service", "myunit"}});
-    EXPECT_EQ(srv->class_name(), "Vexlan::ServiceManager::Base");
-}
 
 TEST_F(FactoryTest, ABrokenModuleWarnsOnceThenGenericOrUnknown) {
     std::string err = stderr_of([&] {
@@ -154,7 +146,7 @@ TEST_F(FactoryTest, BadNamesFailBeforeAnyLookUp) {
             EXPECT_TRUE(e.isa(Kinds::InvalidParameter)) << e.to_string();
         }
     }
-    EXPECT_EQ(systemctl_calls(), "");
+    EXPECT_EQ(Vexlan::RestartSrv::Systemd::Bus::get().calls(), 0u) << "systemd was not asked";
     EXPECT_THROW(new_service({{"service", ""}}), Vexlan::Exception::Base);
 }
 
@@ -168,9 +160,8 @@ TEST_F(FactoryTest, ANameThatIsNoModuleNameNeverAttemptsALoad) {
     EXPECT_EQ(err, "");
 }
 
-TEST_F(FactoryTest, NoSystemctlOrNoPropertiesMeansNoUnit) {
-    EXPECT_FALSE(Vexlan::RestartSrv::Systemd::has_service_via_systemd("silent"));  // fake prints nothing
-    Vexlan::Paths::set_override(Vexlan::Paths::Key::Systemctl, dir_.path() + "/no/systemctl");
+TEST_F(FactoryTest, NoSystemdToAskMeansNoUnit) {
+    EXPECT_FALSE(Vexlan::RestartSrv::Systemd::Bus::get().reachable());
     EXPECT_FALSE(Vexlan::RestartSrv::Systemd::has_service_via_systemd("anything"));
     EXPECT_FALSE(Vexlan::RestartSrv::Initd::has_service_via_initd(""));
     EXPECT_THROW(Vexlan::RestartSrv::Initd::has_service_via_initd("a/b"), Vexlan::Exception::Base);

@@ -6,7 +6,7 @@
 #include "Exception/Exception.hpp"
 #include "Output/Formatted.hpp"
 #include "ServiceManager/Base.hpp"
-#include "support/FakeSystemctl.hpp"
+#include "support/ScratchRoot.hpp"
 #include "Util/ExitRequest.hpp"
 
 using Vexlan::ServiceManager::Base;
@@ -52,7 +52,7 @@ struct Recorded : Base {
     }
 };
 
-class Flows : public testing_support::FakeSystemctlTest {
+class Flows : public testing_support::ScratchRootTest {
 protected:
     std::unique_ptr<Recorded> make(Vexlan::Options o) {
         o["service"] = "rec";

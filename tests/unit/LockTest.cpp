@@ -22,7 +22,7 @@ namespace {
 class LockTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (::geteuid() != 0) GTEST_SKIP() << "the restart lock is taken by root only";
+        VX_REQUIRE(::geteuid() == 0, "the restart lock is taken by root only");
         Vexlan::Paths::set_test_root(dir_.path());
     }
     void TearDown() override {

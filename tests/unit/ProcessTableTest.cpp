@@ -38,7 +38,7 @@ TEST(PsParser, PidsBelow300AreNeverReturned) {
 }
 
 TEST(PsParser, AnUnprivilegedCallerOnlyEverMatchesItsOwnProcesses) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop privileges";
+    VX_REQUIRE(::geteuid() == 0, "needs root to drop privileges");
     ScratchDir dir;
     pid_t pid = ::fork();
     if (pid == 0) {

@@ -10,7 +10,7 @@
 #include "ServiceManager/Base.hpp"
 #include "ServiceManager/Manager/Initd.hpp"
 #include "ServiceManager/Manager/Systemd.hpp"
-#include "support/FakeSystemctl.hpp"
+#include "support/ScratchRoot.hpp"
 #include "support/ProcessHelpers.hpp"
 #include "Util/Guards.hpp"
 #include "Util/Paths.hpp"
@@ -24,10 +24,10 @@ using Vexlan::ServiceManager::Base;
 using Vexlan::ServiceManager::make_service;
 
 namespace {
-class Status : public FakeSystemctlTest {
+class Status : public ScratchRootTest {
 protected:
     void SetUp() override {
-        FakeSystemctlTest::SetUp();
+        ScratchRootTest::SetUp();
         env_.set("VEXLAN_BASE_INSTALL", "1");  // no warning about a missing unit
     }
     std::unique_ptr<Base> service(Vexlan::Options options, std::vector<std::string> argv = {"--initd"}) {
@@ -45,30 +45,28 @@ TEST_F(Status, AServiceWithoutAStatusCheckIsAlwaysUp) {
     EXPECT_EQ(srv->wait_for_service_status(0), "1");
 }
 
-TEST_F(Status, TheInitdOptionChoosesTheInitdBackendAndIgnoresSystemd) {
-    write_file(fake_.file("show-withunit.service"), "LoadState=loaded\nActiveState=active\nFragmentPath=/etc/systemd/system/withunit.service\n");
-    auto forced = service({{"service", "withunit"}});
-    EXPECT_NE(dynamic_cast<Vexlan::ServiceManager::Manager::Initd*>(&forced->service_manager()), nullptr);
-    EXPECT_TRUE(forced->service_manager().this_process_was_executed_by_systemd());
-    std::filesystem::remove(fake_.file("calls"));
-    forced->get_status_string();
-    EXPECT_EQ(read_file(fake_.file("calls")).find("withunit"), std::string::npos) << "systemd was not asked";
-    forced.reset();  // one object per service at a time: the second waits for the first one's lock
-    auto plain = service({{"service", "withunit"}}, {});
-    EXPECT_NE(dynamic_cast<Vexlan::ServiceManager::Manager::Systemd*>(&plain->service_manager()), nullptr);
-}
 
-TEST_F(Status, APidfileWithTrailingTextGivesItsLeadingNumber) {
+TEST_F(Status, APidfileCountsOnlyWhenItsFirstLineIsAPid) {
     Child daemon({"sleep", "60"});
     wait_for_exec(daemon.pid(), "sleep");
-    write_file(root_.file("t.pid"), std::to_string(daemon.pid()) + "garbage\n");
+    const std::string pid = std::to_string(daemon.pid());
     CheckServiceArgs args;
-    args.service = "sleep";
+    args.service = "vx-no-such-daemon";
     args.pidfile = root_.file("t.pid");
     args.ignore_systemd = true;
+    write_file(args.pidfile, "  " + pid + " \r\n");
     std::string text = check_service(args);
-    EXPECT_NE(text.find("with PID " + std::to_string(daemon.pid())), std::string::npos) << text;
+    EXPECT_NE(text.find("with PID " + pid), std::string::npos) << text;
     EXPECT_NE(text.find("(pidfile+/proc check method)"), std::string::npos) << text;
+    // Junk, numbers that wrap around to other pids, PID 1 and symlinks name nothing.
+    for (const std::string& junk : std::vector<std::string>{pid + "garbage", "4294967295", "4294967297", "-1", "1", "0x10", "", "99999999999"}) {
+        write_file(args.pidfile, junk + "\n");
+        EXPECT_EQ(check_service(args), "") << "[" << junk << "]";
+    }
+    write_file(root_.file("real.pid"), pid + "\n");
+    std::filesystem::remove(args.pidfile);
+    std::filesystem::create_symlink(root_.file("real.pid"), args.pidfile);
+    EXPECT_EQ(check_service(args), "") << "a pidfile is never read through a symlink";
 }
 
 TEST_F(Status, APidfileHoldingZeroGoesStraightToTheFallback) {
@@ -86,37 +84,8 @@ TEST_F(Status, APidfileHoldingZeroGoesStraightToTheFallback) {
     EXPECT_NE(check_service(args).find("(process table check method)"), std::string::npos);
 }
 
-TEST_F(Status, APassedPidOtherThanTheSystemdPidIsJudgedThroughProc) {
-    write_file(fake_.file("show-other.service"),
-               "LoadState=loaded\nActiveState=active\nSubState=running\nType=simple\nMainPID=1\nFragmentPath=/etc/systemd/system/other.service\n");
-    Child c({"sleep", "61"});
-    wait_for_exec(c.pid(), "sleep");
-    CheckServiceArgs args;
-    args.service = "other";
-    args.pid = std::to_string(c.pid());
-    std::string text = check_service(args);
-    EXPECT_NE(text.find("sleep 61"), std::string::npos) << text;
-    EXPECT_NE(text.find("(/proc check method)"), std::string::npos) << text;
-}
 
-TEST_F(Status, CheckServiceAsksSystemdAboutTheServiceNameUnchanged) {
-    auto srv = service({{"service", "crond"}}, {});
-    srv->get_status_string();
-    std::string calls = read_file(fake_.file("calls"));
-    EXPECT_NE(calls.find("cron.service"), std::string::npos) << "the backend looks the mapped unit up";
-    EXPECT_NE(calls.find("crond.service"), std::string::npos) << "the status check asks about the name itself";
-}
 
-TEST_F(Status, AFirstTypeUnitThatIsNotActiveAndHasNoPidIsDown) {
-    write_file(fake_.file("show-once.service"), "LoadState=loaded\nActiveState=inactive\nType=oneshot\nMainPID=0\nFragmentPath=/etc/systemd/system/once.service\n");
-    CheckServiceArgs args;
-    args.service = "once";
-    args.pidfile = root_.file("never-read.pid");
-    write_file(args.pidfile, std::to_string(::getpid()) + "\n");
-    EXPECT_EQ(check_service(args), "") << "no pidfile, process or fallback check follows";
-    write_file(fake_.file("show-once.service"), "LoadState=loaded\nActiveState=active\nType=oneshot\nMainPID=0\nFragmentPath=/etc/systemd/system/once.service\n");
-    EXPECT_NE(check_service(args).find("once is active (systemd check method)"), std::string::npos);
-}
 
 TEST_F(Status, AnIgnoredCommandLineFallsThroughToTheOtherChecks) {
     Child c({"bash", "-c", "exec -a vxrestartsrv_helper sleep 60"});

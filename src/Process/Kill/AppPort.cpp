@@ -19,6 +19,7 @@
 #include "Process/ProcFs.hpp"
 #include "Process/ProcessInfo/ProcessInfo.hpp"
 #include "Util/File.hpp"
+#include "Util/Number.hpp"
 
 namespace Vexlan::Kill::AppPort {
 
@@ -26,17 +27,18 @@ std::pair<std::string, int> decode_address(const std::string& hex) {
     auto colon = hex.find(':');
     if (colon == std::string::npos) return {"", 0};
     std::string addr = hex.substr(0, colon);
-    int port = static_cast<int>(std::strtol(hex.substr(colon + 1).c_str(), nullptr, 16));
+    int port = Number::parse<int>(std::string_view(hex).substr(colon + 1), 0, 65535, 16).value_or(0);
     char text[INET6_ADDRSTRLEN] = {};
     if (addr.size() == 8) {
-        uint32_t v = static_cast<uint32_t>(std::strtoul(addr.c_str(), nullptr, 16));
+        uint32_t v = Number::parse<uint32_t>(addr, 0, UINT32_MAX, 16).value_or(0);
         struct in_addr in {};
         in.s_addr = v;  // the kernel prints the address in host byte order of the raw word
         ::inet_ntop(AF_INET, &in, text, sizeof text);
     } else if (addr.size() == 32) {
         struct in6_addr in6 {};
         for (int word = 0; word < 4; ++word) {
-            uint32_t v = static_cast<uint32_t>(std::strtoul(addr.substr(static_cast<size_t>(word) * 8, 8).c_str(), nullptr, 16));
+            uint32_t v =
+                Number::parse<uint32_t>(std::string_view(addr).substr(static_cast<size_t>(word) * 8, 8), 0, UINT32_MAX, 16).value_or(0);
             std::memcpy(&in6.s6_addr[word * 4], &v, 4);
         }
         ::inet_ntop(AF_INET6, &in6, text, sizeof text);

@@ -12,6 +12,7 @@
 #include <fmt/format.h>
 
 #include "Exception/Exception.hpp"
+#include "Util/Number.hpp"
 #include "Output/Debug.hpp"
 #include "Process/ProcFs.hpp"
 #include "SafeRun/Simple.hpp"
@@ -165,7 +166,9 @@ std::tuple<int, int, std::string> killall(const std::string& signal, const PsPar
         if (!n) return {0, 0, "“" + signal + "” is not a known signal."};
         signo = *n;
     } else {
-        signo = std::stoi(sig);
+        auto n = Number::parse<int>(sig, 0, 64);
+        if (!n) return {0, 0, "“" + signal + "” is not a known signal."};
+        signo = *n;
     }
     if (auto* s = std::get_if<std::string>(&name); s && *s == "init")
         throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "Refusing to signal “init”."}});

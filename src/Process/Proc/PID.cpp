@@ -6,14 +6,14 @@
 
 #include "Exception/Exception.hpp"
 #include "Process/ProcFs.hpp"
+#include "Util/Number.hpp"
 
 namespace Vexlan::Proc {
 
 PID::PID(const std::string& pid) {
-    bool digits = !pid.empty() && pid.size() < 10 && pid.find_first_not_of("0123456789") == std::string::npos;
-    if (!digits || std::stol(pid) == 0)
-        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“" + pid + "” is not a process ID."}});
-    pid_ = static_cast<pid_t>(std::stol(pid));
+    auto n = Number::parse<pid_t>(pid, 1, Number::pid_max());
+    if (!n) throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“" + pid + "” is not a process ID."}});
+    pid_ = *n;
     struct stat st {};
     if (::stat(ProcFs::pid_dir(pid_).c_str(), &st) != 0) ended();
     ctime_ = st.st_ctime;

@@ -9,6 +9,7 @@
 
 #include "Process/ProcFs.hpp"
 #include "Process/PsParser/PsParser.hpp"
+#include "Util/Number.hpp"
 
 namespace Vexlan::PsParser {
 
@@ -44,8 +45,8 @@ bool proc_matches_regex(const Regex& pattern, std::string program, const std::ve
 std::set<uid_t> resolve_owners(const Owners& owners) {
     std::set<uid_t> out;
     for (const auto& o : owners) {
-        if (!o.empty() && o.find_first_not_of("0123456789") == std::string::npos)
-            out.insert(static_cast<uid_t>(std::strtoul(o.c_str(), nullptr, 10)));
+        if (auto n = Number::parse<uid_t>(o))
+            out.insert(*n);
         else if (auto uid = ProcFs::uid_of_user(o))
             out.insert(*uid);
     }
@@ -100,9 +101,8 @@ std::vector<pid_t> get_pids_by_name(const NameSpec& spec, const std::optional<Ow
         while (struct dirent* e = ::readdir(dir)) {
             const char* n = e->d_name;
             if (*n < '0' || *n > '9') continue;
-            char* end = nullptr;
-            long pid = std::strtol(n, &end, 10);
-            if (*end != '\0' || pid < RESERVED_PIDS) continue;
+            auto pid = Number::parse<pid_t>(n, 1);
+            if (!pid || *pid < RESERVED_PIDS) continue;
             int pfd = ::openat(::dirfd(dir), n, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (pfd < 0) continue;
             ssize_t len = ::readlinkat(pfd, "exe", link, sizeof link - 1);
@@ -124,7 +124,7 @@ std::vector<pid_t> get_pids_by_name(const NameSpec& spec, const std::optional<Ow
             if (words.empty() || words[0].empty()) continue;
             std::string exe(link, static_cast<size_t>(len));
             std::string file = exe.substr(exe.rfind('/') + 1);
-            if (proc_matches_regex(*pattern, words[0], words, single, file)) out.push_back(static_cast<pid_t>(pid));
+            if (proc_matches_regex(*pattern, words[0], words, single, file)) out.push_back(*pid);
         }
         ::closedir(dir);
         return out;

@@ -15,6 +15,7 @@
 #include "Process/ProcFs.hpp"
 #include "Process/PsParser/SysInfo.hpp"
 #include "Util/File.hpp"
+#include "Util/Number.hpp"
 
 namespace Vexlan::PsParser {
 
@@ -75,7 +76,9 @@ std::vector<ProcessRecord> fast_parse_ps(const Options& o) {
     std::string buf;
     while (struct dirent* e = ::readdir(dir)) {
         if (!is_pid_name(e->d_name)) continue;
-        pid_t pid = static_cast<pid_t>(std::strtol(e->d_name, nullptr, 10));
+        auto parsed = Number::parse<pid_t>(e->d_name, 1);
+        if (!parsed) continue;
+        const pid_t pid = *parsed;
         if (o.exclude_self && pid == self) continue;
         if (o.want_pid && *o.want_pid != pid) continue;
         if (o.exclude_kernel && pid < RESERVED_PIDS) continue;

@@ -7,6 +7,7 @@
 
 #include "Process/ProcFs.hpp"
 #include "Util/File.hpp"
+#include "Util/Number.hpp"
 
 namespace Vexlan::PsParser {
 
@@ -19,7 +20,10 @@ SysInfo::SysInfo() {
         double kb = 0;
         if (in >> key >> kb && key == "MemTotal:") mem_total_bytes_ = kb * 1024;
     }
-    if (auto up = FileUtils::read_file(ProcFs::proc_root() + "/uptime")) uptime_ = std::strtod(up->c_str(), nullptr);
+    if (auto up = FileUtils::read_file(ProcFs::proc_root() + "/uptime")) {
+        // "12345.67 2345.89": whole seconds are enough for elapsed times.
+        uptime_ = static_cast<double>(Number::parse<long>(up->substr(0, up->find('.')), 0).value_or(0));
+    }
 }
 
 double SysInfo::memory_percent(unsigned long long pages) const {

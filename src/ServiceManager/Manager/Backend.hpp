@@ -30,6 +30,18 @@ public:
     virtual std::optional<PropertyMap> service_via_systemd() const { return std::nullopt; }
     virtual bool this_process_was_executed_by_systemd() const = 0;
     virtual std::string service() const = 0;
+
+    // True when the init system is still working on the service (starting, reloading,
+    // stopping) or runs it: a stop then has something to stop even when no status says up.
+    virtual std::optional<bool> has_something_to_stop(Base&) { return std::nullopt; }
+    // True when the init system's answer after a start is final: the service failed or
+    // went inactive, so waiting longer for it to come up cannot change the verdict.
+    virtual std::optional<bool> start_has_ended(Base&) { return std::nullopt; }
+    // What the init system said about the last action that failed (empty when none did).
+    const std::string& last_error() const { return last_error_; }
+
+protected:
+    std::string last_error_;
 };
 
 }  // namespace Vexlan::ServiceManager::Manager

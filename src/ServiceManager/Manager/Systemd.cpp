@@ -7,28 +7,17 @@
 #include "Exception/Exception.hpp"
 #include "RestartSrv/CheckService.hpp"
 #include "RestartSrv/Legacy.hpp"
-#include "RestartSrv/Systemd.hpp"
-#include "SafeRun/Object.hpp"
+#include "RestartSrv/SystemdBus.hpp"
+#include "RestartSrv/SystemdQueries.hpp"
 #include "ServiceManager/Base.hpp"
 #include "Util/Time.hpp"
 
 namespace Vexlan::ServiceManager::Manager {
 
+namespace Queries = RestartSrv::Systemd;
+
 namespace {
 double g_confirm_pause = 1.0;
-
-SafeRun::Object run_systemctl(const std::vector<std::string>& args, std::string* merged = nullptr) {
-    SafeRun::Options o;
-    o.program = RestartSrv::Systemd::systemctl_binary();
-    o.args = args;
-    o.keep_env = true;
-    if (merged) {
-        auto sink = std::make_shared<SafeRun::StringSink>(*merged);
-        o.stdout_handle = SafeRun::OutputHandle{std::static_pointer_cast<SafeRun::Sink>(sink)};
-        o.stderr_handle = o.stdout_handle;
-    }
-    return SafeRun::Object(std::move(o));
-}
 }  // namespace
 
 void Systemd::set_confirm_pause_for_testing(double seconds) { g_confirm_pause = seconds; }
@@ -36,36 +25,29 @@ void Systemd::set_confirm_pause_for_testing(double seconds) { g_confirm_pause = 
 Systemd::Systemd(std::string service, PropertyMap snapshot) : service_(std::move(service)), snapshot_(std::move(snapshot)) {
     if (::getppid() == 1)
         throw Exception::create(Exception::Kinds::Generic, {{"message", "The systemd backend cannot act on “" + service_ +
-                                                            "” from a process that systemd started."}});
+                                                                            "” from a process that systemd started."}});
 }
 
-bool Systemd::start(Base& svc) {
-    std::string output;
-    auto run = run_systemctl({"restart", unit(), "--no-ask-password"}, &output);
-    if (run.CHILD_ERROR().value_or(0) != 0) {
-        svc.info(fmt::format("The system failed to start “{}”: {}\n{}", svc.service_name(), run.autopsy().value_or(""), output));
-        return false;
+bool Systemd::job(Base& svc, const std::string& method, const std::string& unit, const char* what) {
+    auto outcome = Queries::Bus::get().run_job(method, unit);
+    // The unit may have changed in every way; the next questions must see it as it is now.
+    snapshot_ = Queries::get_service_info_via_systemd(service_);
+    if (outcome.ok) {
+        last_error_.clear();
+        svc.debug(fmt::format("systemd {} “{}”.", what, unit));
+        return true;
     }
-    if (svc.is_debug_enabled()) svc.info(fmt::format("systemd started “{}”.", svc.service_name()));
-    return true;
+    last_error_ = outcome.error;
+    svc.info(fmt::format("The system failed to {} “{}”: {}", method == "StopUnit" ? "stop" : method == "ReloadUnit" ? "reload" : "start",
+                         svc.service_name(), outcome.error));
+    return false;
 }
 
-bool Systemd::stop(Base& svc, const std::string& type) {
-    auto run = run_systemctl({"stop", service_ + "." + type});
-    // A systemctl killed by a signal did not stop anything either: judge the whole status.
-    bool ok = run.CHILD_ERROR().value_or(0) == 0;
-    svc.debug(ok ? fmt::format("Stopped {} “{}”.", type, service_)
-                 : fmt::format("Failed to stop {} “{}” (exit code {}).", type, service_, run.error_code().value_or(0)));
-    return ok;
-}
+bool Systemd::start(Base& svc) { return job(svc, "RestartUnit", unit(), "started"); }
 
-std::optional<bool> Systemd::reload(Base& svc) {
-    auto run = run_systemctl({"reload", unit()});
-    bool ok = run.CHILD_ERROR().value_or(0) == 0;
-    svc.debug(ok ? fmt::format("Reloaded “{}”.", service_)
-                 : fmt::format("Failed to reload “{}” (exit code {}).", service_, run.error_code().value_or(0)));
-    return ok;
-}
+bool Systemd::stop(Base& svc, const std::string& type) { return job(svc, "StopUnit", service_ + "." + type, "stopped"); }
+
+std::optional<bool> Systemd::reload(Base& svc) { return job(svc, "ReloadUnit", unit(), "reloaded"); }
 
 std::optional<bool> Systemd::restart_attempt(Base& svc, int attempt) {
     auto rules = svc.doomed_rules();
@@ -77,17 +59,21 @@ std::optional<bool> Systemd::restart_attempt(Base& svc, int attempt) {
     return true;
 }
 
+std::string Systemd::live_state() { return Queries::get_service_info_via_systemd(service_)["ActiveState"]; }
+
 bool Systemd::_systemctl_is_active(const std::string& name) {
-    auto run = run_systemctl({"is-active", "--quiet", name + ".service"});
-    return run.CHILD_ERROR().value_or(0) == 0;
+    // What `systemctl is-active` counts as active.
+    std::string state = Queries::get_service_info_via_systemd(name)["ActiveState"];
+    return state == Queries::ACTIVE || state == "reloading";
 }
 
 bool Systemd::is_active(Base& svc) {
     auto it = snapshot_.find("ActiveState");
-    const bool was_active = it != snapshot_.end() && it->second == RestartSrv::Systemd::ACTIVE;
+    const bool was_active = it != snapshot_.end() && it->second == Queries::ACTIVE;
     bool active = _systemctl_is_active(service_);
     for (int i = 0; i < 2 && active != was_active; ++i) {
         Time::sleep_for(g_confirm_pause);
+        Queries::Bus::get().forget();
         active = _systemctl_is_active(service_);
         if (!active) {
             svc.debug(fmt::format("“{}” is not active.", service_));
@@ -98,24 +84,34 @@ bool Systemd::is_active(Base& svc) {
     return active;
 }
 
+std::optional<bool> Systemd::has_something_to_stop(Base&) {
+    const std::string state = live_state();
+    return state == Queries::ACTIVE || state == "activating" || state == "reloading" || state == "deactivating";
+}
+
+std::optional<bool> Systemd::start_has_ended(Base&) {
+    const std::string state = live_state();
+    return state == "failed" || state == "inactive";
+}
+
 std::optional<std::string> Systemd::status_helper(Base& svc) {
     RestartSrv::CheckServiceArgs args;
     args.service = svc.service_name();
     args.user = svc.processowner();
-    if (snapshot_["Type"] == RestartSrv::Systemd::TYPE_BY_ACTIVE_STATE) {
+    if (snapshot_["Type"] == Queries::TYPE_BY_ACTIVE_STATE) {
         args.pidfile = svc.pidfile();
         return RestartSrv::check_service(args);
     }
     if (!is_active(svc)) return std::string();
     args.check_method = RestartSrv::LABEL_SYSTEMD;
     if (svc.has_single_pid()) {
-        if (auto pid = RestartSrv::Systemd::get_pid_via_systemd(service_)) {
+        if (auto pid = Queries::get_pid_via_systemd(service_)) {
             args.pid = *pid;
             return RestartSrv::check_service(args);
         }
     }
     std::string out;
-    for (const auto& pid : RestartSrv::Systemd::get_pids_via_systemd(service_)) {
+    for (const auto& pid : Queries::get_pids_via_systemd(service_)) {
         args.pid = pid;
         std::string one = RestartSrv::check_service(args);
         if (!one.empty()) out += "\n" + one;

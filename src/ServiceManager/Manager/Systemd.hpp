@@ -3,7 +3,7 @@
 
 namespace Vexlan::ServiceManager::Manager {
 
-// Drives a unit through systemctl.
+// Drives a unit through systemd's job API and judges it by systemd's own answers.
 class Systemd : public Backend {
 public:
     // Throws when this process was started by PID 1: systemd must not be asked to act on
@@ -19,6 +19,8 @@ public:
     std::optional<PropertyMap> service_via_systemd() const override { return snapshot_; }
     bool this_process_was_executed_by_systemd() const override { return false; }
     std::string service() const override { return service_; }
+    std::optional<bool> has_something_to_stop(Base& svc) override;
+    std::optional<bool> start_has_ended(Base& svc) override;
 
     // Reconciles the snapshot with live answers: an active answer that contradicts the
     // snapshot is confirmed twice more, one second apart.
@@ -29,6 +31,9 @@ public:
     static void set_confirm_pause_for_testing(double seconds);
 
 private:
+    // Runs one job; on failure keeps systemd's reason and logs it.
+    bool job(Base& svc, const std::string& method, const std::string& unit, const char* what);
+    std::string live_state();
     std::string unit() const { return service_ + ".service"; }
     std::string service_;
     PropertyMap snapshot_;

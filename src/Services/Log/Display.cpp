@@ -1,7 +1,7 @@
 #include "Services/Log/Display.hpp"
 
 #include "Output/Output.hpp"
-#include "RestartSrv/Systemd.hpp"
+#include "RestartSrv/SystemdQueries.hpp"
 #include "SafeRun/Simple.hpp"
 #include "Util/File.hpp"
 #include "Util/Guards.hpp"

@@ -1,5 +1,7 @@
 #pragma once
-// systemd's view of a unit, read by running systemctl and parsing what it prints.
+// systemd's view of a unit, asked of systemd itself over its bus (SystemdBus).
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <tuple>
@@ -9,43 +11,43 @@
 
 namespace Vexlan::RestartSrv::Systemd {
 
-
 inline constexpr const char* UNIT_SUFFIX = ".service";
-// The properties the property query asks for.
+// The properties a property map holds.
 const std::vector<std::string>& needs_systemd_show_keys();
 std::string systemctl_binary();
 
 // Appends ".service" unless the name already ends in it (and is longer than the suffix).
 std::string normalize_unit_name(const std::string& name);
-// Parses `systemctl show` output: key=value lines, the value cut at its first "=", later
-// keys replacing earlier ones, keys outside [A-Za-z0-9_] dropped.
-PropertyMap parse_properties(const std::string& text);
+// A service name as the program uses it: without a trailing ".service".
+std::string strip_unit_suffix(const std::string& name);
 
+// The unit's properties; empty when systemd is not reachable or did not answer.
 PropertyMap get_service_info_via_systemd(const std::string& name);
 // The property map when systemd has a usable unit; empty when the name is empty, the
-// unit is not found, its fragment lies outside the unit directories, or systemctl is
-// missing or prints nothing.
+// unit is not found, its fragment lies outside the unit directories, or systemd cannot be
+// reached.
 std::optional<PropertyMap> has_service_via_systemd(const std::string& name);
 std::optional<std::string> get_pid_via_systemd(const std::string& name, const std::optional<PropertyMap>& map = std::nullopt);
+// The pids systemd lists in the unit's control group, when the unit is loaded and active.
 std::vector<std::string> get_pids_via_systemd(const std::string& name);
-// (active state, exit code, exit signal).
+// (active state, exit code, exit signal) of the unit's main process as systemd reports
+// them: code "exited" with the status, or "killed"/"dumped" with the signal name.
 std::tuple<std::string, std::string, std::string> get_code_and_signal_via_systemd(const std::string& name);
 std::optional<std::string> get_status_via_systemd(const std::string& name);
 std::optional<std::string> stop_via_systemd(const std::string& name);
 std::pair<std::optional<std::string>, std::optional<std::string>> restart_via_systemd(const std::string& name);
+// Runs the systemctl program with its output on the terminal; the raw wait status.
 int _run_systemctl(const std::vector<std::string>& args);
 
-// Parsers of the status report, separated for recorded output.
-std::vector<std::string> parse_status_pids(const std::vector<std::string>& lines);
-std::tuple<std::string, std::string, std::string> parse_code_and_signal(const std::vector<std::string>& lines);
-std::optional<std::string> first_pid_in_status(const std::vector<std::string>& lines);
+// True when the unit's control group (as /proc/<pid>/cgroup names it) is the unit's.
+bool pid_is_in_unit(pid_t pid, const std::string& unit);
 
 // State and type words compared throughout.
 inline constexpr const char* LOADED = "loaded";
 inline constexpr const char* NOT_FOUND = "not-found";
 inline constexpr const char* ACTIVE = "active";
-// The sub-state whose main pid comes from the status report.
-inline constexpr const char* PID_FROM_STATUS_SUBSTATE = "exited";
+// The sub-state whose main pid comes from the unit's process list.
+inline constexpr const char* PID_FROM_PROCESSES_SUBSTATE = "exited";
 // Judged by the active state alone.
 inline constexpr const char* TYPE_BY_ACTIVE_STATE = "oneshot";
 // Without a main pid, the first pid of the control group.

@@ -1,0 +1,296 @@
+#include "RestartSrv/SystemdBus.hpp"
+
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include <fmt/format.h>
+
+#include "Util/File.hpp"
+#include "Util/Paths.hpp"
+#include "Util/Time.hpp"
+
+namespace Vexlan::RestartSrv::Systemd {
+
+namespace {
+constexpr const char* kDestination = "org.freedesktop.systemd1";
+constexpr const char* kManagerPath = "/org/freedesktop/systemd1";
+constexpr const char* kManager = "org.freedesktop.systemd1.Manager";
+
+// Frees sd-bus objects at the end of a scope.
+struct Message {
+    sd_bus_message* m = nullptr;
+    ~Message() { sd_bus_message_unref(m); }
+};
+struct Error {
+    sd_bus_error e = SD_BUS_ERROR_NULL;
+    ~Error() { sd_bus_error_free(&e); }
+    std::string text(int r) const { return e.message ? e.message : std::strerror(-r); }
+};
+struct Path {
+    char* p = nullptr;
+    ~Path() { std::free(p); }
+};
+
+// A property value the way systemctl show prints it; nullopt for the types no caller reads.
+std::optional<std::string> read_value(sd_bus_message* m, const char* contents) {
+    const std::string_view type = contents;
+    if (type.size() == 1) {
+        union {
+            const char* s;
+            int b;
+            uint8_t y;
+            int16_t n;
+            uint16_t q;
+            int32_t i;
+            uint32_t u;
+            int64_t x;
+            uint64_t t;
+            double d;
+        } v{};
+        if (sd_bus_message_read_basic(m, type[0], &v) < 0) return std::nullopt;
+        switch (type[0]) {
+            case 's': case 'o': case 'g': return std::string(v.s ? v.s : "");
+            case 'b': return std::string(v.b ? "yes" : "no");
+            case 'y': return std::to_string(v.y);
+            case 'n': return std::to_string(v.n);
+            case 'q': return std::to_string(v.q);
+            case 'i': return std::to_string(v.i);
+            case 'u': return std::to_string(v.u);
+            case 'x': return std::to_string(v.x);
+            case 't': return std::to_string(v.t);
+            case 'd': return fmt::format("{}", v.d);
+            default: return std::nullopt;
+        }
+    }
+    if (type == "(uo)") {  // Job: its id, or nothing when no job is queued
+        uint32_t id = 0;
+        const char* path = nullptr;
+        if (sd_bus_message_read(m, "(uo)", &id, &path) < 0) return std::nullopt;
+        return id ? std::to_string(id) : std::string();
+    }
+    return std::nullopt;
+}
+
+std::string verb_of(const std::string& method) {
+    if (method == "StartUnit") return "start";
+    if (method == "StopUnit") return "stop";
+    if (method == "ReloadUnit") return "reload";
+    return "restart";
+}
+
+// Why a job failed, in the words systemctl uses, so a caller learns as much from us.
+std::string failed_job_text(const std::string& unit, const std::string& service_result) {
+    static const std::map<std::string, std::string> kWhy = {
+        {"resources", "of unavailable resources or another system error"},
+        {"protocol", "the service did not take the steps required by its unit configuration"},
+        {"timeout", "a timeout was exceeded"},
+        {"exit-code", "the control process exited with error code"},
+        {"signal", "a fatal signal was delivered to the control process"},
+        {"core-dump", "a fatal signal was delivered causing the control process to dump core"},
+        {"watchdog", "the service failed to send watchdog ping"},
+        {"start-limit-hit", "start of the service was attempted too often"},
+    };
+    std::string see = fmt::format("See \"systemctl status {0}\" and \"journalctl -xeu {0}\" for details.", unit);
+    auto it = kWhy.find(service_result);
+    if (it != kWhy.end()) return fmt::format("Job for {} failed because {}.\n{}", unit, it->second, see);
+    return fmt::format("Job for {} failed.\n{}", unit, see);
+}
+
+std::string job_result_text(const std::string& unit, const std::string& result, const std::string& service_result) {
+    if (result == "canceled") return fmt::format("Job for {} canceled.", unit);
+    if (result == "timeout") return fmt::format("Job for {} timed out.", unit);
+    if (result == "dependency") return fmt::format("A dependency job for {} failed. See 'journalctl -xe' for details.", unit);
+    if (result == "invalid") return fmt::format("{} is not active, cannot reload.", unit);
+    if (result == "assert") return fmt::format("Assertion failed on job for {}.", unit);
+    if (result == "unsupported") return fmt::format("Operation on or unit type of {} not supported on this system.", unit);
+    if (result == "collected") return fmt::format("Queued job for {} was garbage collected.", unit);
+    if (result == "once") return fmt::format("Unit {} was started already once and can't be started again.", unit);
+    return failed_job_text(unit, service_result);
+}
+
+struct JobWatch {
+    std::map<std::string, std::string> finished;  // job path -> result
+};
+
+int on_job_removed(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    uint32_t id = 0;
+    const char *path = nullptr, *unit = nullptr, *result = nullptr;
+    if (sd_bus_message_read(m, "uoss", &id, &path, &unit, &result) >= 0 && path && result)
+        static_cast<JobWatch*>(userdata)->finished[path] = result;
+    return 0;
+}
+}  // namespace
+
+Bus& Bus::get() {
+    static Bus bus;
+    return bus;
+}
+
+Bus::~Bus() { close(); }
+
+void Bus::close() {
+    if (bus_) bus_ = sd_bus_flush_close_unref(bus_);
+    tried_ = false;
+    subscribed_ = false;
+    forget();
+}
+
+void Bus::forget() {
+    properties_.clear();
+    processes_.clear();
+}
+
+bool Bus::reachable() { return connect(); }
+
+bool Bus::connect() {
+    if (tried_) return bus_ != nullptr;
+    tried_ = true;
+    const std::string private_socket = Paths::get(Paths::Key::SystemdPrivateSocket);
+    int r = -ENOENT;
+    // As root the manager answers on its private socket, no bus daemon needed.
+    if (::geteuid() == 0 && FileUtils::exists(private_socket)) {
+        r = sd_bus_new(&bus_);
+        if (r >= 0) r = sd_bus_set_address(bus_, ("unix:path=" + private_socket).c_str());
+        if (r >= 0) r = sd_bus_start(bus_);
+        if (r < 0) bus_ = sd_bus_unref(bus_);
+    }
+    if (!bus_ && FileUtils::is_directory(Paths::get(Paths::Key::SystemdRunDir))) {
+        r = sd_bus_open_system(&bus_);
+        if (r < 0) bus_ = sd_bus_unref(bus_);
+    }
+    if (!bus_) {
+        why_ = FileUtils::is_directory(Paths::get(Paths::Key::SystemdRunDir))
+                   ? fmt::format("systemd's bus cannot be reached: {}", std::strerror(-r))
+                   : std::string("systemd is not running on this system");
+        return false;
+    }
+    return true;
+}
+
+std::optional<PropertyMap> Bus::unit_properties(const std::string& unit) {
+    for (const auto& [name, map] : properties_)
+        if (name == unit) return map;
+    if (!connect()) return std::nullopt;
+    Path path;
+    if (sd_bus_path_encode("/org/freedesktop/systemd1/unit", unit.c_str(), &path.p) < 0) return std::nullopt;
+    Error error;
+    Message reply;
+    ++calls_;
+    // One call for every interface of the unit: the empty interface name asks for all.
+    int r = sd_bus_call_method(bus_, kDestination, path.p, "org.freedesktop.DBus.Properties", "GetAll", &error.e, &reply.m,
+                               "s", "");
+    if (r < 0) return std::nullopt;
+    PropertyMap map;
+    if (sd_bus_message_enter_container(reply.m, 'a', "{sv}") < 0) return std::nullopt;
+    while (sd_bus_message_enter_container(reply.m, 'e', "sv") > 0) {
+        const char* key = nullptr;
+        const char* contents = nullptr;
+        char type = 0;
+        if (sd_bus_message_read(reply.m, "s", &key) < 0 || sd_bus_message_peek_type(reply.m, &type, &contents) < 0)
+            return std::nullopt;
+        std::optional<std::string> value;
+        if (sd_bus_message_enter_container(reply.m, 'v', contents) >= 0) {
+            value = read_value(reply.m, contents);
+            if (!value) sd_bus_message_skip(reply.m, contents);
+            sd_bus_message_exit_container(reply.m);
+        }
+        if (value && key) map[key] = std::move(*value);
+        sd_bus_message_exit_container(reply.m);
+    }
+    properties_.emplace_back(unit, map);
+    return map;
+}
+
+std::optional<std::vector<UnitProcess>> Bus::unit_processes(const std::string& unit) {
+    for (const auto& [name, list] : processes_)
+        if (name == unit) return list;
+    if (!connect()) return std::nullopt;
+    Error error;
+    Message reply;
+    ++calls_;
+    int r = sd_bus_call_method(bus_, kDestination, kManagerPath, kManager, "GetUnitProcesses", &error.e, &reply.m, "s",
+                               unit.c_str());
+    std::vector<UnitProcess> list;
+    if (r < 0) {
+        // A unit that is not loaded has no processes; any other failure is no answer.
+        if (sd_bus_error_has_name(&error.e, "org.freedesktop.systemd1.NoSuchUnit")) {
+            processes_.emplace_back(unit, list);
+            return list;
+        }
+        return std::nullopt;
+    }
+    if (sd_bus_message_enter_container(reply.m, 'a', "(sus)") < 0) return std::nullopt;
+    const char *cgroup = nullptr, *command = nullptr;
+    uint32_t pid = 0;
+    while ((r = sd_bus_message_read(reply.m, "(sus)", &cgroup, &pid, &command)) > 0)
+        list.push_back({cgroup ? cgroup : "", static_cast<pid_t>(pid), command ? command : ""});
+    if (r < 0) return std::nullopt;
+    processes_.emplace_back(unit, list);
+    return list;
+}
+
+JobOutcome Bus::run_job(const std::string& method, const std::string& unit, double timeout_seconds) {
+    JobOutcome out;
+    const std::string verb = verb_of(method);
+    if (!connect()) {
+        out.error = fmt::format("Failed to {} {}: {}", verb, unit, why_);
+        return out;
+    }
+    forget();
+    JobWatch watch;
+    sd_bus_slot* slot = nullptr;
+    // Listen before asking, so that a job that ends at once is still seen.
+    int r = sd_bus_match_signal(bus_, &slot, kDestination, kManagerPath, kManager, "JobRemoved", on_job_removed, &watch);
+    if (r >= 0 && !subscribed_) {
+        Error ignored;
+        ++calls_;
+        subscribed_ = sd_bus_call_method(bus_, kDestination, kManagerPath, kManager, "Subscribe", &ignored.e, nullptr, "") >= 0;
+    }
+    Error error;
+    Message reply;
+    ++calls_;
+    r = sd_bus_call_method(bus_, kDestination, kManagerPath, kManager, method.c_str(), &error.e, &reply.m, "ss", unit.c_str(),
+                           "replace");
+    const char* job = nullptr;
+    if (r < 0 || sd_bus_message_read(reply.m, "o", &job) < 0 || !job) {
+        out.error = fmt::format("Failed to {} {}: {}", verb, unit, error.text(r));
+        sd_bus_slot_unref(slot);
+        forget();
+        return out;
+    }
+    const std::string job_path = job;
+    const double deadline = Time::monotonic_seconds_f() + timeout_seconds;
+    while (!watch.finished.contains(job_path)) {
+        r = sd_bus_process(bus_, nullptr);
+        if (r < 0) break;
+        if (r > 0) continue;
+        double left = deadline - Time::monotonic_seconds_f();
+        if (left <= 0) break;
+        if (sd_bus_wait(bus_, static_cast<uint64_t>(left * 1e6)) < 0) break;
+    }
+    sd_bus_slot_unref(slot);
+    forget();
+    auto it = watch.finished.find(job_path);
+    if (it == watch.finished.end()) {
+        out.result = "timeout";
+        out.error = fmt::format("Job for {} did not end within {} seconds.", unit, timeout_seconds);
+        return out;
+    }
+    out.result = it->second;
+    out.ok = out.result == "done" || out.result == "skipped";
+    if (!out.ok) {
+        std::string service_result;
+        if (out.result == "failed") {
+            auto props = unit_properties(unit);
+            if (props && props->contains("Result")) service_result = props->at("Result");
+        }
+        out.error = job_result_text(unit, out.result, service_result);
+    }
+    return out;
+}
+
+}  // namespace Vexlan::RestartSrv::Systemd

@@ -1,0 +1,36 @@
+#pragma once
+// A fixture whose product, state and system paths all lie in a scratch directory: the
+// program's files land there, and no systemd is reachable through it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Output/Logger.hpp"
+#include "RestartSrv/SystemdBus.hpp"
+#include "support/TestSupport.hpp"
+#include "Util/Guards.hpp"
+#include "Util/Paths.hpp"
+
+namespace testing_support {
+
+class ScratchRootTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Vexlan::Paths::set_test_root(root_.path());
+        std::filesystem::create_directories(root_.path() + "/usr/local/vexlan/logs");
+        Vexlan::Logger::clear_singleton_stash();
+        Vexlan::RestartSrv::Systemd::Bus::get().close();
+    }
+    void TearDown() override {
+        Vexlan::Paths::set_test_root("");
+        Vexlan::Paths::clear_overrides();
+        Vexlan::Logger::clear_singleton_stash();
+        Vexlan::RestartSrv::Systemd::Bus::get().close();
+    }
+    std::string error_log() { return read_file(Vexlan::Paths::get(Vexlan::Paths::Key::ErrorLog)); }
+
+    ScratchDir root_;
+    Vexlan::EnvGuard env_;
+};
+
+}  // namespace testing_support
