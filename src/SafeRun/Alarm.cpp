@@ -45,7 +45,8 @@ Alarm::~Alarm() {
     arm(0);
     if (previous_left_ > 0) {
         double elapsed = std::floor(Time::monotonic_seconds_f() - creation_time_);
-        double left = std::trunc(previous_left_ - elapsed);
+        // The outer alarm gets what was left of it, rounded up: never a second short.
+        double left = std::ceil(previous_left_ - elapsed);
         arm(left < 1 ? 1 : left);
     }
 }

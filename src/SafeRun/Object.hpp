@@ -6,10 +6,12 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "SafeRun/Child.hpp"
 #include "SafeRun/ChildErrorStringifier.hpp"
 #include "SafeRun/Handle.hpp"
 
@@ -26,6 +28,9 @@ struct Options {
     std::function<void()> before_exec;  // runs in the child; forces the fork path
     std::function<void(pid_t)> after_fork;
     bool keep_env = false;
+    // The child leads a process group of its own, so that a time-out ends what it started
+    // as well; a daemon that made itself a session leader is outside it and untouched.
+    bool own_process_group = true;
     std::optional<std::string> user;
     std::optional<std::string> homedir;
     bool logger = false;  // belongs to the Extra front end; refused here
@@ -39,6 +44,8 @@ public:
     static constexpr double SAFEKILL_TIMEOUT = 1;
 
     explicit Object(Options options);
+    ~Object();
+    Object(Object&&) noexcept;
     static Object new_or_die(Options options);
 
     // Captured text; throws when that stream was not captured.
@@ -66,11 +73,25 @@ protected:
     Exception::Fields extra_error_args_for_die_if_error() const override;
 
 private:
+    struct Streams;
     void run(Options& options);
+    // The steps of a run, in order.
+    static void validate(const Options& o);
+    Streams plumb(Options& o);
+    void spawn(Options& o, Streams& streams);
+    void feed(Streams& streams);
+    void collect(const Options& o, Streams& streams, double timeout, double read_timeout);
+    void reap(double timeout);
+    void spawn_fast(Options& o, Streams& streams, std::vector<char*>& argv);
+    void spawn_forked(Options& o, Streams& streams, std::vector<char*>& argv);
+    void end_child();
 
     std::string program_;
     std::vector<std::string> args_;
     pid_t child_pid_ = 0;
+    std::unique_ptr<Child> child_;
+    double started_at_ = 0;
+    bool fast_path_ = false;
     std::optional<double> timed_out_after_;
     std::optional<std::string> stdout_;
     std::optional<std::string> stderr_;

@@ -1,6 +1,7 @@
 #include "SafeRun/Simple.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -95,10 +96,20 @@ std::optional<std::string> run_mode(const Command& command, Mode mode) {
             break;
     }
     posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+    // The caller's blocked and ignored signals are not the command's.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = 0;
     count_child_started();
-    int rc = ::posix_spawnp(&pid, program.c_str(), &fa, nullptr, argv.data(), envp.data());
+    int rc = ::posix_spawnp(&pid, program.c_str(), &fa, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
     out.write.reset();
     null_fd.reset();
     if (rc != 0) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/time.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -154,6 +155,14 @@ TEST(Alarm, NestedAlarmRestoresTheOuterAlarmWithWhatItHadLeft) {
     }
     left = ::alarm(0);
     EXPECT_EQ(left, 1u) << "an outer alarm that would have expired is re-armed with one second";
+
+    // What the outer alarm had left is rounded up, never down: 3.6 s stays at least 3.6 s.
+    struct itimerval outer {{0, 0}, {3, 600000}}, now {};
+    ::setitimer(ITIMER_REAL, &outer, nullptr);
+    { Vexlan::Alarm inner(1); }
+    ::getitimer(ITIMER_REAL, &now);
+    ::alarm(0);
+    EXPECT_GE(now.it_value.tv_sec * 1000000 + now.it_value.tv_usec, 3500000) << now.it_value.tv_sec;
     ::signal(SIGALRM, SIG_DFL);
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include "Exception/Exception.hpp"
@@ -27,6 +28,24 @@ TEST(SafeRunSimple, TheStatusIsLeftInTheLastChildStatus) {
     EXPECT_EQ(Vexlan::last_child_status() >> 8, 4);
     EXPECT_FALSE(Simple::saferun({"/no/such/program"}));
     EXPECT_EQ(Vexlan::last_child_status(), -1);
+}
+
+TEST(SafeRunSimple, TheCommandGetsDefaultSignalsWhateverTheCallerBlocksOrIgnores) {
+    sigset_t usr1, old;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    ::sigprocmask(SIG_BLOCK, &usr1, &old);
+    Vexlan::SignalDispositionGuard ignore_term(SIGTERM, SIG_IGN);
+    auto out = Vexlan::SafeRun::Simple::saferun({"grep", "-E", "^Sig(Blk|Ign)", "/proc/self/status"});
+    ::sigprocmask(SIG_SETMASK, &old, nullptr);
+    // Signals 32 and 33 belong to the C library and cannot be set by a program.
+    const unsigned long long usable = ~0x180000000ULL;
+    auto mask = [&](const std::string& name) {
+        auto at = out.value_or("").find(name + ":\t");
+        return at == std::string::npos ? ~0ULL : std::stoull(out->substr(at + name.size() + 2, 16), nullptr, 16);
+    };
+    EXPECT_EQ(mask("SigBlk") & usable, 0u) << *out;
+    EXPECT_EQ(mask("SigIgn") & usable, 0u) << *out;
 }
 
 TEST(SafeRunSimple, AWholeCommandLineInOneWordIsRefused) {

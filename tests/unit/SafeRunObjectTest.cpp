@@ -9,7 +9,11 @@
 #include "Exception/Exception.hpp"
 #include "SafeRun/Object.hpp"
 #include "SafeRun/ReadMultipleFH.hpp"
+#include "Process/ProcFs.hpp"
+#include "support/ProcessHelpers.hpp"
 #include "support/TestSupport.hpp"
+#include "Util/Time.hpp"
+#include "Util/UniqueFd.hpp"
 #include "Util/Guards.hpp"
 #include "Util/UniqueFd.hpp"
 
@@ -159,6 +163,30 @@ TEST_F(SafeRunObject, OverallTimeOutKillsAndReapsTheChild) {
     ASSERT_TRUE(e);
     EXPECT_TRUE(e->isa(Kinds::ProcessFailed::Timeout));
     EXPECT_NE(run.autopsy()->find("timed out after 1 seconds"), std::string::npos);
+}
+
+TEST_F(SafeRunObject, TheTimeOutHoldsForOutputToADescriptorAndEndsTheChildsGroup) {
+    // A hung script that writes to a file and started a helper of its own, and a daemon
+    // that left for a session of its own: the script and its helper go, the daemon stays.
+    testing_support::ScratchDir dir;
+    Vexlan::UniqueFd log(::open(dir.file("log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    Options o = sh("setsid sleep 30 & echo $! > " + dir.file("daemon") + "; sleep 30 & echo $! > " + dir.file("helper") +
+                   "; echo started; sleep 30");
+    o.timeout = 1;
+    o.stdout_handle = Vexlan::SafeRun::OutputHandle{Vexlan::SafeRun::Fd{log.get()}};
+    o.stderr_handle = o.stdout_handle;
+    double start = Vexlan::Time::monotonic_seconds_f();
+    Object run(std::move(o));
+    EXPECT_LT(Vexlan::Time::monotonic_seconds_f() - start, 4.0);
+    EXPECT_EQ(run.timed_out(), 1.0);
+    EXPECT_EQ(run.signal_code(), SIGTERM);
+    auto pid_in = [&](const char* name) { return static_cast<pid_t>(std::stoi(testing_support::read_file(dir.file(name)))); };
+    const pid_t helper = pid_in("helper"), daemon = pid_in("daemon");
+    testing_support::wait_until([&] { return !Vexlan::ProcFs::is_alive(helper); });
+    EXPECT_FALSE(Vexlan::ProcFs::is_alive(helper)) << "the script's own child went with it";
+    EXPECT_TRUE(Vexlan::ProcFs::is_alive(daemon)) << "a session leader is outside the group";
+    ::kill(daemon, SIGKILL);
+    EXPECT_EQ(testing_support::read_file(dir.file("log")), "started\n");
 }
 
 TEST_F(SafeRunObject, PerReadTimeOutStrikesBeforeTheOverallOne) {
