@@ -37,7 +37,9 @@ std::unique_ptr<Lock> Lock::create(const std::string& service) {
     std::string path = get_run_lock_file_for_service(service);
     FileUtils::make_dirs(Paths::get(Paths::Key::LockBase), 0700);
     UniqueFd fd = FileUtils::sysopen_with_real_perms(path, O_WRONLY | O_APPEND | O_CREAT, 0600);
-    if (!fd) throw Exception::create(Exception::Kinds::IO::FileOpenError, {{"path", path}, {"mode", "append"}, {"error", errno}});
+    if (!fd)
+        throw Exception::create(Exception::Kinds::IO::FileOpenError,
+                                {{"path", path}, {"mode", "append"}, {"error", FileUtils::describe_open_error(errno)}});
     auto fh = std::make_unique<FileUtils::Flock>(std::move(fd), path);
     if (!wait_for_ex_lock(*fh, g_timeout))
         throw Exception::create(Exception::Kinds::LockNotObtained, {{"path", path}, {"service", service}, {"timeout", g_timeout}});

@@ -82,8 +82,7 @@ std::string verb_of(const std::string& method) {
     return "restart";
 }
 
-// Why a job failed, in the words systemctl uses, so a caller learns as much from us.
-std::string failed_job_text(const std::string& unit, const std::string& service_result) {
+const std::map<std::string, std::string>& service_result_explanations() {
     static const std::map<std::string, std::string> kWhy = {
         {"resources", "of unavailable resources or another system error"},
         {"protocol", "the service did not take the steps required by its unit configuration"},
@@ -94,10 +93,19 @@ std::string failed_job_text(const std::string& unit, const std::string& service_
         {"watchdog", "the service failed to send watchdog ping"},
         {"start-limit-hit", "start of the service was attempted too often"},
     };
-    std::string see = fmt::format("See \"systemctl status {0}\" and \"journalctl -xeu {0}\" for details.", unit);
-    auto it = kWhy.find(service_result);
-    if (it != kWhy.end()) return fmt::format("Job for {} failed because {}.\n{}", unit, it->second, see);
-    return fmt::format("Job for {} failed.\n{}", unit, see);
+    return kWhy;
+}
+
+std::string see_also(const std::string& unit) {
+    return fmt::format("See \"systemctl status {0}\" and \"journalctl -xeu {0}\" for details.", unit);
+}
+
+// Why a job failed, in the words systemctl uses, so a caller learns as much from us.
+std::string failed_job_text(const std::string& unit, const std::string& service_result) {
+    auto it = service_result_explanations().find(service_result);
+    if (it != service_result_explanations().end())
+        return fmt::format("Job for {} failed because {}.\n{}", unit, it->second, see_also(unit));
+    return fmt::format("Job for {} failed.\n{}", unit, see_also(unit));
 }
 
 std::string job_result_text(const std::string& unit, const std::string& result, const std::string& service_result) {
@@ -124,6 +132,12 @@ int on_job_removed(sd_bus_message* m, void* userdata, sd_bus_error*) {
     return 0;
 }
 }  // namespace
+
+std::string failed_unit_text(const std::string& unit, const std::string& doing, const std::string& service_result) {
+    auto it = service_result_explanations().find(service_result);
+    std::string why = it != service_result_explanations().end() ? it->second : "of “" + service_result + "”";
+    return fmt::format("{} {} failed because {}.\n{}", doing, unit, why, see_also(unit));
+}
 
 Bus& Bus::get() {
     static Bus bus;

@@ -29,6 +29,10 @@ struct JobOutcome {
     std::string error;   // what went wrong, worded as systemctl words it; empty when ok
 };
 
+// "<doing> <unit> failed because <systemd's reason>." for a unit that ended in the failed
+// state (doing: "Stopping", ...).
+std::string failed_unit_text(const std::string& unit, const std::string& doing, const std::string& service_result);
+
 class Bus {
 public:
     // The process's connection.

@@ -6,6 +6,7 @@
 #include "Process/Unix/PID/Tiny.hpp"
 #include "RestartSrv/SystemdBus.hpp"
 #include "SafeRun/Object.hpp"
+#include "Util/File.hpp"
 #include "Util/Number.hpp"
 #include "Util/Paths.hpp"
 
@@ -141,6 +142,13 @@ std::pair<std::optional<std::string>, std::optional<std::string>> restart_via_sy
     PropertyMap after = get_service_info_via_systemd(name);
     if ((status >> 8) != 0) return {after["ActiveState"], std::nullopt};
     return {after["ActiveState"], after["MainPID"]};
+}
+
+std::optional<std::string> systemd_cannot_be_asked() {
+    if (!FileUtils::is_directory(Paths::get(Paths::Key::SystemdRunDir))) return std::nullopt;
+    auto& bus = Bus::get();
+    if (bus.reachable()) return std::nullopt;
+    return bus.unreachable_reason();
 }
 
 bool pid_is_in_unit(pid_t pid, const std::string& unit) {

@@ -39,6 +39,10 @@ std::pair<std::optional<std::string>, std::optional<std::string>> restart_via_sy
 // Runs the systemctl program with its output on the terminal; the raw wait status.
 int _run_systemctl(const std::vector<std::string>& args);
 
+// Why this process cannot learn what systemd runs, when systemd runs as init but cannot be
+// asked (no system bus for an unprivileged caller); nothing when it can, or does not run.
+std::optional<std::string> systemd_cannot_be_asked();
+
 // True when the unit's control group (as /proc/<pid>/cgroup names it) is the unit's.
 bool pid_is_in_unit(pid_t pid, const std::string& unit);
 

@@ -187,6 +187,9 @@ public:
     // unit's control group, otherwise one whose command line and owner are the service's
     // (the identity checks).
     bool pid_is_own_process(pid_t pid);
+    // Why a "down" answer could be wrong for this caller (an unprivileged user who cannot
+    // ask systemd or see other users' processes); nothing when the answer is trustworthy.
+    std::optional<std::string> status_cannot_be_told();
     bool uses_initd_option() const;
 
     // The words of the verbose progress line.

@@ -72,7 +72,18 @@ std::string Base::status() {
     last_status_ = text;
     if (!text.empty()) return text;
     if (!from_restart) check_sanity();
+    // "Down" only when this process could have seen it up.
+    if (auto why = status_cannot_be_told())
+        throw Exception::create(Exception::Kinds::Services::Undetermined, {{"service", service()}, {"reason", *why}});
     _generate_is_down_exception();
+}
+
+std::optional<std::string> Base::status_cannot_be_told() {
+    if (::geteuid() == 0) return std::nullopt;
+    if (auto why = RestartSrv::Systemd::systemd_cannot_be_asked()) return why;
+    // With /proc mounted hidepid, other users' processes (PID 1 among them) are invisible.
+    if (!FileUtils::exists(ProcFs::pid_dir(1))) return std::string("the processes of other users are hidden from this user");
+    return std::nullopt;
 }
 
 bool Base::check() {

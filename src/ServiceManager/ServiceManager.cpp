@@ -52,6 +52,9 @@ std::unique_ptr<Base> new_service(const Options& options) {
         return make_service<Base>(generic);
     }
     if (load_error && Logger::is_sandbox()) throw *load_error;
+    // Unknown is a verdict; without systemd's answer it would be a guess.
+    if (auto why = RestartSrv::Systemd::systemd_cannot_be_asked())
+        throw Exception::create(Exception::Kinds::Services::Undetermined, {{"service", service}, {"reason", *why}});
     throw Exception::create(Exception::Kinds::Services::Unknown, {{"service", service}, {"longmess", options.value("longmess", "")}});
 }
 

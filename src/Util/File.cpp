@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "Util/Guards.hpp"
 
@@ -41,7 +42,16 @@ UniqueFd sysopen_with_real_perms(const std::string& path, int flags, mode_t perm
         if (errno != EEXIST || (flags & O_EXCL)) return fd;
         flags &= ~O_CREAT;
     }
-    return keep_if_regular(UniqueFd(::open(path.c_str(), flags)));
+    UniqueFd fd(::open(path.c_str(), flags));
+    // A FIFO without a reader refuses a non-blocking writer: it is not a regular file.
+    if (!fd && errno == ENXIO) errno = EINVAL;
+    return keep_if_regular(std::move(fd));
+}
+
+std::string describe_open_error(int err) {
+    if (err == ELOOP) return "it is a symbolic link, which is not followed";
+    if (err == EINVAL) return "it is not a regular file";
+    return std::strerror(err);
 }
 
 UniqueFd open_regular_for_reading(const std::string& path) {

@@ -13,6 +13,8 @@ namespace Vexlan::FileUtils {
 // component is never followed (ELOOP), and anything but a regular file is refused
 // (EINVAL) without blocking. Returns an invalid descriptor with errno set on failure.
 UniqueFd sysopen_with_real_perms(const std::string& path, int flags, mode_t perms);
+// Why such an open failed, in words: a refused symlink or non-regular file says so.
+std::string describe_open_error(int err);
 // A regular file for reading, under the same rules.
 UniqueFd open_regular_for_reading(const std::string& path);
 // Content of a regular file (symlinks, FIFOs and devices refused), at most max_bytes.

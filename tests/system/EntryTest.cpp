@@ -176,3 +176,44 @@ TEST_F(Entry, BadNamesAreClearErrorsAndTouchNothing) {
     EXPECT_EQ(unknown.status, 1);
     EXPECT_NE(unknown.err.find("Unknown option “--bogus”"), std::string::npos) << unknown.err;
 }
+
+TEST_F(Entry, OneCallIsOneAuditLineWhateverItsArguments) {
+    root_.run("restartsrv_exampleflush", {"flush", "x\nforged record\t\x01"});
+    std::string log = testing_support::read_file(root_.product("/logs/restartsrv_audit_log"));
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    EXPECT_NE(log.find("x\\nforged record\\t\\x01"), std::string::npos) << log;
+}
+
+TEST_F(Entry, FilesAtFixedPathsAreNeverFollowedOrBlockedOn) {
+    // A symlink planted at the audit log must not make root append to its target; a FIFO at
+    // a lock file must not hang the program.
+    testing_support::write_file(root_.root() + "/target", "");
+    std::filesystem::create_symlink(root_.root() + "/target", root_.product("/logs/restartsrv_audit_log"));
+    auto r = root_.run("restartsrv_exampleflush", {"flush"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(testing_support::read_file(root_.root() + "/target"), "");
+
+    std::filesystem::create_directories(root_.state("/restartsrv/locks"));
+    ASSERT_EQ(::mkfifo(root_.state("/restartsrv/locks/exampleplain").c_str(), 0600), 0);
+    double start = Vexlan::Time::monotonic_seconds_f();
+    auto fifo = root_.run("restartsrv_exampleplain", {"--status"});
+    EXPECT_LT(Vexlan::Time::monotonic_seconds_f() - start, 10.0);
+    EXPECT_EQ(fifo.status, 1) << fifo.out << fifo.err;
+    EXPECT_NE(fifo.err.find("not a regular file"), std::string::npos) << fifo.err;
+    EXPECT_EQ(fifo.out, "") << "nothing was done";
+}
+
+TEST_F(Entry, UnreadableNumbersAreHandledNotFatal) {
+    // A huge colour count from the terminal name, an attempt number that fits no integer.
+    // On a terminal (under script(1)), where colour is decided from TERM.
+    auto command = root_.command("stopexampleplain", {});
+    std::string line;
+    for (const auto& w : command) line += "'" + w + "' ";
+    auto r = testing_support::run_command(
+        {"env", "TERM=xterm-99999999999999999999color", "script", "-qec", line + "--verbose; echo \"exit=$?\"", "/dev/null"});
+    EXPECT_NE(r.out.find("stopped successfully"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("exit=0"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("stoi"), std::string::npos) << r.out;
+    auto attempt = root_.run("restartsrv_exampleflush", {"flush", "--attempt=99999999999999999999"});
+    EXPECT_EQ(attempt.status, 0) << attempt.err;
+}

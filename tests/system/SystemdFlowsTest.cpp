@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "support/SystemdSandbox.hpp"
+#include "support/TestSupport.hpp"
 #include "Util/Time.hpp"
 
 using namespace testing_support;
@@ -183,4 +184,176 @@ TEST_F(SystemdFlows, AGracefulRestartKeepsTheMainProcessUnlessForbidden) {
     EXPECT_EQ(full.status, 0) << full.out << full.err;
     EXPECT_EQ(full.out.find("gracefully"), std::string::npos) << full.out;
     EXPECT_NE(main_pid("examplehot.service"), before);
+}
+
+TEST_F(SystemdFlows, ActionWordsWorkAndFlagsTakeNoValue) {
+    simple_unit("vxdemo");
+    for (const auto& [word, verdict, after] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"start", "started", "active"}, {"restart", "restarted", "active"}, {"stop", "stopped", "inactive"},
+             {"start", "started", "active"}}) {
+        auto r = run("restartsrv_vxdemo", {word});
+        EXPECT_EQ(r.status, 0) << word << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find("“vxdemo” " + verdict + " successfully."), std::string::npos) << word << "\n" << r.out;
+        EXPECT_EQ(state("vxdemo.service"), after) << word;
+    }
+    const std::string pid = main_pid("vxdemo.service");
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--stop=0"}, {"--restart=no"}, {"--verbose=0", "--stop"}, {"--attempt", "--stop"}, {"--status=1"}}) {
+        auto r = run("restartsrv_vxdemo", args);
+        EXPECT_EQ(r.status, 1) << args[0] << "\n" << r.out << r.err;
+        EXPECT_NE(r.err.find(args[0].substr(0, args[0].find('='))), std::string::npos) << "the error names the option: " << r.err;
+        EXPECT_EQ(r.out, "") << "nothing was done: " << args[0];
+    }
+    EXPECT_EQ(main_pid("vxdemo.service"), pid) << "no flag with a value stopped or restarted the unit";
+}
+
+TEST_F(SystemdFlows, AStopSystemdRefusesOrThatFailsIsAFailure) {
+    simple_unit("vxrefuse", "[Unit]\nRefuseManualStop=yes\n");
+    simple_unit("vxbadstop", "ExecStop=/bin/false\n");
+    sandbox_->exec({"systemctl", "start", "vxrefuse", "vxbadstop"});
+    auto refused = run("stopvxrefuse");
+    EXPECT_EQ(refused.status, 255) << refused.out << refused.err;
+    EXPECT_NE(refused.out.find("Failed"), std::string::npos) << refused.out;
+    EXPECT_NE(refused.out.find("Operation refused"), std::string::npos) << "systemd's reason is shown: " << refused.out;
+    EXPECT_EQ(refused.out.find("stopped successfully"), std::string::npos);
+    EXPECT_EQ(state("vxrefuse.service"), "active");
+    EXPECT_NE(read_file(root_.product("/logs/error_log")).find("Operation refused"), std::string::npos) << "and logged";
+    auto quiet = run("stopvxrefuse", {"--noverbose"});
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_NE(quiet.err.find("failed to stop"), std::string::npos) << quiet.err;
+    auto failed = run("stopvxbadstop");
+    EXPECT_EQ(failed.status, 255) << failed.out << failed.err;
+    EXPECT_NE(failed.out.find("control process exited with error code"), std::string::npos) << failed.out;
+}
+
+TEST_F(SystemdFlows, AUnitStillStartingHasSomethingToStop) {
+    simple_unit("vxslow", "ExecStartPre=/bin/sleep 3\n");
+    sandbox_->exec({"systemctl", "start", "--no-block", "vxslow"});
+    auto r = run("stopvxslow");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("nothing to stop"), std::string::npos) << r.out;
+    Vexlan::Time::sleep_for(3.5);
+    EXPECT_EQ(state("vxslow.service"), "inactive") << "the start in progress was stopped, not left to finish";
+}
+
+TEST_F(SystemdFlows, ANameWithTheUnitSuffixIsTheSameService) {
+    simple_unit("vxdemo");
+    sandbox_->exec({"systemctl", "start", "vxdemo"});
+    auto status = run("restartsrv_base", {"vxdemo.service", "--status"});
+    EXPECT_EQ(status.status, 0) << status.out << status.err;
+    EXPECT_NE(status.out.find("(systemd check method)"), std::string::npos) << status.out;
+    const std::string before = main_pid("vxdemo.service");
+    auto restart = run("restartsrv_base", {"vxdemo.service"});
+    EXPECT_EQ(restart.status, 0) << restart.out << restart.err;
+    EXPECT_NE(main_pid("vxdemo.service"), before);
+    auto dash = run("restartsrv_base", {"-x", "--status"});
+    EXPECT_EQ(dash.status, 1) << "a name starting like an option names no service";
+}
+
+TEST_F(SystemdFlows, TheMainProcessIsTheServicesOwnEvenWhenItLooksLikeAWrapper) {
+    // "/.../startvxwrap" looks like a start wrapper to the ignore list, but systemd says it
+    // is the unit's main process.
+    const std::string program = root_.root() + "/startvxwrap";
+    std::filesystem::copy_file("/bin/sleep", program);
+    sandbox_->install_unit("vxwrap.service", "[Service]\nType=exec\nExecStart=" + program + " infinity\n");
+    sandbox_->exec({"systemctl", "start", "vxwrap"});
+    auto status = run("restartsrv_vxwrap", {"--status"});
+    EXPECT_EQ(status.status, 0) << status.out << status.err;
+    EXPECT_NE(status.out.find("startvxwrap"), std::string::npos) << status.out;
+    auto stop = run("stopvxwrap");
+    EXPECT_EQ(stop.status, 0) << stop.out << stop.err;
+    EXPECT_EQ(state("vxwrap.service"), "inactive");
+}
+
+TEST_F(SystemdFlows, AUnitThatFailsAtOnceIsReportedAtOnce) {
+    sandbox_->install_unit("vxfalse.service", "[Service]\nExecStart=/bin/false\n");
+    double start = Vexlan::Time::monotonic_seconds_f();
+    auto r = run("restartsrv_vxfalse");
+    EXPECT_LT(Vexlan::Time::monotonic_seconds_f() - start, 10.0) << "no two-minute wait once systemd says it failed";
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("failed to start"), std::string::npos) << r.out;
+}
+
+TEST_F(SystemdFlows, ARestartThatCouldNotStartLeavesTheServiceRunning) {
+    simple_unit("vxdemo");
+    sandbox_->exec({"systemctl", "start", "vxdemo"});
+    const std::string before = main_pid("vxdemo.service");
+    std::filesystem::remove_all(root_.product("/logs"));  // the start refuses without its log directory
+    auto r = run("restartsrv_vxdemo");
+    EXPECT_NE(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(state("vxdemo.service"), "active");
+    EXPECT_EQ(main_pid("vxdemo.service"), before) << "the service was not stopped";
+}
+
+TEST_F(SystemdFlows, AReaderThatLeavesEarlyOrClosedOutputsNeverLeaveTheServiceDown) {
+    simple_unit("vxdemo");
+    sandbox_->exec({"systemctl", "start", "vxdemo"});
+    const std::string program = root_.root() + "/bin/restartsrv_vxdemo";
+    root_.command("restartsrv_vxdemo", {});  // makes the link
+    auto piped = sandbox_->exec({"/bin/sh", "-c", program + " | head -c 5; echo \" status=${PIPESTATUS:-?}\""});
+    Vexlan::Time::sleep_for(0.5);
+    EXPECT_EQ(state("vxdemo.service"), "active") << piped.out << piped.err;
+    auto closed = sandbox_->exec({"/bin/sh", "-c", program + " >&- 2>&-; echo $?"});
+    EXPECT_EQ(closed.out, "0\n") << closed.err;
+    EXPECT_EQ(state("vxdemo.service"), "active");
+    EXPECT_EQ(std::filesystem::file_size(root_.state("/restartsrv/locks/vxdemo")), 0u) << "no output went into the lock file";
+}
+
+TEST_F(SystemdFlows, AGracefulRestartNeverSignalsWhatAJunkPidfileNames) {
+    sandbox_->install_unit("examplehot.service",
+                           "[Service]\nExecStart=/bin/sh -c 'echo $$$$ > /run/examplehot.pid; trap \"\" USR1; exec sleep infinity'\n");
+    // A canary of the test that would note any SIGUSR1.
+    sandbox_->install_unit("vxcanary.service",
+                           "[Service]\nExecStart=/bin/sh -c 'trap \"echo hit >> /run/canary\" USR1; while :; do sleep 0.1; done'\n");
+    sandbox_->exec({"systemctl", "start", "examplehot", "vxcanary"});
+    for (const std::string junk : {"4294967295", "4294967296", "1", "abc"}) {
+        write_file(sandbox_->path("/run/examplehot.pid"), junk + "\n");
+        const std::string before = main_pid("examplehot.service");
+        auto r = run("restartsrv_examplehot");
+        EXPECT_EQ(r.status, 0) << junk << "\n" << r.out << r.err;
+        EXPECT_NE(main_pid("examplehot.service"), before) << "the ordinary restart ran for " << junk;
+    }
+    Vexlan::Time::sleep_for(0.3);
+    EXPECT_FALSE(std::filesystem::exists(sandbox_->path("/run/canary"))) << "no process got a SIGUSR1";
+    EXPECT_EQ(state("vxcanary.service"), "active");
+}
+
+TEST_F(SystemdFlows, AnUnprivilegedCallerGetsTrueAnswersOrIsToldWhyNot) {
+    simple_unit("vxdemo");
+    sandbox_->exec({"systemctl", "start", "vxdemo"});
+    const std::string pid = main_pid("vxdemo.service");
+    root_.command("restartsrv_vxdemo", {});
+    root_.command("stopvxdemo", {});
+    auto as_nobody = [&](const std::string& name, const std::vector<std::string>& args) {
+        std::vector<std::string> cmd = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", root_.root() + "/bin/" + name};
+        cmd.insert(cmd.end(), args.begin(), args.end());
+        return sandbox_->exec(cmd);
+    };
+    for (const auto& [name, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"restartsrv_vxdemo", {}}, {"stopvxdemo", {}}, {"restartsrv_vxdemo", {"start"}}, {"restartsrv_vxdemo", {"--reload"}}}) {
+        auto r = as_nobody(name, args);
+        EXPECT_EQ(r.status, 1) << name << "\n" << r.out << r.err;
+        EXPECT_NE(r.err.find("needs root privileges"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(main_pid("vxdemo.service"), pid) << "nothing was stopped or restarted";
+    EXPECT_FALSE(std::filesystem::exists(root_.product("/logs/restartsrv_audit_log")));
+
+    // Without a system bus an unprivileged caller cannot ask systemd: it says so.
+    auto blind = as_nobody("restartsrv_vxdemo", {"--status"});
+    EXPECT_EQ(blind.status, 1);
+    EXPECT_NE(blind.err.find("cannot be determined"), std::string::npos) << blind.err;
+    EXPECT_EQ(blind.err.find("is down"), std::string::npos) << blind.err;
+    // With one, systemd answers anyone.
+    std::filesystem::remove(sandbox_->path("/etc/systemd/system/dbus.socket"));
+    sandbox_->exec({"systemctl", "daemon-reload"});
+    sandbox_->exec({"systemctl", "start", "dbus.socket", "dbus.service"});
+    auto status = as_nobody("restartsrv_vxdemo", {"--status"});
+    EXPECT_EQ(status.status, 0) << status.out << status.err;
+    EXPECT_NE(status.out.find("with PID " + pid), std::string::npos) << status.out;
+    EXPECT_EQ(as_nobody("restartsrv_vxdemo", {"--check"}).status, 0);
+    sandbox_->exec({"systemctl", "stop", "vxdemo"});
+    auto down = as_nobody("restartsrv_vxdemo", {"--status"});
+    EXPECT_EQ(down.status, 1);
+    EXPECT_NE(down.err.find("is down"), std::string::npos) << down.err;
 }

@@ -45,7 +45,19 @@ bool Systemd::job(Base& svc, const std::string& method, const std::string& unit,
 
 bool Systemd::start(Base& svc) { return job(svc, "RestartUnit", unit(), "started"); }
 
-bool Systemd::stop(Base& svc, const std::string& type) { return job(svc, "StopUnit", service_ + "." + type, "stopped"); }
+bool Systemd::stop(Base& svc, const std::string& type) {
+    const std::string name = service_ + "." + type;
+    if (!job(svc, "StopUnit", name, "stopped")) return false;
+    // systemd ends the processes even when the unit's own stop command fails, and calls
+    // the job done; the unit then lies in the failed state, and so did the stop.
+    auto props = Queries::Bus::get().unit_properties(name);
+    if (props && (*props)["ActiveState"] == "failed") {
+        last_error_ = Queries::failed_unit_text(name, "Stopping", (*props)["Result"]);
+        svc.info(fmt::format("The system failed to stop “{}”: {}", svc.service_name(), last_error_));
+        return false;
+    }
+    return true;
+}
 
 std::optional<bool> Systemd::reload(Base& svc) { return job(svc, "ReloadUnit", unit(), "reloaded"); }
 
@@ -85,8 +97,12 @@ bool Systemd::is_active(Base& svc) {
 }
 
 std::optional<bool> Systemd::has_something_to_stop(Base&) {
-    const std::string state = live_state();
-    return state == Queries::ACTIVE || state == "activating" || state == "reloading" || state == "deactivating";
+    auto props = Queries::Bus::get().unit_properties(unit());
+    if (!props) return false;
+    const std::string& state = (*props)["ActiveState"];
+    // A queued start job counts too: a moment later the unit is starting.
+    return state == Queries::ACTIVE || state == "activating" || state == "reloading" || state == "deactivating" ||
+           !(*props)["Job"].empty();
 }
 
 std::optional<bool> Systemd::start_has_ended(Base&) {
