@@ -7,9 +7,9 @@
 #include "Process/PidFile/PidFile.hpp"
 #include "Process/ProcFs.hpp"
 #include "Process/ProcessCheck/Running.hpp"
-#include "Process/PsParser/PsParser.hpp"
 #include "RestartSrv/SystemdQueries.hpp"
 #include "Util/Number.hpp"
+#include "Services/CheckService.hpp"
 #include "Services/Command.hpp"
 #include "Util/File.hpp"
 
@@ -110,31 +110,3 @@ std::string check_service(const CheckServiceArgs& args) {
 }
 
 }  // namespace Vexlan::RestartSrv
-
-namespace Vexlan::Services {
-
-std::string check_service(const RestartSrv::CheckServiceArgs& args) {
-    std::vector<pid_t> pids;
-    std::optional<PsParser::Owners> owners;
-    if (!args.user.empty()) owners = PsParser::Owners{args.user};
-    if (args.command_line_regex) {
-        Regex pattern(*args.command_line_regex);
-        PsParser::Options listing;
-        listing.exclude_self = true;
-        listing.exclude_kernel = true;
-        for (const auto& r : PsParser::fast_parse_ps(listing)) {
-            if (owners && r.user != args.user && std::to_string(r.uid) != args.user) continue;
-            if (r.state != "Z" && pattern.match(r.command) && !Services::Command::should_ignore_this_command(r.command))
-                pids.push_back(r.pid);
-        }
-    } else if (!args.service.empty()) {
-        for (pid_t p : PsParser::get_pids_by_name(args.service, owners))
-            if (!ProcFs::is_zombie(p)) pids.push_back(p);
-    }
-    if (pids.empty()) return "";
-    std::string list;
-    for (pid_t p : pids) list += (list.empty() ? "" : ", ") + std::to_string(p);
-    return fmt::format("{} is running with PID {} (process table check method).", args.service, list);
-}
-
-}  // namespace Vexlan::Services

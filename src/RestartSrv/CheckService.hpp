@@ -29,10 +29,3 @@ std::string check_service(const CheckServiceArgs& args);
 std::string method_suffix(const std::string& label);
 
 }  // namespace Vexlan::RestartSrv
-
-namespace Vexlan::Services {
-
-// The last resort: the process table by command-line pattern, else by program name.
-std::string check_service(const RestartSrv::CheckServiceArgs& args);
-
-}  // namespace Vexlan::Services

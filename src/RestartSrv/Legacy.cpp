@@ -2,9 +2,13 @@
 
 #include <cstdlib>
 
+#include "Exception/Exception.hpp"
 #include "Process/Kill/Kill.hpp"
 #include "Process/ProcFs.hpp"
 #include "Process/ProcessInfo/ProcessInfo.hpp"
+#include "RestartSrv/Initd.hpp"
+#include "RestartSrv/SystemdQueries.hpp"
+#include "Util/AccessIds.hpp"
 #include "Util/File.hpp"
 #include "Util/Paths.hpp"
 #include "Util/Regex.hpp"
@@ -43,8 +47,31 @@ std::string legacy_disable_marker(const std::string& service) {
     return Paths::get(Paths::Key::DisableDir) + "/" + service + ".disabled";
 }
 
-int is_service_disabled(const std::string& service) { return FileUtils::exists(legacy_disable_marker(service)) ? 1 : 0; }
+int is_service_disabled(const std::string& service) {
+    if (!_is_installed(service)) return 1;
+    return FileUtils::exists(legacy_disable_marker(service)) ? 1 : 0;
+}
+
+int _is_installed(const std::string& service) {
+    if (service != "syslogd" && service != "rsyslog") return 1;
+    if (service == "rsyslog" && !FileUtils::is_executable_file("/usr/sbin/rsyslogd")) return 0;
+    if (Systemd::has_service_via_systemd(service)) return 1;
+    for (const char* name : {"syslogd", "rsyslogd", "rsyslog", "sysklogd"})
+        if (getinitfile(name)) return 1;
+    return 0;
+}
+
+std::optional<std::string> find_mysqladmin() {
+    for (const char* path : {"/usr/bin/mysqladmin", "/usr/local/bin/mysqladmin", "/usr/sbin/mysqladmin"})
+        if (FileUtils::exists(path)) return std::string(path);
+    return std::nullopt;
+}
+
+void setuids(const std::string& user) { AccessIds::SetUids::setuids(user); }
+int runasuser(const std::string& user, const std::function<void()>& code) { return AccessIds::runasuser(user, code); }
 
 bool _has_proc() { return FileUtils::is_directory(ProcFs::proc_root() + "/self"); }
+
+void _croak(const std::string& message) { throw Exception::create(Exception::Kinds::Generic, {{"message", message}}); }
 
 }  // namespace Vexlan::RestartSrv

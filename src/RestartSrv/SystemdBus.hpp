@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,9 +47,10 @@ public:
     // Why systemd could not be reached (empty when it could).
     const std::string& unreachable_reason() const { return why_; }
 
-    // The unit's properties (all of them, as systemctl show prints their values); nullopt
-    // when systemd is unreachable or did not answer.
-    std::optional<PropertyMap> unit_properties(const std::string& unit);
+    // The unit's properties that the program reads (the property query's keys, "Job" and
+    // "Id"), valued as systemctl show prints them; nullptr when systemd is unreachable or did
+    // not answer. Valid until the next forget().
+    const PropertyMap* unit_properties(const std::string& unit);
     // The processes of the unit's control group; nullopt when systemd did not answer.
     std::optional<std::vector<UnitProcess>> unit_processes(const std::string& unit);
     // Runs StartUnit, StopUnit, RestartUnit or ReloadUnit and waits for the job's end.
@@ -70,7 +72,7 @@ private:
     bool subscribed_ = false;
     std::string why_;
     unsigned calls_ = 0;
-    std::vector<std::pair<std::string, PropertyMap>> properties_;
+    std::vector<std::pair<std::string, std::unique_ptr<PropertyMap>>> properties_;
     std::vector<std::pair<std::string, std::vector<UnitProcess>>> processes_;
 };
 

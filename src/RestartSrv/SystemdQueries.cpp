@@ -54,7 +54,7 @@ std::string strip_unit_suffix(const std::string& name) {
 
 PropertyMap get_service_info_via_systemd(const std::string& name) {
     PropertyMap map;
-    auto all = Bus::get().unit_properties(normalize_unit_name(name));
+    const PropertyMap* all = Bus::get().unit_properties(normalize_unit_name(name));
     if (!all) return map;
     for (const auto& key : needs_systemd_show_keys())
         if (auto it = all->find(key); it != all->end()) map[key] = it->second;

@@ -209,7 +209,7 @@ void Object::spawn(Options& o, Streams& st) {
     for (auto& a : argv_storage) argv.push_back(a.data());
     argv.push_back(nullptr);
     started_at_ = Time::monotonic_seconds_f();
-    if (!o.before_exec && !privileges_reduced() && !g_force_fork)
+    if (!o.before_exec && !o.new_session && !privileges_reduced() && !g_force_fork)
         spawn_fast(o, st, argv);
     else
         spawn_forked(o, st, argv);
@@ -280,7 +280,8 @@ void Object::spawn_forked(Options& o, Streams& st, std::vector<char*>& argv) {
     const std::string user = *o.user, home = *o.homedir;
     const std::string program = o.program;
     const int in = st.child_in, out = st.child_out, err = st.child_err;
-    const bool keep_env = o.keep_env, reduced = privileges_reduced(), own_group = o.own_process_group;
+    const bool keep_env = o.keep_env, reduced = privileges_reduced(), new_session = o.new_session;
+    const bool own_group = o.own_process_group || new_session;
     const auto& before_exec = o.before_exec;
     const uid_t euid = ::geteuid();
     const gid_t egid = ::getegid();
@@ -289,7 +290,10 @@ void Object::spawn_forked(Options& o, Streams& st, std::vector<char*>& argv) {
     Pipe exec_report = make_pipe();
     child_pid_ = ForkAsync::do_in_child([&]() {
         // Single-threaded program: the child may use the ordinary library until exec.
-        if (own_group) ::setpgid(0, 0);
+        if (new_session)
+            ::setsid();
+        else if (own_group)
+            ::setpgid(0, 0);
         if (::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
             throw Exception::create(Exception::Kinds::IO::DupError, {{"error", errno}});
         ForkAsync::close_fds_from(3, exec_report.write.get());
@@ -299,7 +303,7 @@ void Object::spawn_forked(Options& o, Streams& st, std::vector<char*>& argv) {
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         if (!keep_env) Env::clean_env();
         if (reduced) {
-            if (::seteuid(0) != 0 || ::setsid() < 0 || ::setgid(egid) != 0 || ::setuid(euid) != 0)
+            if (::seteuid(0) != 0 || (!new_session && ::setsid() < 0) || ::setgid(egid) != 0 || ::setuid(euid) != 0)
                 throw Exception::create(Exception::Kinds::SystemCall, {{"name", "setuid"}, {"error", errno}});
         }
         if (before_exec) before_exec();
@@ -315,7 +319,7 @@ void Object::spawn_forked(Options& o, Streams& st, std::vector<char*>& argv) {
         throw Exception::create(Exception::Kinds::ProcessFailed::Exec, {{"program", program}, {"error", e}});
     });
     // The parent sets the group too, so that it exists before anything may signal it.
-    if (own_group) ::setpgid(child_pid_, child_pid_);
+    if (own_group && !new_session) ::setpgid(child_pid_, child_pid_);
     child_ = std::make_unique<Child>(child_pid_, own_group);
     exec_report.write.reset();
     unsigned char byte = 0;

@@ -31,6 +31,9 @@ struct Options {
     // The child leads a process group of its own, so that a time-out ends what it started
     // as well; a daemon that made itself a session leader is outside it and untouched.
     bool own_process_group = true;
+    // The child starts a new session (and so leads a new process group): it has no
+    // controlling terminal, as a daemon's starter must not.
+    bool new_session = false;
     std::optional<std::string> user;
     std::optional<std::string> homedir;
     bool logger = false;  // belongs to the Extra front end; refused here

@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "Binaries/Binaries.hpp"
+#include "Config/LoadVxConf.hpp"
 #include "Exception/Exception.hpp"
 #include "Output/Logger.hpp"
 #include "RestartSrv/Legacy.hpp"
@@ -189,10 +190,10 @@ std::shared_ptr<Logger> Base::logger() {
 }
 
 const nlohmann::json& Base::vxconf() {
-    // The main configuration is not read by the generic code; per-service classes see an
-    // empty map until the configuration reader exists.
+    // The main configuration, for per-service classes; the generic code does not read it.
     if (!vxconf_built_) {
         vxconf_ = nlohmann::json::object();
+        for (const auto& [k, v] : Config::LoadVxConf::loadvxconf_not_copy()) vxconf_[k] = v;
         vxconf_built_ = true;
     }
     return vxconf_;

@@ -153,6 +153,9 @@ public:
     // The refusals a start can make (disabled, start_check, base installation, log
     // directory); false when the start would decline. Restart runs them before it stops.
     bool _start_would_proceed();
+    // True when the service still runs STOP_CONFIRM_SECONDS after a stop said it was done.
+    bool _still_up_after_stop();
+    static constexpr double STOP_CONFIRM_SECONDS = 10;
     void resetnice();
     void setrlimits();
     std::optional<int> kill_apps_on_ports(const std::vector<std::string>& exclude_ips = {});

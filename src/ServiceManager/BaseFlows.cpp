@@ -14,6 +14,7 @@
 #include "Process/Kill/AppPort.hpp"
 #include "Output/LogCheck.hpp"
 #include "RestartSrv/Legacy.hpp"
+#include "RestartSrv/SystemdBus.hpp"
 #include "RestartSrv/SystemdQueries.hpp"
 #include "Process/Rlimit/Unset.hpp"
 #include "SafeRun/Finally.hpp"
@@ -23,6 +24,7 @@
 #include "Svcmond/Tiny.hpp"
 #include "Util/ExitRequest.hpp"
 #include "Util/File.hpp"
+#include "Util/Time.hpp"
 
 namespace Vexlan::ServiceManager {
 
@@ -191,6 +193,16 @@ bool Base::start() {
     return true;
 }
 
+bool Base::_still_up_after_stop() {
+    const double deadline = Time::monotonic_seconds_f() + STOP_CONFIRM_SECONDS;
+    for (;;) {
+        RestartSrv::Systemd::Bus::get().forget();
+        if (!is_up()) return false;
+        if (Time::monotonic_seconds_f() >= deadline) return true;
+        Time::sleep_for(0.2);
+    }
+}
+
 bool Base::_start_would_proceed() {
     if (!is_enabled()) return false;
     if (auto ok = start_check(); ok && !*ok) return false;
@@ -223,7 +235,14 @@ bool Base::stop() {
         debug(fmt::format("Stopping “{}”.", service()));
     Svcmond::Tiny::suspend_service(service_to_suspend(), suspend_time());
     if (verbose() == 1) output_partial(PROGRESS_MARK);
-    const bool success = service_manager().stop(*this);
+    bool success = service_manager().stop(*this);
+    // An init script may call a stop done while its daemon runs on; the verdict is the
+    // service's state afterwards. (A stop that systemd itself runs is checked by systemd.)
+    if (success && !backend.this_process_was_executed_by_systemd() && _still_up_after_stop()) {
+        backend.note_failure(fmt::format("“{}” is still running after its stop.", service()));
+        info(backend.last_error());
+        success = false;
+    }
     if (!called_from_restart) _terminate_orphaned_processes();
     if (!quiet_line && output_obj_) {
         output_obj_->out(success ? SUCCESS_WORD : FAILURE_WORD, Output::SOURCE_LOCAL, Output::COMPLETE_MESSAGE);

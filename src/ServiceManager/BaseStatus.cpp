@@ -14,6 +14,7 @@
 #include "Process/PidFile/PidFile.hpp"
 #include "Process/ProcFs.hpp"
 #include "Process/ProcessCheck/Running.hpp"
+#include "Process/PsParser/PsParser.hpp"
 #include "RestartSrv/CheckService.hpp"
 #include "RestartSrv/Legacy.hpp"
 #include "RestartSrv/ParseArgv.hpp"
@@ -193,10 +194,21 @@ bool Base::pid_is_own_process(pid_t pid) {
         o.user = processowner();
         if (auto re = command_line_regex())
             o.pattern = Regex(*re);
-        else
+        else if (!pid_exe())
             o.pattern_text = service();
+        else
+            o.pattern = Regex(".");  // the executable decides below
         o.use_services_ignore = true;
-        return ProcessCheck::Running(o).check_all() == 1;
+        ProcessCheck::Running check(o);
+        check.check_all();
+        if (auto exe_pattern = pid_exe()) {
+            std::string exe = Proc::Bin::getbin(pid);
+            if (!Regex(*exe_pattern).match(exe)) {
+                debug(fmt::format("Process {} runs “{}”, not a program of “{}”.", pid, exe, service()));
+                return false;
+            }
+        }
+        return true;
     } catch (const Exception::Base& e) {
         debug(fmt::format("Process {} is not one of “{}”: {}", pid, service(), e.to_string_no_id()));
         return false;

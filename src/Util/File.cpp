@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "Util/Guards.hpp"
@@ -103,6 +104,32 @@ bool write_all(int fd, std::string_view data) {
         data.remove_prefix(static_cast<size_t>(n));
     }
     return true;
+}
+
+bool replace_file(const std::string& path, std::string_view content, mode_t mode) {
+    const auto slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string tmp = dir + "/." + name + ".XXXXXX";
+    UniqueFd fd(::mkostemp(tmp.data(), O_CLOEXEC));
+    if (!fd) return false;
+    bool ok = ::fchmod(fd.get(), mode) == 0 && write_all(fd.get(), content) && ::fsync(fd.get()) == 0;
+    int err = errno;
+    if (fd.reset() != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) return true;
+    if (ok) err = errno;
+    ::unlink(tmp.c_str());
+    errno = err;
+    return false;
+}
+
+time_t mtime(const std::string& path) {
+    ErrnoGuard keep;
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
 }
 
 bool exists(const std::string& path) {

@@ -4,6 +4,9 @@
 #include <string>
 #include <sys/types.h>
 
+#include <ctime>
+#include <string_view>
+
 #include "Util/UniqueFd.hpp"
 
 namespace Vexlan::FileUtils {
@@ -34,6 +37,14 @@ bool exists(const std::string& path);
 bool is_regular_file(const std::string& path);
 bool is_directory(const std::string& path);
 bool is_executable_file(const std::string& path);
+
+// Replaces a file as a whole: written to a temporary file in the same directory with exactly
+// `mode`, then renamed over the path, so a reader never sees half of it (and a symlink at
+// the path is replaced, never followed). False with errno set on failure.
+bool replace_file(const std::string& path, std::string_view content, mode_t mode);
+
+// Modification time in whole seconds; 0 when the file does not exist.
+time_t mtime(const std::string& path);
 
 // Creates a directory (and missing parents) with `mode`; false when it cannot.
 bool make_dirs(const std::string& path, mode_t mode);

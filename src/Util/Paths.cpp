@@ -31,6 +31,8 @@ const char* production(Key key) {
         case Key::ColorDisableMarker: return "/usr/local/vexlan/etc/disable_color";
         case Key::ColorDisableMarker2: return "/usr/local/vexlan/etc/.nocolor";
         case Key::InitDDir: return "/etc/init.d";
+        case Key::MainConfig: return "/var/vexlan/vexlan.conf";
+        case Key::MainConfigCache: return "/var/vexlan/vexlan.conf.cache";
         case Key::Systemctl: return "/usr/bin/systemctl";
         case Key::SystemdPrivateSocket: return "/run/systemd/private";
         case Key::SystemdRunDir: return "/run/systemd/system";

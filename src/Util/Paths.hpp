@@ -25,6 +25,8 @@ enum class Key {
     ColorDisableMarker,
     ColorDisableMarker2,
     InitDDir,
+    MainConfig,        // the panel's main configuration (key=value lines)
+    MainConfigCache,   // its JSON cache, beside it
     Systemctl,
     SystemdPrivateSocket,  // the manager's own socket (root only)
     SystemdRunDir,         // exists while systemd runs as init

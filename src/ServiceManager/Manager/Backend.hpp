@@ -39,6 +39,7 @@ public:
     virtual std::optional<bool> start_has_ended(Base&) { return std::nullopt; }
     // What the init system said about the last action that failed (empty when none did).
     const std::string& last_error() const { return last_error_; }
+    void note_failure(std::string reason) { last_error_ = std::move(reason); }
 
 protected:
     std::string last_error_;

@@ -1,21 +1,52 @@
 #include "ServiceManager/Manager/Initd.hpp"
 
-#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <fmt/format.h>
 
+#include "Exception/Exception.hpp"
+#include "Process/PidFile/PidFile.hpp"
+#include "Process/ProcFs.hpp"
 #include "RestartSrv/Initd.hpp"
-#include "SafeRun/Object.hpp"
+#include "RestartSrv/Legacy.hpp"
+#include "RestartSrv/LoggedStartup.hpp"
+#include "SafeRun/ChildErrorStringifier.hpp"
 #include "ServiceManager/Base.hpp"
 #include "Util/Env.hpp"
 #include "Util/File.hpp"
-#include "Util/Paths.hpp"
-#include "Util/Validate.hpp"
+#include "Util/Guards.hpp"
+#include "Util/Regex.hpp"
+#include "Util/Time.hpp"
 
 namespace Vexlan::ServiceManager::Manager {
 
-Initd::Initd(std::string service, bool executed_by_systemd)
-    : service_(std::move(service)), executed_by_systemd_(executed_by_systemd) {}
+namespace {
+std::vector<std::string> command_of(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> cmd{program};
+    cmd.insert(cmd.end(), args.begin(), args.end());
+    return cmd;
+}
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string out;
+    for (const auto& w : words) out += (out.empty() ? "" : " ") + w;
+    return out;
+}
+
+// Removes a pidfile (or a link planted there) if it exists; warns when it cannot.
+void safeunlink(Base& svc, const std::string& path) {
+    if (path.empty()) return;
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        svc.warn(fmt::format("The system failed to remove “{}”: {}", path, std::strerror(errno)));
+}
+}  // namespace
+
+Initd::Initd(std::string service, bool executed_by_systemd, bool wipe_startup_log)
+    : service_(std::move(service)), executed_by_systemd_(executed_by_systemd), wipe_startup_log_(wipe_startup_log) {}
 
 const std::optional<std::string>& Initd::init_script() {
     if (!script_looked_up_) {
@@ -25,53 +56,168 @@ const std::optional<std::string>& Initd::init_script() {
     return init_script_;
 }
 
-std::optional<int> Initd::run_script(Base& svc, const std::string& action, bool wipe_log) {
-    const auto& script = init_script();
-    if (!script) return std::nullopt;
-    SafeRun::Options o;
-    o.program = *script;
-    o.args = {action};
-    o.timeout = 600;
-    o.keep_env = true;
-    UniqueFd log;
-    if (Validate::is_valid_filesystem_node_name(service_)) {
-        std::string dir = Paths::get(Paths::Key::StartupLogDir);
-        FileUtils::make_dirs(dir, 0700);
-        log = FileUtils::sysopen_with_real_perms(dir + "/" + service_, O_WRONLY | O_CREAT | (wipe_log ? O_TRUNC : O_APPEND), 0600);
+std::optional<int> Initd::run(Base& svc, const std::vector<std::string>& command, bool wipe) {
+    RestartSrv::StartupOptions options;
+    options.wait = true;
+    if (!RestartSrv::logged_startup(svc.service_name(), wipe, command, options)) return std::nullopt;
+    const int status = last_child_status();
+    if (auto timeout = RestartSrv::last_startup_timeout()) {
+        last_error_ = fmt::format("“{}” did not return within {} seconds; it was ended.", joined(command), *timeout);
+        svc.warn(last_error_);
     }
-    if (!log) log.reset(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-    o.stdout_handle = SafeRun::OutputHandle{SafeRun::Fd{log.get()}};
-    o.stderr_handle = o.stdout_handle;
-    Env::set_safe_path();
-    SafeRun::Object run(std::move(o));
-    int status = run.CHILD_ERROR().value_or(0);
-    if (status != 0) svc.debug(fmt::format("“{} {}” failed: {}", *script, action, run.autopsy().value_or("")));
     return status;
 }
 
 bool Initd::start(Base& svc) {
-    svc.debug(fmt::format("Starting “{}” through its init script.", service_));
-    auto status = run_script(svc, "start", true);
-    if (!status) {
-        svc.warn(fmt::format("“{}” has no init script in “{}”.", service_, RestartSrv::Initd::INIT_D_DIR()));
+    svc.debug(fmt::format("Starting “{}” without systemd.", svc.service_name()));
+    std::vector<std::string> command;
+    if (svc.is_vexlan_service()) {
+        svc.debug("The service is one of the panel's own daemons: its binary starts it.");
+        const std::string pidfile = svc.pidfile();
+        if (!pidfile.empty() && FileUtils::is_regular_file(pidfile)) ::unlink(pidfile.c_str());
+        Env::set_safe_path();
+        command = command_of(svc.service_binary(), svc.startup_args());
+    } else if (const auto& script = init_script()) {
+        svc.debug(fmt::format("Starting “{}” with its init script “{}”.", svc.service_name(), *script));
+        command = {*script, START_WORD};
+    } else {
+        svc.debug(fmt::format("“{}” has no init script: its binary starts it.", svc.service_name()));
+        command = command_of(svc.service_binary(), svc.startup_args());
+    }
+    last_error_.clear();
+    auto status = run(svc, command, wipe_startup_log_);
+    if (status && *status != 0) {
+        ChildErrorStringifier why(*status, command[0]);
+        if (last_error_.empty()) last_error_ = fmt::format("“{}” failed: {}", joined(command), why.autopsy().value_or(""));
+        svc.warn(fmt::format("The system failed to start “{}” with “{}”: {}", svc.service_name(), joined(command),
+                             why.autopsy().value_or("")));
         return false;
     }
-    return *status == 0;
+    if (status) svc.debug(fmt::format("“{}” ran successfully.", joined(command)));
+    return true;
 }
 
 std::optional<bool> Initd::restart(Base& svc) {
-    auto status = run_script(svc, "start", true);
-    return status && *status == 0;
+    std::vector<std::string> command;
+    if (svc.is_vexlan_service()) {
+        safeunlink(svc, svc.pidfile());
+        command = command_of(svc.service_binary(), svc.restart_args());
+    } else if (const auto& script = init_script()) {
+        command = {*script, START_WORD};
+    } else {
+        svc.warn(fmt::format("“{}” has no init script; its binary restarts it.", svc.service_name()));
+        command = command_of(svc.service_binary(), svc.restart_args());
+    }
+    last_error_.clear();
+    auto status = run(svc, command, wipe_startup_log_);
+    if (status && *status != 0) return false;
+    svc.debug(fmt::format("“{}” was restarted.", svc.service_name()));
+    return true;
 }
 
 std::optional<bool> Initd::reload(Base& svc) {
-    auto status = run_script(svc, "reload", true);
-    return !status || *status == 0;
+    const auto& script = init_script();
+    if (!script) return true;
+    last_error_.clear();
+    auto status = run(svc, {*script, RELOAD_WORD}, wipe_startup_log_);
+    if (status && *status != 0) {
+        if (last_error_.empty()) last_error_ = fmt::format("“{} {}” failed with exit code {}.", *script, RELOAD_WORD, *status >> 8);
+        return false;
+    }
+    if (svc.verbose()) svc.info(fmt::format("Reloaded “{}”.", svc.service_name()));
+    return true;
+}
+
+bool Initd::stop_by_pidfile(Base& svc) {
+    const std::string pidfile = svc.pidfile();
+    if (pidfile.empty() || !FileUtils::exists(pidfile)) return false;
+    auto content = FileUtils::read_regular_file(pidfile, 4096);
+    if (!content)
+        throw Exception::create(Exception::Kinds::IO::FileOpenError,
+                                {{"path", pidfile}, {"mode", "read"}, {"error", FileUtils::describe_open_error(errno)},
+                                 {"service", svc.service_name()}});
+    auto pid = PidFile::read(pidfile);
+    // Only a real pid that is not this program, its callers or PID 1, and only once the
+    // process is confirmed as the service's own.
+    if (!pid) {
+        svc.debug(fmt::format("The pidfile “{}” names no process.", pidfile));
+        return false;
+    }
+    if (!PidFile::may_signal(*pid)) {
+        svc.warn(fmt::format("The pidfile “{}” of “{}” names process {}, which is never signalled.", pidfile, svc.service_name(), *pid));
+        return false;
+    }
+    if (!FileUtils::is_directory(ProcFs::pid_dir(*pid))) return false;
+    if (auto pattern = svc.pid_exe()) {
+        char buf[4096];
+        ssize_t n = ::readlink((ProcFs::pid_dir(*pid) + "/exe").c_str(), buf, sizeof buf - 1);
+        if (n < 0)
+            throw Exception::create(Exception::Kinds::IO::FileOpenError,
+                                    {{"path", ProcFs::pid_dir(*pid) + "/exe"}, {"mode", "readlink"}, {"error", errno},
+                                     {"service", svc.service_name()}});
+        static const Regex kDeleted(R"(^\(deleted\)\s+|\s+\(deleted\)$)");
+        std::string exe(buf, static_cast<size_t>(n));
+        if (auto m = kDeleted.captures(exe)) exe.erase(exe.find((*m)[0]), (*m)[0].size());
+        if (!Regex(*pattern).match(exe)) {
+            svc.warn(fmt::format("The pidfile “{}” of “{}” names a process of “{}”, not of the service.", pidfile,
+                                 svc.service_name(), exe));
+            return false;
+        }
+    }
+    if (!svc.pid_is_own_process(*pid)) {
+        svc.warn(fmt::format("The pidfile “{}” of “{}” names process {}, which is not the service's.", pidfile, svc.service_name(), *pid));
+        return false;
+    }
+    ::kill(*pid, SIGTERM);
+    const long start = Time::monotonic_seconds();
+    bool first = true;
+    while (Time::monotonic_seconds() - start <= PIDFILE_STOP_WAIT) {
+        if (!ProcFs::is_alive(*pid)) {
+            svc.debug(fmt::format("Process {} of “{}” ended.", *pid, svc.service_name()));
+            return true;
+        }
+        if (first) svc.debug(fmt::format("Waiting for process {} of “{}” to end.", *pid, svc.service_name()));
+        first = false;
+        Time::sleep_for(0.2);
+    }
+    return false;
 }
 
 bool Initd::stop(Base& svc) {
-    auto status = run_script(svc, "stop", false);
-    if (!status) svc.info(fmt::format("Nothing was found to stop for “{}”.", service_));
+    int successes = 0;
+    last_error_.clear();
+    if (svc.is_vexlan_service()) {
+        Env::set_safe_path();
+        const auto args = svc.shutdown_args();
+        if (!args.empty()) {
+            auto status = run(svc, command_of(svc.service_binary(), args), false);
+            if (status && *status == 0) {
+                svc.debug(fmt::format("“{}” was stopped with its binary.", svc.service_name()));
+                ++successes;
+            }
+        }
+    } else if (const auto& script = init_script()) {
+        auto status = run(svc, {*script, STOP_WORD}, false);
+        if (status && *status == 0) {
+            svc.debug(fmt::format("“{} {}” succeeded.", *script, STOP_WORD));
+            ++successes;
+        }
+    }
+    const bool handled_by_pid = stop_by_pidfile(svc);
+    if (handled_by_pid) ++successes;
+    const auto rules = svc.doomed_rules();
+    const bool has_rules = (rules.is_array() || rules.is_object() || rules.is_string()) && !rules.empty();
+    if (!handled_by_pid && has_rules) {
+        svc.debug(fmt::format("Looking for leftover processes of “{}”.", svc.service_name()));
+        std::optional<std::vector<std::string>> owners;
+        if (!svc.processowner().empty()) owners = std::vector<std::string>{svc.processowner()};
+        if (RestartSrv::doomedprocess(rules, svc.verbose() == 2, 0, owners)) {
+            if (successes == 0) svc.debug(fmt::format("Leftover processes of “{}” were ended.", svc.service_name()));
+            ++successes;
+        }
+    }
+    if (svc.kill_apps_on_ports().value_or(0)) ++successes;
+    if (successes == 0) svc.info(fmt::format("Nothing was found to stop for “{}”.", svc.service_name()));
     return true;
 }
 

@@ -50,9 +50,9 @@ bool Systemd::stop(Base& svc, const std::string& type) {
     if (!job(svc, "StopUnit", name, "stopped")) return false;
     // systemd ends the processes even when the unit's own stop command fails, and calls
     // the job done; the unit then lies in the failed state, and so did the stop.
-    auto props = Queries::Bus::get().unit_properties(name);
-    if (props && (*props)["ActiveState"] == "failed") {
-        last_error_ = Queries::failed_unit_text(name, "Stopping", (*props)["Result"]);
+    PropertyMap props = Queries::get_service_info_via_systemd(name);
+    if (props["ActiveState"] == "failed") {
+        last_error_ = Queries::failed_unit_text(name, "Stopping", props["Result"]);
         svc.info(fmt::format("The system failed to stop “{}”: {}", svc.service_name(), last_error_));
         return false;
     }
@@ -97,12 +97,13 @@ bool Systemd::is_active(Base& svc) {
 }
 
 std::optional<bool> Systemd::has_something_to_stop(Base&) {
-    auto props = Queries::Bus::get().unit_properties(unit());
+    const PropertyMap* props = Queries::Bus::get().unit_properties(unit());
     if (!props) return false;
-    const std::string& state = (*props)["ActiveState"];
+    auto get = [&](const char* key) { return props->contains(key) ? props->at(key) : std::string(); };
+    const std::string state = get("ActiveState");
     // A queued start job counts too: a moment later the unit is starting.
     return state == Queries::ACTIVE || state == "activating" || state == "reloading" || state == "deactivating" ||
-           !(*props)["Job"].empty();
+           !get("Job").empty();
 }
 
 std::optional<bool> Systemd::start_has_ended(Base&) {

@@ -1,5 +1,7 @@
 #include "Services/Log/Display.hpp"
 
+#include "Services/Log/Journal.hpp"
+
 #include "Output/Output.hpp"
 #include "RestartSrv/SystemdQueries.hpp"
 #include "SafeRun/Simple.hpp"
@@ -13,22 +15,11 @@ namespace Vexlan::Services::Log {
 Display::Display(std::string service, Output* output_obj, std::optional<RestartSrv::Systemd::PropertyMap> systemd)
     : service_(std::move(service)), output_(output_obj), systemd_(std::move(systemd)) {}
 
-std::string Display::journal_part(const std::string& report) {
-    auto blank = report.find("\n\n");
-    if (blank == std::string::npos) return "";
-    return report.substr(blank + 2);
-}
-
 bool Display::show_startup_log() {
     if (!output_) return false;
     std::string text;
     if (systemd_) {
-        EnvGuard env;
-        env.set("LANG", "C");
-        auto report = SafeRun::Simple::saferunnoerror(
-            {RestartSrv::Systemd::systemctl_binary(), "status", "--no-pager", "--lines=10",
-             RestartSrv::Systemd::normalize_unit_name(service_)});
-        text = journal_part(report.value_or(""));
+        text = Journal::unit_lines(RestartSrv::Systemd::normalize_unit_name(service_)).value_or("");
     } else if (Validate::is_valid_filesystem_node_name(service_)) {
         text = FileUtils::read_file(Paths::get(Paths::Key::StartupLogDir) + "/" + service_).value_or("");
         if (text.size() > 8192) text = text.substr(text.size() - 8192);

@@ -17,9 +17,6 @@ public:
     // True when something was shown.
     bool show_startup_log();
 
-    // The journal lines of a systemd status report: what follows the header's blank line.
-    static std::string journal_part(const std::string& report);
-
 private:
     std::string service_;
     Output* output_;

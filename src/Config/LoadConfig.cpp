@@ -1,0 +1,65 @@
+#include "Config/LoadConfig.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "Util/File.hpp"
+#include "Util/Text.hpp"
+
+namespace Vexlan::Config::LoadConfig {
+
+Map parse(std::string_view text) {
+    Map map;
+    for (const auto& raw : Text::lines(text)) {
+        std::string_view line = Text::trim(raw);
+        if (line.empty() || line.front() == '#') continue;
+        auto eq = line.find('=');
+        if (eq == std::string_view::npos || eq == 0) continue;
+        map[std::string(Text::trim(line.substr(0, eq)))] = std::string(Text::trim(line.substr(eq + 1)));
+    }
+    return map;
+}
+
+std::string serialize(const Map& map) {
+    std::string out;
+    for (const auto& [k, v] : map) out += k + "=" + v + "\n";
+    return out;
+}
+
+Result loadConfig(const std::string& path, bool lock, bool rw) {
+    Result r;
+    UniqueFd fd(::open(path.c_str(), (rw ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    if (!fd) {
+        r.error_number = errno;
+        r.error = FileUtils::describe_open_error(errno);
+        return r;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        r.error_number = EINVAL;
+        r.error = FileUtils::describe_open_error(EINVAL);
+        return r;
+    }
+    if (lock) {
+        int rc;
+        do {
+            rc = ::flock(fd.get(), rw ? LOCK_EX : LOCK_SH);
+        } while (rc != 0 && errno == EINTR);
+        r.locked = rc == 0;
+    }
+    auto text = FileUtils::read_all(fd.get(), 16 << 20);
+    if (!text) {
+        r.error_number = errno;
+        r.error = FileUtils::describe_open_error(errno);
+        return r;
+    }
+    r.map = parse(*text);
+    if (rw) r.fh = std::move(fd);
+    return r;
+}
+
+}  // namespace Vexlan::Config::LoadConfig

@@ -1,0 +1,20 @@
+#pragma once
+// What an init script itself says about its daemon: the program it starts and the pidfile
+// it keeps, read from its plain assignments ("DAEMON=/usr/sbin/cron",
+// "PIDFILE=/var/run/$NAME.pid") and pidfile options, the way an administrator reads it.
+// Values built by commands are not guessed.
+#include <optional>
+#include <string>
+
+namespace Vexlan::RestartSrv {
+
+struct InitScriptFacts {
+    std::optional<std::string> daemon;   // absolute path of the program the script starts
+    std::optional<std::string> pidfile;  // absolute path of the pidfile it declares
+};
+
+InitScriptFacts read_init_script_facts(const std::string& script);
+// The same from a script's text (for parsing without a file).
+InitScriptFacts parse_init_script(const std::string& text);
+
+}  // namespace Vexlan::RestartSrv

@@ -1,0 +1,162 @@
+#include "Services/CheckService.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "Process/PidFile/PidFile.hpp"
+#include "Process/ProcFs.hpp"
+#include "Process/PsParser/PsParser.hpp"
+#include "Process/PwUtils/PwUtils.hpp"
+#include "RestartSrv/Initd.hpp"
+#include "RestartSrv/InitScript.hpp"
+#include "RestartSrv/SystemdBus.hpp"
+#include "RestartSrv/SystemdQueries.hpp"
+#include "SafeRun/Object.hpp"
+#include "Services/Command.hpp"
+#include "Util/File.hpp"
+#include "Util/Number.hpp"
+#include "Util/Regex.hpp"
+
+namespace Vexlan::Services {
+
+namespace {
+std::optional<uid_t> uid_of(const std::string& user) {
+    if (user.empty()) return std::nullopt;
+    try {
+        return Number::parse<uid_t>(PwUtils::normalize_to_uid(user));
+    } catch (...) {
+        return std::nullopt;  // a user that does not exist owns nothing
+    }
+}
+
+// The program a process runs: its executable, or, where this user may not read that, the
+// first word of its command line.
+std::string program_of(pid_t pid) {
+    char buf[4096];
+    ssize_t n = ::readlink((ProcFs::pid_dir(pid) + "/exe").c_str(), buf, sizeof buf - 1);
+    if (n > 0) {
+        std::string exe(buf, static_cast<size_t>(n));
+        if (exe.ends_with(" (deleted)")) exe.resize(exe.size() - 10);
+        return exe;
+    }
+    auto cmdline = ProcFs::read_cmdline(pid).value_or("");
+    return cmdline.substr(0, cmdline.find('\0'));
+}
+
+std::string line_for(const std::string& service, const std::vector<pid_t>& pids, const std::string& method) {
+    std::string list;
+    for (pid_t p : pids) list += (list.empty() ? "" : ", ") + std::to_string(p);
+    return fmt::format("{} is running with PID {} ({} check method).", service, list, method);
+}
+
+bool alive(pid_t pid) { return ProcFs::is_alive(pid); }
+
+std::string by_pattern(const RestartSrv::CheckServiceArgs& args) {
+    const Regex pattern(*args.command_line_regex);
+    const auto owner = uid_of(args.user);
+    std::vector<pid_t> pids;
+    PsParser::Options listing;
+    listing.exclude_self = true;
+    listing.exclude_kernel = true;
+    for (const auto& r : PsParser::fast_parse_ps(listing)) {
+        if (owner && r.uid != *owner) continue;
+        if (r.state != "Z" && pattern.match(r.command) && !Command::should_ignore_this_command(r.command)) pids.push_back(r.pid);
+    }
+    return pids.empty() ? "" : line_for(args.service, pids, "process table");
+}
+
+// Processes systemd counts in the service's unit are its own, whoever runs them.
+std::string by_unit(const RestartSrv::CheckServiceArgs& args) {
+    namespace Systemd = RestartSrv::Systemd;
+    const std::string unit = Systemd::normalize_unit_name(args.service);
+    const auto props = Systemd::get_service_info_via_systemd(unit);
+    auto state = props.find("ActiveState");
+    if (state == props.end() || state->second != Systemd::ACTIVE) return "";
+    auto list = Systemd::Bus::get().unit_processes(unit);
+    if (!list) return "";
+    std::vector<pid_t> pids;
+    for (const auto& p : *list)
+        if (p.pid > 1 && alive(p.pid) && Systemd::pid_is_in_unit(p.pid, unit)) pids.push_back(p.pid);
+    return pids.empty() ? "" : line_for(args.service, pids, "systemd control group");
+}
+
+// A pidfile may name anything: its process counts when it runs the script's program (or
+// one named like the service), and it is the service user's, or the file is root's and
+// nobody else may write it.
+bool pidfile_process_is_the_daemon(const std::string& pidfile, pid_t pid, const RestartSrv::InitScriptFacts& facts,
+                                   const RestartSrv::CheckServiceArgs& args) {
+    if (!alive(pid)) return false;
+    const std::string program = program_of(pid);
+    const bool right_program =
+        facts.daemon ? program == *facts.daemon : program.substr(program.rfind('/') + 1) == args.service;
+    if (!right_program) return false;
+    struct stat st {};
+    if (::stat(pidfile.c_str(), &st) != 0) return false;
+    const bool root_only_file = st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    auto owner = uid_of(args.user);
+    return root_only_file || (owner && ProcFs::owner_uid(pid) == owner);
+}
+
+// 0 running, 3 not running (LSB); anything else says nothing.
+std::optional<int> script_status(const std::string& script) {
+    UniqueFd null_fd(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    SafeRun::Options o;
+    o.program = script;
+    o.args = {"status"};
+    o.stdout_handle = SafeRun::OutputHandle{SafeRun::Fd{null_fd.get()}};
+    o.stderr_handle = o.stdout_handle;
+    o.keep_env = true;
+    o.new_session = true;
+    o.timeout = INIT_SCRIPT_STATUS_TIMEOUT;
+    SafeRun::Object run(std::move(o));
+    if (run.timed_out() || run.exec_failed() || run.signal_code().value_or(0) != 0) return std::nullopt;
+    return run.error_code();
+}
+
+std::string by_program(const std::string& program, const RestartSrv::CheckServiceArgs& args) {
+    const auto owner = uid_of(args.user);
+    if (!owner) return "";
+    std::vector<pid_t> pids;
+    for (pid_t pid : ProcFs::list_pids()) {
+        if (pid < PsParser::RESERVED_PIDS || pid == ::getpid() || ProcFs::owner_uid(pid) != owner || !alive(pid)) continue;
+        if (program_of(pid) == program) pids.push_back(pid);
+    }
+    return pids.empty() ? "" : line_for(args.service, pids, "program");
+}
+}  // namespace
+
+std::string check_service(const RestartSrv::CheckServiceArgs& args) {
+    if (args.service.empty()) return "";
+    if (args.command_line_regex) {
+        if (auto text = by_pattern(args); !text.empty()) return text;
+    }
+    if (!args.ignore_systemd) {
+        if (auto text = by_unit(args); !text.empty()) return text;
+    }
+    RestartSrv::InitScriptFacts facts;
+    const auto script = RestartSrv::getinitfile(args.service);
+    if (script) {
+        facts = RestartSrv::read_init_script_facts(*script);
+        if (facts.pidfile) {
+            if (auto pid = PidFile::read(*facts.pidfile); pid && pidfile_process_is_the_daemon(*facts.pidfile, *pid, facts, args))
+                return line_for(args.service, {*pid}, "init script pidfile");
+        }
+        auto status = script_status(*script);
+        if (status == 0) return fmt::format("{} is running ({} status check method).", args.service, *script);
+        if (status == 3) return "";
+    }
+    if (facts.daemon) return by_program(*facts.daemon, args);
+    if (args.command_line_regex) return "";
+    // A program named like the service, of the service's user.
+    std::vector<pid_t> pids;
+    std::optional<PsParser::Owners> owners;
+    if (!args.user.empty()) owners = PsParser::Owners{args.user};
+    for (pid_t p : PsParser::get_pids_by_name(args.service, owners))
+        if (!ProcFs::is_zombie(p)) pids.push_back(p);
+    return pids.empty() ? "" : line_for(args.service, pids, "process table");
+}
+
+}  // namespace Vexlan::Services

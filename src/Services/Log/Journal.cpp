@@ -1,0 +1,69 @@
+#include "Services/Log/Journal.hpp"
+
+#include <systemd/sd-id128.h>
+#include <systemd/sd-journal.h>
+
+#include <ctime>
+#include <vector>
+
+#include <fmt/format.h>
+
+namespace Vexlan::Services::Log::Journal {
+
+namespace {
+std::string field(sd_journal* j, const char* name) {
+    const void* data = nullptr;
+    size_t length = 0;
+    if (sd_journal_get_data(j, name, &data, &length) < 0) return "";
+    std::string_view entry(static_cast<const char*>(data), length);
+    auto eq = entry.find('=');
+    return eq == std::string_view::npos ? std::string() : std::string(entry.substr(eq + 1));
+}
+
+std::string line_of(sd_journal* j) {
+    uint64_t usec = 0;
+    sd_journal_get_realtime_usec(j, &usec);
+    time_t seconds = static_cast<time_t>(usec / 1000000);
+    struct tm tm {};
+    ::localtime_r(&seconds, &tm);
+    char when[32];
+    std::strftime(when, sizeof when, "%b %d %H:%M:%S", &tm);
+    std::string ident = field(j, "SYSLOG_IDENTIFIER");
+    if (ident.empty()) ident = field(j, "_COMM");
+    std::string pid = field(j, "SYSLOG_PID");
+    if (pid.empty()) pid = field(j, "_PID");
+    std::string message = field(j, "MESSAGE");
+    return fmt::format("{} {} {}{}: {}", when, field(j, "_HOSTNAME"), ident, pid.empty() ? "" : "[" + pid + "]", message);
+}
+}  // namespace
+
+std::optional<std::string> unit_lines(const std::string& unit, size_t max_lines) {
+    sd_journal* j = nullptr;
+    if (sd_journal_open(&j, SD_JOURNAL_LOCAL_ONLY | SD_JOURNAL_SYSTEM) < 0) return std::nullopt;
+    struct Closer {
+        sd_journal* j;
+        ~Closer() { sd_journal_close(j); }
+    } closer{j};
+    // What the unit's processes logged, or what systemd itself said about the unit.
+    const std::string own = "_SYSTEMD_UNIT=" + unit, about = "UNIT=" + unit;
+    if (sd_journal_add_match(j, own.data(), own.size()) < 0 || sd_journal_add_disjunction(j) < 0 ||
+        sd_journal_add_match(j, about.data(), about.size()) < 0 || sd_journal_add_match(j, "_PID=1", 0) < 0)
+        return std::nullopt;
+    sd_id128_t boot{};
+    const bool know_boot = sd_id128_get_boot(&boot) >= 0;
+    std::vector<std::string> lines;
+    if (sd_journal_seek_tail(j) < 0) return std::nullopt;
+    while (lines.size() < max_lines && sd_journal_previous(j) > 0) {
+        if (know_boot) {
+            sd_id128_t entry_boot{};
+            uint64_t ignored = 0;
+            if (sd_journal_get_monotonic_usec(j, &ignored, &entry_boot) >= 0 && !sd_id128_equal(entry_boot, boot)) break;
+        }
+        lines.push_back(line_of(j));
+    }
+    std::string text;
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) text += *it + "\n";
+    return text;
+}
+
+}  // namespace Vexlan::Services::Log::Journal

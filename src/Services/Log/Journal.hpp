@@ -1,0 +1,13 @@
+#pragma once
+// A unit's recent lines from systemd's journal, read with sd-journal, formatted as
+// `systemctl status` shows them: "Dec 08 10:00:00 host ident[pid]: message".
+#include <optional>
+#include <string>
+
+namespace Vexlan::Services::Log::Journal {
+
+// The last `max_lines` lines of the current boot that the unit's processes logged, or
+// systemd logged about the unit; nullopt when the journal cannot be opened.
+std::optional<std::string> unit_lines(const std::string& unit, size_t max_lines = 10);
+
+}  // namespace Vexlan::Services::Log::Journal
