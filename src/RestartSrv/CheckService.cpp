@@ -9,6 +9,7 @@
 #include "Process/ProcessCheck/Running.hpp"
 #include "RestartSrv/SystemdQueries.hpp"
 #include "Util/Number.hpp"
+#include "Util/Regex.hpp"
 #include "Services/CheckService.hpp"
 #include "Services/Command.hpp"
 #include "Util/File.hpp"
@@ -81,8 +82,10 @@ std::string check_service(const CheckServiceArgs& args) {
         // A zombie has exited: it has no descriptors left and is not the service.
         if (!FileUtils::is_directory(dir + "/fd") || ProcFs::is_zombie(p)) return "";
         // The ignore list is for wrappers and tools a name search may stumble on; the process
-        // systemd itself names as the unit's is the service's own whatever it runs.
-        if (label == LABEL_SYSTEMD || !Services::Command::should_ignore_this_command(command)) {
+        // systemd itself names as the unit's is the service's own whatever it runs. A pid
+        // from a pidfile may be stale and taken by another program: it must pass the
+        // identity checks below.
+        if (label == LABEL_SYSTEMD || (label != LABEL_PIDFILE && !Services::Command::should_ignore_this_command(command))) {
             std::string l = label.empty() ? LABEL_PROC : label + "+" + LABEL_PROC;
             return status_line(args.service, command, owner, pid, l);
         }
@@ -93,7 +96,10 @@ std::string check_service(const CheckServiceArgs& args) {
             ProcessCheck::Running::Options o;
             o.pid = pid;
             o.user = args.user;
-            o.pattern_text = args.service;
+            if (label == LABEL_PIDFILE && args.command_line_regex)
+                o.pattern = Regex(*args.command_line_regex);
+            else
+                o.pattern_text = args.service;
             o.use_services_ignore = true;
             ProcessCheck::Running check(o);
             check.check_all();

@@ -1,7 +1,10 @@
 #include "RestartSrv/InitScript.hpp"
 
+#include <fcntl.h>
+
 #include <map>
 
+#include "SafeRun/Object.hpp"
 #include "Util/File.hpp"
 #include "Util/Regex.hpp"
 #include "Util/Text.hpp"
@@ -45,6 +48,7 @@ InitScriptFacts parse_init_script(const std::string& text) {
     static const Regex kAssign(R"((?:^|[;&|]\s*|\b(?:then|else|do)\s+)(?:export\s+|local\s+|readonly\s+)?([A-Za-z_]\w*)=("[^"]*"|'[^']*'|[^\s;&|)]+))");
     static const Regex kPidOption(R"((?:--pidfile[= ]|\s-p\s+)("[^"]*"|'[^']*'|[^\s;&|)]+))");
     static const Regex kHeader(R"(^#\s*pidfile:\s*(\S+))");
+    static const Regex kStatusCase(R"((?:^|[\s|(])status\s*[|)])");
     std::map<std::string, std::string> vars;
     InitScriptFacts facts;
     for (const auto& raw : Text::lines(text)) {
@@ -54,6 +58,7 @@ InitScriptFacts parse_init_script(const std::string& text) {
             if (auto m = kHeader.captures(line); m && !facts.pidfile) facts.pidfile = (*m)[1];
             continue;
         }
+        if (kStatusCase.match(line)) facts.has_status_action = true;
         if (auto m = kAssign.captures(line)) {
             const std::string& name = (*m)[1];
             auto value = resolve((*m)[2], vars);
@@ -69,6 +74,24 @@ InitScriptFacts parse_init_script(const std::string& text) {
         }
     }
     return facts;
+}
+
+std::optional<int> init_script_status(const std::string& script) {
+    if (!read_init_script_facts(script).has_status_action) return std::nullopt;
+    UniqueFd null_fd(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    SafeRun::Options o;
+    o.program = script;
+    o.args = {"status"};
+    o.stdout_handle = SafeRun::OutputHandle{SafeRun::Fd{null_fd.get()}};
+    o.stderr_handle = o.stdout_handle;
+    o.keep_env = true;
+    o.new_session = true;
+    o.timeout = INIT_SCRIPT_STATUS_TIMEOUT;
+    SafeRun::Object run(std::move(o));
+    if (run.timed_out() || run.exec_failed() || run.signal_code().value_or(0) != 0) return std::nullopt;
+    auto code = run.error_code().value_or(0);
+    if (code != 0 && code != 3) return std::nullopt;
+    return code;
 }
 
 InitScriptFacts read_init_script_facts(const std::string& script) {

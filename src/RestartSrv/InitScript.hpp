@@ -11,7 +11,14 @@ namespace Vexlan::RestartSrv {
 struct InitScriptFacts {
     std::optional<std::string> daemon;   // absolute path of the program the script starts
     std::optional<std::string> pidfile;  // absolute path of the pidfile it declares
+    bool has_status_action = false;      // it answers "status" (a script without one may
+                                         // exit 0 on any unknown word)
 };
+
+// 0 running, 3 not running, as the script's own status action says (bounded in time);
+// nothing when it says anything else, has no status action, or does not return in time.
+std::optional<int> init_script_status(const std::string& script);
+inline constexpr double INIT_SCRIPT_STATUS_TIMEOUT = 10;
 
 InitScriptFacts read_init_script_facts(const std::string& script);
 // The same from a script's text (for parsing without a file).

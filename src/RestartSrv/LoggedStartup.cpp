@@ -30,6 +30,7 @@ namespace {
 constexpr double kDefaultTimeout = 300;
 double g_timeout = kDefaultTimeout;
 std::optional<double> g_last_timeout;
+int g_last_raw_status = 0;
 
 // What a started program must not inherit from this process: blocked or ignored signals
 // (SIGPIPE is ignored here), or any descriptor but the three it is given.
@@ -128,6 +129,7 @@ bool start_capture_and_wait(const std::vector<std::string>& command, int log, do
         std::string line = fmt::format("The system failed to execute “{}”: {}\n", command[0], std::strerror(run.error_code().value_or(ENOEXEC)));
         FileUtils::write_all(log, line);
     }
+    g_last_raw_status = status;
     if (WIFSIGNALED(status)) status = (128 + WTERMSIG(status)) << 8;  // killed is not "exit 0"
     set_last_child_status(status);
     return true;
@@ -143,6 +145,7 @@ double startup_command_timeout() {
 }
 void set_startup_command_timeout_for_testing(double seconds) { g_timeout = seconds > 0 ? seconds : kDefaultTimeout; }
 std::optional<double> last_startup_timeout() { return g_last_timeout; }
+int last_startup_wait_status() { return g_last_raw_status; }
 
 std::string startup_log_path(const std::string& service) {
     return Paths::get(Paths::Key::StartupLogDir) + "/" + Services::Log::get_service_name_from_legacy_name(service);
@@ -215,8 +218,12 @@ void nooutputsystem(std::vector<std::string> words) {
     o.stderr_handle = o.stdout_handle;
     o.keep_env = true;
     o.new_session = true;
-    SafeRun::Object run(std::move(o));
-    set_last_child_status(run.exec_failed() ? 1 << 8 : run.CHILD_ERROR().value_or(0));
+    try {
+        SafeRun::Object run(std::move(o));
+        set_last_child_status(run.exec_failed() ? 1 << 8 : run.CHILD_ERROR().value_or(0));
+    } catch (const Exception::Base&) {
+        set_last_child_status(1 << 8);  // the program cannot be run: as an exec that failed
+    }
 }
 
 }  // namespace Vexlan::RestartSrv

@@ -49,5 +49,7 @@ void nooutputsystem(std::vector<std::string> words);
 
 // The last time-out that ended a waited-for startup command, for the caller's message.
 std::optional<double> last_startup_timeout();
+// The wait status of the last waited-for command as it was (a signal as a signal).
+int last_startup_wait_status();
 
 }  // namespace Vexlan::RestartSrv

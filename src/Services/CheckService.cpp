@@ -100,22 +100,6 @@ bool pidfile_process_is_the_daemon(const std::string& pidfile, pid_t pid, const 
     return root_only_file || (owner && ProcFs::owner_uid(pid) == owner);
 }
 
-// 0 running, 3 not running (LSB); anything else says nothing.
-std::optional<int> script_status(const std::string& script) {
-    UniqueFd null_fd(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-    SafeRun::Options o;
-    o.program = script;
-    o.args = {"status"};
-    o.stdout_handle = SafeRun::OutputHandle{SafeRun::Fd{null_fd.get()}};
-    o.stderr_handle = o.stdout_handle;
-    o.keep_env = true;
-    o.new_session = true;
-    o.timeout = INIT_SCRIPT_STATUS_TIMEOUT;
-    SafeRun::Object run(std::move(o));
-    if (run.timed_out() || run.exec_failed() || run.signal_code().value_or(0) != 0) return std::nullopt;
-    return run.error_code();
-}
-
 std::string by_program(const std::string& program, const RestartSrv::CheckServiceArgs& args) {
     const auto owner = uid_of(args.user);
     if (!owner) return "";
@@ -144,7 +128,7 @@ std::string check_service(const RestartSrv::CheckServiceArgs& args) {
             if (auto pid = PidFile::read(*facts.pidfile); pid && pidfile_process_is_the_daemon(*facts.pidfile, *pid, facts, args))
                 return line_for(args.service, {*pid}, "init script pidfile");
         }
-        auto status = script_status(*script);
+        auto status = RestartSrv::init_script_status(*script);
         if (status == 0) return fmt::format("{} is running ({} status check method).", args.service, *script);
         if (status == 3) return "";
     }

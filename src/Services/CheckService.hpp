@@ -17,7 +17,4 @@ namespace Vexlan::Services {
 //    the service's user.
 std::string check_service(const RestartSrv::CheckServiceArgs& args);
 
-// The time-out of an init script's status action, seconds.
-inline constexpr double INIT_SCRIPT_STATUS_TIMEOUT = 10;
-
 }  // namespace Vexlan::Services

@@ -46,27 +46,37 @@ TEST_F(Status, AServiceWithoutAStatusCheckIsAlwaysUp) {
 }
 
 
-TEST_F(Status, APidfileCountsOnlyWhenItsFirstLineIsAPid) {
-    Child daemon({"sleep", "60"});
-    wait_for_exec(daemon.pid(), "sleep");
+TEST_F(Status, APidfileCountsOnlyWhenItNamesTheServicesOwnProcess) {
+    ScratchDir dir;
+    const std::string program = unique_copy(dir, "/bin/sleep", "vxpidsvc");
+    Child daemon({program, "60"});
+    Child stranger({"sleep", "61"});
+    wait_for_exec(daemon.pid(), "vxpidsvc");
+    wait_for_exec(stranger.pid(), "sleep");
     const std::string pid = std::to_string(daemon.pid());
     CheckServiceArgs args;
-    args.service = "vx-no-such-daemon";
+    args.service = program.substr(program.rfind('/') + 1);
+    args.user = std::to_string(::geteuid());
     args.pidfile = root_.file("t.pid");
     args.ignore_systemd = true;
     write_file(args.pidfile, "  " + pid + " \r\n");
     std::string text = check_service(args);
     EXPECT_NE(text.find("with PID " + pid), std::string::npos) << text;
-    EXPECT_NE(text.find("(pidfile+/proc check method)"), std::string::npos) << text;
-    // Junk, numbers that wrap around to other pids, PID 1 and symlinks name nothing.
+    EXPECT_NE(text.find("(pidfile+process check check method)"), std::string::npos) << text;
+    // A stale pidfile whose pid now belongs to another program does not make the service up.
+    write_file(args.pidfile, std::to_string(stranger.pid()) + "\n");
+    EXPECT_EQ(check_service(args).find("with PID " + std::to_string(stranger.pid())), std::string::npos);
+    write_file(args.pidfile, pid + "\n");
+    // Junk, numbers that wrap around to other pids, PID 1 and symlinks name nothing: the
+    // daemon is found only by the later checks.
     for (const std::string& junk : std::vector<std::string>{pid + "garbage", "4294967295", "4294967297", "-1", "1", "0x10", "", "99999999999"}) {
         write_file(args.pidfile, junk + "\n");
-        EXPECT_EQ(check_service(args), "") << "[" << junk << "]";
+        EXPECT_EQ(check_service(args).find("pidfile"), std::string::npos) << "[" << junk << "]";
     }
     write_file(root_.file("real.pid"), pid + "\n");
     std::filesystem::remove(args.pidfile);
     std::filesystem::create_symlink(root_.file("real.pid"), args.pidfile);
-    EXPECT_EQ(check_service(args), "") << "a pidfile is never read through a symlink";
+    EXPECT_EQ(check_service(args).find("pidfile"), std::string::npos) << "a pidfile is never read through a symlink";
 }
 
 TEST_F(Status, APidfileHoldingZeroGoesStraightToTheFallback) {
@@ -145,10 +155,12 @@ TEST_F(Status, IsUpWithViaWantsThatMethod) {
 }
 
 TEST_F(Status, CheckRaisesForAServiceDisabledAfterItStarted) {
-    Child daemon({"sleep", "63"});
-    wait_for_exec(daemon.pid(), "sleep");
+    ScratchDir dir;
+    const std::string program = unique_copy(dir, "/bin/sleep", "vxchecked");
+    Child daemon({program, "63"});
+    wait_for_exec(daemon.pid(), "vxchecked");
     write_file(root_.file("c.pid"), std::to_string(daemon.pid()) + "\n");
-    auto srv = service({{"service", "checked"}, {"pidfile", root_.file("c.pid")}});
+    auto srv = service({{"service", "checked"}, {"pidfile", root_.file("c.pid")}, {"command_line_regex", "vxchecked"}});
     EXPECT_TRUE(srv->check());
     srv->is_enabled(0);
     try {
@@ -157,7 +169,8 @@ TEST_F(Status, CheckRaisesForAServiceDisabledAfterItStarted) {
     } catch (const Vexlan::Exception::Base& e) {
         EXPECT_TRUE(e.isa(Kinds::Services::Disabled));
     }
-    auto [ok, message] = service({{"service", "checked2"}, {"pidfile", root_.file("c.pid")}})->check_with_message();
+    auto [ok, message] =
+        service({{"service", "checked2"}, {"pidfile", root_.file("c.pid")}, {"command_line_regex", "vxchecked"}})->check_with_message();
     EXPECT_TRUE(ok);
     EXPECT_NE(message.find("with PID " + std::to_string(daemon.pid())), std::string::npos);
 }

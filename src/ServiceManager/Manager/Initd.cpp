@@ -11,6 +11,7 @@
 #include "Exception/Exception.hpp"
 #include "Process/PidFile/PidFile.hpp"
 #include "Process/ProcFs.hpp"
+#include "RestartSrv/InitScript.hpp"
 #include "RestartSrv/Initd.hpp"
 #include "RestartSrv/Legacy.hpp"
 #include "RestartSrv/LoggedStartup.hpp"
@@ -86,8 +87,9 @@ bool Initd::start(Base& svc) {
     }
     last_error_.clear();
     auto status = run(svc, command, wipe_startup_log_);
+    started_at_ = Time::monotonic_seconds_f();
     if (status && *status != 0) {
-        ChildErrorStringifier why(*status, command[0]);
+        ChildErrorStringifier why(RestartSrv::last_startup_wait_status(), command[0]);
         if (last_error_.empty()) last_error_ = fmt::format("“{}” failed: {}", joined(command), why.autopsy().value_or(""));
         svc.warn(fmt::format("The system failed to start “{}” with “{}”: {}", svc.service_name(), joined(command),
                              why.autopsy().value_or("")));
@@ -126,6 +128,14 @@ std::optional<bool> Initd::reload(Base& svc) {
     }
     if (svc.verbose()) svc.info(fmt::format("Reloaded “{}”.", svc.service_name()));
     return true;
+}
+
+std::optional<bool> Initd::start_has_ended(Base&) {
+    // A daemon may need a moment after its script returns; after that, the script's own
+    // "not running" is final: it started nothing.
+    if (started_at_ == 0 || Time::monotonic_seconds_f() - started_at_ < START_SETTLE_SECONDS) return false;
+    const auto& script = init_script();
+    return script && RestartSrv::init_script_status(*script) == 3;
 }
 
 bool Initd::stop_by_pidfile(Base& svc) {

@@ -19,6 +19,9 @@ public:
     std::optional<bool> reload(Base& svc) override;
     std::optional<bool> restart(Base& svc) override;
     bool this_process_was_executed_by_systemd() const override { return executed_by_systemd_; }
+    // The init script's own status still says "not running" a while after its start.
+    std::optional<bool> start_has_ended(Base& svc) override;
+    static constexpr double START_SETTLE_SECONDS = 5;
     std::string service() const override { return service_; }
     const std::optional<std::string>& init_script();
     bool wipe_startup_log() const { return wipe_startup_log_; }
@@ -42,6 +45,7 @@ private:
     bool wipe_startup_log_;
     bool script_looked_up_ = false;
     std::optional<std::string> init_script_;
+    double started_at_ = 0;
 };
 
 }  // namespace Vexlan::ServiceManager::Manager

@@ -1,0 +1,66 @@
+// Init scripts of the tests' own, in a private root where no systemd runs: scripts that
+// hang, that lie about starting, and pidfiles that name what is not the service's.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "Process/ProcFs.hpp"
+#include "support/InsideSandbox.hpp"
+#include "support/ProcessHelpers.hpp"
+#include "support/TestSupport.hpp"
+#include "Util/Time.hpp"
+
+using namespace testing_support;
+
+namespace {
+class InitdScripts : public ::testing::Test {
+protected:
+    void SetUp() override { VX_REQUIRE(can_unshare(), "needs root and mount namespaces"); }
+    void init_script(const std::string& name, const std::string& cases) {
+        std::filesystem::create_directories(root_.root() + "/initd");
+        write_file(root_.root() + "/initd/" + name, "#!/bin/sh\ncase \"$1\" in\n" + cases + "\n*) exit 2 ;;\nesac\n", 0755);
+    }
+    bool lock_is_free(const std::string& service) {
+        int fd = ::open(root_.state("/restartsrv/locks/" + service).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return true;
+        bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        ::close(fd);
+        return free;
+    }
+    ProgramRoot root_;
+};
+}  // namespace
+
+TEST_F(InitdScripts, AScriptThatDoesNotReturnIsEndedWithWhatItStarted) {
+    // The administrator gave init scripts two seconds.
+    write_file(root_.state("/vexlan.conf"), "restartsrv_startup_command_timeout=2\n");
+    init_script("vxhang", "start) sleep 60 & echo $! > " + root_.root() + "/helper; echo hanging; sleep 60 ;;");
+    double start = Vexlan::Time::monotonic_seconds_f();
+    auto r = root_.run("restartsrv_vxhang", {});
+    EXPECT_LT(Vexlan::Time::monotonic_seconds_f() - start, 30.0);
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("did not return within 2 seconds"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("hanging"), std::string::npos) << "the startup log is shown: " << r.out;
+    const pid_t helper = static_cast<pid_t>(std::stoi(read_file(root_.root() + "/helper")));
+    EXPECT_FALSE(Vexlan::ProcFs::is_alive(helper)) << "what the script started went with it";
+    EXPECT_TRUE(lock_is_free("vxhang"));
+}
+
+TEST_F(InitdScripts, AScriptThatStartsNothingIsAFailedStart) {
+    init_script("vxliar", "start) echo 'Starting vxliar: done.' ;;\nstatus) exit 3 ;;");
+    double start = Vexlan::Time::monotonic_seconds_f();
+    auto r = root_.run("restartsrv_vxliar", {});
+    EXPECT_LT(Vexlan::Time::monotonic_seconds_f() - start, 30.0) << "the script's own status ends the wait";
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("failed to start"), std::string::npos) << r.out;
+}
+
+TEST_F(InitdScripts, AKilledScriptIsNotASuccess) {
+    init_script("vxkilled", "start) kill -KILL $$ ;;");
+    auto r = root_.run("restartsrv_vxkilled", {"--noverbose"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(read_file(root_.product("/logs/error_log")).find("KILL"), std::string::npos) << "the signal is named in the log";
+}
