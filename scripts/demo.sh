@@ -11,7 +11,7 @@ root=$(pwd)/build/demo-root
 rm -rf "$root"
 . scripts/sandbox.sh
 sandbox_start "$root"
-for name in restartsrv_vxdemo startvxdemo stopvxdemo; do
+for name in restartsrv_vxdemo startvxdemo stopvxdemo restartsrv_vxlegacy stopvxlegacy; do
   ln -s "$(pwd)/build/default/bin/restartsrv_base" "$root/bin/$name"
 done
 sandbox_unit vxdemo.service <<'UNIT'
@@ -22,6 +22,27 @@ Type=simple
 ExecStart=/bin/sh -c 'echo "vxdemo: serving"; exec sleep infinity'
 ExecReload=/bin/kill -HUP $MAINPID
 UNIT
+
+# A service that has only an init script: the program drives it through that script.
+inside cp /bin/sleep /run/vxlegacyd
+cat > "/proc/$sandbox_pid/root/etc/init.d/vxlegacy" <<'SCRIPT'
+#!/bin/sh
+### BEGIN INIT INFO
+# Provides: vxlegacy
+# Default-Start: 2 3 4 5
+### END INIT INFO
+. /lib/lsb/init-functions
+DAEMON=/run/vxlegacyd
+PIDFILE=/run/vxlegacy.pid
+case "$1" in
+start) echo "vxlegacy: starting"; start-stop-daemon --start --background --make-pidfile --pidfile $PIDFILE --exec $DAEMON -- infinity ;;
+stop) start-stop-daemon --stop --oknodo --pidfile $PIDFILE --retry 5; rm -f $PIDFILE ;;
+status) status_of_proc -p $PIDFILE $DAEMON vxlegacy ;;
+*) exit 2 ;;
+esac
+SCRIPT
+chmod 755 "/proc/$sandbox_pid/root/etc/init.d/vxlegacy"
+inside systemctl daemon-reload
 
 step() {
   echo
@@ -38,3 +59,6 @@ step stopvxdemo
 step restartsrv_vxdemo --status   # down: a non-zero status
 step startvxdemo
 step restartsrv_vxdemo --noverbose
+step restartsrv_vxlegacy          # through its init script
+step restartsrv_vxlegacy --status
+step stopvxlegacy

@@ -1,11 +1,22 @@
 #pragma once
+// Where a named program lives: the panel's own program tree first, then the operating
+// system's programs, then the distribution's own table.
+#include <map>
 #include <optional>
 #include <string>
 
 namespace Vexlan::Binaries {
 
-// The absolute path of a program: the first of the system program directories that
-// holds it. Nothing for an empty name; throws when no directory has it.
+// Program name -> directory, in the order they are consulted.
+std::map<std::string, std::string> thirdparty_binary_locations();
+const std::map<std::string, std::string>& system_bin_locations();
+
+// The absolute path of the program; nothing for an empty name. Throws (Generic, naming the
+// program) when no table knows it.
 std::optional<std::string> path(const std::string& name);
+
+// The panel's own PHP build, whose programs the dynamic part of the panel's table points at.
+inline constexpr const char* PANEL_PHP_DIR = "/usr/local/vexlan/3rdparty/php/bin";
+inline constexpr const char* PANEL_BIN_DIR = "/usr/local/vexlan/3rdparty/bin";
 
 }  // namespace Vexlan::Binaries

@@ -9,6 +9,8 @@
 #include <fmt/format.h>
 
 #include "Exception/Exception.hpp"
+#include "OS/OS.hpp"
+#include "Output/Debug.hpp"
 #include "Output/Logger.hpp"
 #include "Pkgr/Pkgr.hpp"
 #include "Process/PidFile/PidFile.hpp"
@@ -36,10 +38,15 @@ bool Base::uses_initd_option() const {
 }
 
 std::string Base::_get_systemd_name(const std::string& name) {
-    // The distribution's map of services to unit names; Debian names units after the service.
-    static const std::map<std::string, std::string> kMap = {{"exim", "exim4"}, {"httpd", "apache2"}, {"crond", "cron"}};
-    auto it = kMap.find(name);
-    return it != kMap.end() && !it->second.empty() ? it->second : name;
+    std::map<std::string, std::string> map;
+    try {
+        map = OS::systemd_service_name_map();
+    } catch (const Exception::Base& e) {
+        // An unidentified distribution names its units after the services.
+        Debug::log_warn_no_backtrace("The distribution's unit names are unknown: " + e.to_string_no_id());
+    }
+    auto it = map.find(name);
+    return it != map.end() && !it->second.empty() ? it->second : name;
 }
 
 std::unique_ptr<Manager::Backend> Base::_build_service_manager() {
@@ -229,8 +236,13 @@ bool Base::check_sanity() {
     if (!runnable && !packages.empty()) {
         debug(fmt::format("“{}” has no runnable binary; checking its packages.", service()));
         for (const auto& pkg : packages) {
-            auto version = Pkgr::get_package_version(pkg);
-            if (!version || version->empty()) {
+            const auto state = Pkgr::package_state(pkg);
+            if (state == Pkgr::State::Unknown) {
+                // A package tool that cannot answer (a locked database) proves nothing.
+                warn(fmt::format("Whether the package “{}” of “{}” is installed cannot be told now.", pkg, service()));
+                continue;
+            }
+            if (state == Pkgr::State::Missing) {
                 if (verbose()) info(fmt::format("The package “{}” of “{}” is not installed.", pkg, service()));
                 _generate_not_installed_exception();
             }

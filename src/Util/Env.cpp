@@ -11,10 +11,8 @@ extern char** environ;
 namespace Vexlan::Env {
 
 const std::vector<std::string>& get_safe_env_vars() {
-    static const std::vector<std::string> kSafe = {
-        "PATH", "LANG", "LANGUAGE", "LC_ALL", "LC_CTYPE", "LC_MESSAGES", "TERM", "TZ",
-        "HOME", "USER", "LOGNAME", "SHELL", "TMPDIR", "TMP", "TEMP", "RESTARTSRV",
-        "VEXLAN_BASE_INSTALL", "RESTARTSRV_CHECKMODE_HEADER", "NO_COLOR", "COLUMNS", "LINES"};
+    static const std::vector<std::string> kSafe = {"PATH", "HOME", "USER", "LOGNAME", "SHELL", "LANG", "LC_ALL",
+                                                   "TZ",   "TERM", "TMPDIR", "TMP", "TEMP", "RESTARTSRV"};
     return kSafe;
 }
 
@@ -38,8 +36,9 @@ void clean_env(const std::vector<std::string>& keep, const std::vector<std::stri
     }
     for (const auto& name : doomed) ::unsetenv(name.c_str());
     if (http_purge) {
+        // What a web server's environment adds that no daemon should inherit.
         ::unsetenv("HTTP_PROXY");
-        ::unsetenv("http_proxy");
+        ::unsetenv("HTTP_COOKIE");
     }
 }
 

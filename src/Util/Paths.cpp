@@ -31,6 +31,18 @@ const char* production(Key key) {
         case Key::ColorDisableMarker: return "/usr/local/vexlan/etc/disable_color";
         case Key::ColorDisableMarker2: return "/usr/local/vexlan/etc/.nocolor";
         case Key::InitDDir: return "/etc/init.d";
+        case Key::OsRelease: return "/etc/os-release";
+        case Key::OsCacheDir: return "/var/vexlan/caches/os";
+        case Key::OsCustomDistroLink: return "/var/vexlan/caches/os/custom_distro";
+        case Key::CloudLinuxMarker: return "/etc/cloudlinux-release";
+        case Key::SvcmondConfigDir: return "/var/vexlan/svcmond/monitored";
+        case Key::DnsOnlyMarker: return "/var/vexlan/dnsonly";
+        case Key::DormantDir: return "/var/vexlan/dormant_services";
+        case Key::RolesDir: return "/var/vexlan/roles/disabled";
+        case Key::GlobalCache: return "/var/vexlan/global_cache.json";
+        case Key::MailProtocols: return "/var/vexlan/conf/dovecot/protocols";
+        case Key::MailConfig: return "/var/vexlan/conf/dovecot/main";
+        case Key::UserDomains: return "/var/vexlan/userdomains";
         case Key::MainConfig: return "/var/vexlan/vexlan.conf";
         case Key::MainConfigCache: return "/var/vexlan/vexlan.conf.cache";
         case Key::Systemctl: return "/usr/bin/systemctl";

@@ -25,6 +25,18 @@ enum class Key {
     ColorDisableMarker,
     ColorDisableMarker2,
     InitDDir,
+    OsRelease,         // the distribution's release description
+    OsCacheDir,        // the identification cache's directory (its parent is made too)
+    OsCustomDistroLink,// names a custom distribution: the cache is then never stale
+    CloudLinuxMarker,  // its existence makes the distribution CloudLinux
+    SvcmondConfigDir,  // one configuration file per service the monitor watches
+    DnsOnlyMarker,     // the server is a DNS-only server
+    DormantDir,        // dormant daemons' enable files
+    RolesDir,          // server roles' disable markers
+    GlobalCache,       // the product's global cache (JSON flags)
+    MailProtocols,     // the mail server's protocols file
+    MailConfig,        // the panel's configuration of the mail server
+    UserDomains,       // one line per user domain on the server
     MainConfig,        // the panel's main configuration (key=value lines)
     MainConfigCache,   // its JSON cache, beside it
     Systemctl,

@@ -136,8 +136,14 @@ ProgramRoot::ProgramRoot() {
     std::filesystem::create_directories(dir_.path() + "/bin");
     // The example per-service classes are the product's built-in modules here.
     std::filesystem::create_directories(product("/lib/services"));
-    for (const auto& entry : std::filesystem::directory_iterator(VEXLAN_MODULE_DIR))
+    // ... and their services are monitored, which makes them installed.
+    std::filesystem::create_directories(state("/svcmond/monitored"));
+    for (const auto& entry : std::filesystem::directory_iterator(VEXLAN_MODULE_DIR)) {
         std::filesystem::copy_file(entry.path(), product("/lib/services/") + entry.path().filename().string());
+        std::string service = entry.path().stem().string();
+        for (auto& c : service) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        write_file(state("/svcmond/monitored/" + service + ".conf"), "");
+    }
 }
 
 std::vector<std::string> ProgramRoot::command(const std::string& name, const std::vector<std::string>& args) const {

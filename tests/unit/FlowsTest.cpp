@@ -56,6 +56,7 @@ class Flows : public testing_support::ScratchRootTest {
 protected:
     std::unique_ptr<Recorded> make(Vexlan::Options o) {
         o["service"] = "rec";
+        if (!o.contains("is_enabled")) o["is_enabled"] = 1;  // enablement is not what these tests are about
         o["service_binary"] = "";
         auto srv = std::make_unique<Recorded>(o);
         srv->BUILD();

@@ -8,6 +8,7 @@
 #include "Output/Logger.hpp"
 #include "RestartSrv/CheckService.hpp"
 #include "ServiceManager/Base.hpp"
+#include "Services/Installed.hpp"
 #include "ServiceManager/Manager/Initd.hpp"
 #include "ServiceManager/Manager/Systemd.hpp"
 #include "support/ScratchRoot.hpp"
@@ -31,6 +32,9 @@ protected:
         env_.set("VEXLAN_BASE_INSTALL", "1");  // no warning about a missing unit
     }
     std::unique_ptr<Base> service(Vexlan::Options options, std::vector<std::string> argv = {"--initd"}) {
+        // The test's services are installed as far as the enablement rules are concerned.
+        std::filesystem::create_directories(Vexlan::Paths::get(Vexlan::Paths::Key::SvcmondConfigDir));
+        write_file(Vexlan::Services::Installed::monitor_file(options["service"].get<std::string>()), "");
         auto srv = make_service<Base>(options);
         srv->set_argv(std::move(argv));
         return srv;
