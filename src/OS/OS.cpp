@@ -115,6 +115,17 @@ bool list_contains_value(std::string_view fact_name, const std::optional<std::st
 }
 
 std::map<std::string, std::string> systemd_service_name_map() { return map_fact("systemd_service_name_map"); }
+std::string systemd_unit_name(const std::string& service) {
+    std::map<std::string, std::string> map;
+    try {
+        map = systemd_service_name_map();
+    } catch (const Exception::Base&) {
+        return service;
+    }
+    auto it = map.find(service);
+    return it != map.end() && !it->second.empty() ? it->second : service;
+}
+
 std::string cron_bin_path() { return text_fact("cron_bin_path"); }
 std::string maillog_path() { return text_fact("maillog_path"); }
 std::string package_manager_module() { return text_fact("package_manager_module"); }

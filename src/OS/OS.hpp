@@ -41,6 +41,10 @@ nlohmann::json fact(std::string_view name);
 // True when the fact (a list) holds the value.
 bool list_contains_value(std::string_view fact_name, const std::optional<std::string>& value);
 
+// The systemd unit name of a service (the distribution's name map, else the name itself;
+// also when the distribution cannot be identified).
+std::string systemd_unit_name(const std::string& service);
+
 // The facts this program asks for.
 std::map<std::string, std::string> systemd_service_name_map();
 std::string cron_bin_path();

@@ -37,17 +37,7 @@ bool Base::uses_initd_option() const {
     return false;
 }
 
-std::string Base::_get_systemd_name(const std::string& name) {
-    std::map<std::string, std::string> map;
-    try {
-        map = OS::systemd_service_name_map();
-    } catch (const Exception::Base& e) {
-        // An unidentified distribution names its units after the services.
-        Debug::log_warn_no_backtrace("The distribution's unit names are unknown: " + e.to_string_no_id());
-    }
-    auto it = map.find(name);
-    return it != map.end() && !it->second.empty() ? it->second : name;
-}
+std::string Base::_get_systemd_name(const std::string& name) { return OS::systemd_unit_name(name); }
 
 std::unique_ptr<Manager::Backend> Base::_build_service_manager() {
     if (uses_initd_option() || ::getppid() == 1) return std::make_unique<Manager::Initd>(service_name(), true);

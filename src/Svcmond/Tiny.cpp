@@ -1,6 +1,8 @@
 #include "Svcmond/Tiny.hpp"
 
-#include <fcntl.h>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -10,32 +12,78 @@
 #include "Exception/Exception.hpp"
 #include "Output/Debug.hpp"
 #include "Util/File.hpp"
+#include "Util/Number.hpp"
 #include "Util/Paths.hpp"
 
 namespace Vexlan::Svcmond::Tiny {
 
+namespace {
+constexpr const char* kSuffix = ".suspended";
+
+std::string dir() { return Paths::get(Paths::Key::SuspendDir); }
+
+// The directory, made when missing; a symlink or anything but a directory is refused.
+bool usable_dir() {
+    struct stat st {};
+    if (::lstat(dir().c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return true;
+        errno = ENOTDIR;
+        return false;
+    }
+    return FileUtils::make_dirs(dir(), 0700);
+}
+
+std::optional<time_t> read_expiry(const std::string& path) {
+    auto text = FileUtils::read_regular_file(path, 64);
+    if (!text) return std::nullopt;
+    return Number::parse_trimmed<time_t>(*text, 0);
+}
+}  // namespace
+
 std::string suspension_file(const std::string& service) {
     if (service.find('/') != std::string::npos)
         throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "“" + service + "” is not a valid service name."}});
-    return Paths::get(Paths::Key::SuspendDir) + "/" + service + ".suspended";
+    return dir() + "/" + service + kSuffix;
 }
 
-bool suspend_service(const std::string& service, int delay, std::optional<time_t> now) {
-    std::string path = suspension_file(service);
+std::optional<bool> suspend_service(const std::string& service, int delay, std::optional<time_t> now) {
+    const std::string path = suspension_file(service);
     if (delay <= 0) delay = DEFAULT_SUSPENSION_DELAY;
     if (delay > MAX_SUSPENSION_DELAY) delay = MAX_SUSPENSION_DELAY;
-    std::string dir = Paths::get(Paths::Key::SuspendDir);
-    if (!FileUtils::make_dirs(dir, 0700)) {
-        Debug::log_warn(fmt::format("The system failed to create the directory “{}”: {}", dir, std::strerror(errno)));
-        return false;
+    if (!usable_dir()) {
+        Debug::log_warn(fmt::format("The system failed to create the directory “{}”: {}", dir(), std::strerror(errno)));
+        return std::nullopt;
     }
-    // Written beside and renamed over, so the monitor never reads half a number.
-    std::string tmp = dir + "/." + service + ".tmp";
-    {
-        UniqueFd fd = FileUtils::sysopen_with_real_perms(tmp, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (!fd || !FileUtils::write_all(fd.get(), std::to_string(now.value_or(::time(nullptr)) + delay))) return false;
-    }
-    return ::rename(tmp.c_str(), path.c_str()) == 0;
+    return FileUtils::replace_file(path, std::to_string(now.value_or(::time(nullptr)) + delay), 0600);
 }
+
+std::optional<int> is_service_suspended(const std::optional<std::map<std::string, time_t>>& suspensions, const std::string& service) {
+    if (service.empty()) return std::nullopt;
+    std::optional<time_t> expiry;
+    if (suspensions) {
+        if (auto it = suspensions->find(service); it != suspensions->end()) expiry = it->second;
+    }
+    if (!expiry) expiry = read_expiry(suspension_file(service));
+    if (!expiry) return std::nullopt;
+    return ::time(nullptr) < *expiry ? 1 : 0;
+}
+
+std::optional<std::map<std::string, time_t>> load_service_suspensions() {
+    DIR* d = ::opendir(dir().c_str());
+    if (!d) return std::nullopt;
+    std::map<std::string, time_t> out;
+    while (struct dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.empty() || name[0] == '.' || !name.ends_with(kSuffix)) continue;
+        if (auto expiry = read_expiry(dir() + "/" + name)) out[name.substr(0, name.size() - std::strlen(kSuffix))] = *expiry;
+    }
+    ::closedir(d);
+    if (out.empty()) return std::nullopt;
+    return out;
+}
+
+bool resume_service(const std::string& service) { return ::unlink(suspension_file(service).c_str()) == 0; }
+
+int Suspended::is_suspended() { return FileUtils::exists(Paths::get(Paths::Key::SuspendAllMarker)) ? 1 : 0; }
 
 }  // namespace Vexlan::Svcmond::Tiny

@@ -21,6 +21,7 @@ const char* production(Key key) {
         case Key::BacktraceMarker: return "/var/vexlan/log_backtraces";
         case Key::LockBase: return "/var/vexlan/restartsrv/locks";
         case Key::StartupLogDir: return "/var/vexlan/restartsrv/startup_logs";
+        case Key::SystemLogDir: return "/var/log";
         case Key::SuspendDir: return "/var/vexlan/svcmond/suspended";
         case Key::SuspendAllMarker: return "/var/vexlan/svcmond/suspend_all";
         case Key::DisableDir: return "/var/vexlan/services/disabled";

@@ -15,6 +15,7 @@ enum class Key {
     BacktraceMarker,   // its existence turns logger backtraces on
     LockBase,          // restart lock files
     StartupLogDir,     // legacy startup logs of services
+    SystemLogDir,      // the system's logs (syslog, messages, the mail log)
     SuspendDir,        // service monitor suspension files
     SuspendAllMarker,  // monitor-wide suspension marker
     DisableDir,        // service disable marker files

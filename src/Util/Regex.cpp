@@ -78,6 +78,45 @@ std::vector<std::string> Regex::all(std::string_view subject) const {
     return out;
 }
 
+// (start, end) of every non-overlapping match.
+std::vector<std::pair<size_t, size_t>> Regex::spans(std::string_view subject) const {
+    std::vector<std::pair<size_t, size_t>> out;
+    MatchData md(code_->code);
+    size_t start = 0;
+    while (start <= subject.size()) {
+        int rc = pcre2_match(code_->code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), start, 0, md.data, nullptr);
+        if (rc < 0) break;
+        PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md.data);
+        out.emplace_back(ov[0], ov[1]);
+        start = ov[1] > ov[0] ? ov[1] : ov[1] + 1;
+    }
+    return out;
+}
+
+std::string Regex::replace_all(std::string_view subject, std::string_view replacement) const {
+    std::string out;
+    size_t at = 0;
+    for (auto [begin, end] : spans(subject)) {
+        out.append(subject.substr(at, begin - at));
+        out.append(replacement);
+        at = end;
+    }
+    out.append(subject.substr(std::min(at, subject.size())));
+    return out;
+}
+
+std::vector<std::string> Regex::split(std::string_view subject) const {
+    std::vector<std::string> out;
+    size_t at = 0;
+    for (auto [begin, end] : spans(subject)) {
+        if (end == begin) continue;  // an empty match splits nothing
+        out.emplace_back(subject.substr(at, begin - at));
+        at = end;
+    }
+    out.emplace_back(subject.substr(std::min(at, subject.size())));
+    return out;
+}
+
 std::string Regex::quote(std::string_view text) {
     std::string out;
     for (char c : text) {

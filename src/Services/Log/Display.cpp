@@ -1,32 +1,23 @@
 #include "Services/Log/Display.hpp"
 
-#include "Services/Log/Journal.hpp"
-
+#include "Exception/Exception.hpp"
 #include "Output/Output.hpp"
-#include "RestartSrv/SystemdQueries.hpp"
-#include "SafeRun/Simple.hpp"
-#include "Util/File.hpp"
-#include "Util/Guards.hpp"
-#include "Util/Paths.hpp"
-#include "Util/Validate.hpp"
+#include "Services/Log/Log.hpp"
 
 namespace Vexlan::Services::Log {
 
 Display::Display(std::string service, Output* output_obj, std::optional<RestartSrv::Systemd::PropertyMap> systemd)
-    : service_(std::move(service)), output_(output_obj), systemd_(std::move(systemd)) {}
+    : service_(std::move(service)), output_(output_obj), systemd_(std::move(systemd)) {
+    if (service_.empty()) throw Exception::create(Exception::Kinds::MissingParameter, {{"name", "service"}});
+    if (!output_) throw Exception::create(Exception::Kinds::MissingParameter, {{"name", "output_obj"}});
+}
 
-bool Display::show_startup_log() {
-    if (!output_) return false;
-    std::string text;
-    if (systemd_) {
-        text = Journal::unit_lines(RestartSrv::Systemd::normalize_unit_name(service_)).value_or("");
-    } else if (Validate::is_valid_filesystem_node_name(service_)) {
-        text = FileUtils::read_file(Paths::get(Paths::Key::StartupLogDir) + "/" + service_).value_or("");
-        if (text.size() > 8192) text = text.substr(text.size() - 8192);
-    }
-    if (text.find_first_not_of(" \t\n") == std::string::npos) return false;
-    output_->display_message_set("Startup Log", text);
-    return true;
+int Display::show_startup_log() {
+    if (auto [ok, text] = fetch_service_startup_log(service_, systemd_); ok && text.find_first_not_of(" \t\n") != std::string::npos)
+        output_->display_message_set(STARTUP_LOG_HEADER, text);
+    if (auto [ok, text] = fetch_service_log_messages(service_, service_); ok && !text.empty())
+        output_->display_message_set(LOG_MESSAGES_HEADER, text);
+    return 1;
 }
 
 }  // namespace Vexlan::Services::Log

@@ -1,5 +1,6 @@
 #pragma once
-// Shows a service's startup log in verbose mode.
+// Shows what a service said while starting and its latest log lines, each line marked as
+// an error, a warning or plain output (highlighted on a colour terminal).
 #include <optional>
 #include <string>
 
@@ -13,9 +14,13 @@ namespace Vexlan::Services::Log {
 
 class Display {
 public:
+    // Throws MissingParameter naming a missing service or output object.
     Display(std::string service, Output* output_obj, std::optional<RestartSrv::Systemd::PropertyMap> service_via_systemd);
-    // True when something was shown.
-    bool show_startup_log();
+    // The startup log, then the latest log lines; parts that cannot be fetched are left out.
+    int show_startup_log();
+
+    static constexpr const char* STARTUP_LOG_HEADER = "Startup Log";
+    static constexpr const char* LOG_MESSAGES_HEADER = "Log Messages";
 
 private:
     std::string service_;

@@ -1,0 +1,172 @@
+#include "Services/Log/Log.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fmt/format.h>
+
+#include "Exception/Exception.hpp"
+#include "OS/OS.hpp"
+#include "RestartSrv/LoggedStartup.hpp"
+#include "RestartSrv/SystemdQueries.hpp"
+#include "Services/Log/Journal.hpp"
+#include "Services/Log/Names.hpp"
+#include "Util/File.hpp"
+#include "Util/Paths.hpp"
+#include "Util/Regex.hpp"
+#include "Util/Text.hpp"
+#include "Util/Validate.hpp"
+
+namespace Vexlan::Services::Log {
+
+namespace {
+constexpr const char* kWebServer = "httpd";
+}  // namespace
+
+std::string LOG_DIR() { return Paths::get(Paths::Key::SystemLogDir); }
+std::string STARTUP_LOG_DIR() { return Paths::get(Paths::Key::StartupLogDir); }
+
+const std::vector<std::string>& logs_to_check() {
+    static const std::vector<std::string> kLogs = [] {
+        std::string maillog = "/var/log/maillog";
+        try {
+            maillog = OS::maillog_path();
+        } catch (const Exception::Base&) {
+            // an unidentified distribution: the common name
+        }
+        static const Regex kName(R"(/([^/]+)$)");
+        auto m = kName.captures(maillog);
+        if (!m) throw Exception::create(Exception::Kinds::Generic, {{"message", "The mail log path “" + maillog + "” names no file."}});
+        return std::vector<std::string>{"syslog", "messages", (*m)[1]};
+    }();
+    return kLogs;
+}
+
+std::string _decruft_log_for_service(const std::string& service, std::string text) {
+    if (service != kWebServer || text.size() <= LOG_READ_BYTES) return text;
+    static const Regex kWarnings[] = {Regex(R"(\n[ \t]*Warning:[^\n]+)"), Regex(R"(\n\S+[ \t]*Warning:[^\n]+)"),
+                                      Regex(R"(\n\[[^\]]+\] \[warn\] [^\n]+)")};
+    text = "\n" + text;
+    for (const auto& re : kWarnings) text = re.replace_all(text, "");
+    if (text.starts_with("\n")) text.erase(0, 1);
+    return text;
+}
+
+Result fetch_service_startup_log(const std::string& service, const std::optional<RestartSrv::Systemd::PropertyMap>& via_systemd) {
+    if (!Validate::is_valid_service_name(service)) return {false, fmt::format("“{}” is not a valid service name.", service)};
+    const auto systemd = via_systemd ? via_systemd : RestartSrv::Systemd::has_service_via_systemd(service);
+    std::string text;
+    if (systemd) {
+        // The unit the service runs as (exim runs as exim4.service on Debian).
+        const std::string unit = RestartSrv::Systemd::normalize_unit_name(OS::systemd_unit_name(service));
+        auto lines = Journal::unit_lines(unit);
+        if (!lines) return {false, fmt::format("The journal of “{}” cannot be read.", unit)};
+        text = *lines;
+    } else {
+        const std::string path = RestartSrv::startup_log_path(service);
+        auto fd = FileUtils::open_regular_for_reading(path);
+        if (!fd) {
+            if (errno == ENOENT) return {false, fmt::format("“{}” has no startup log.", service)};
+            return {false, fmt::format("The system failed to open “{}”: {}", path, FileUtils::describe_open_error(errno))};
+        }
+        auto content = FileUtils::read_all(fd.get(), 4 << 20);
+        if (!content) return {false, fmt::format("The system failed to read the startup log of “{}”: {}", service, std::strerror(errno))};
+        if (content->empty()) return {false, fmt::format("“{}” has no startup log.", service)};
+        text = std::move(*content);
+    }
+    return {true, _decruft_log_for_service(service, std::move(text))};
+}
+
+bool _read_log(std::string& text, const std::string& path, const std::string& file, size_t read_bytes, size_t max_messages,
+               const std::string& log_regex, ReadError* error) {
+    auto fail = [&](const char* op, const std::string& why) {
+        if (error) *error = {op, file, path, why};
+        return false;
+    };
+    auto fd = FileUtils::open_regular_for_reading(path);
+    if (!fd) return fail("open", FileUtils::describe_open_error(errno));
+    struct stat st {};
+    bool seeked = false;
+    if (::fstat(fd.get(), &st) == 0 && static_cast<size_t>(st.st_size) > read_bytes) {
+        if (::lseek(fd.get(), -static_cast<off_t>(read_bytes), SEEK_END) < 0) return fail("seek", std::strerror(errno));
+        seeked = true;
+    }
+    auto content = FileUtils::read_all(fd.get(), read_bytes);
+    if (!content) return fail("read", std::strerror(errno));
+    if (content->empty()) return fail("read", "the file is empty");
+    std::vector<std::string> lines = Text::split(*content, '\n');
+    if (seeked && content->size() == read_bytes && !lines.empty()) lines.erase(lines.begin());  // a fragment
+    if (!lines.empty() && lines.back().empty()) lines.pop_back();
+    if (lines.size() > max_messages) lines.erase(lines.begin(), lines.end() - static_cast<long>(max_messages));
+    const Regex filter(log_regex, Regex::CASELESS | Regex::EXTENDED);
+    std::string matched;
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it)
+        if (filter.match(*it)) matched += (matched.empty() ? "" : "\n") + *it;
+    if (!matched.empty()) text += (text.empty() ? "" : "\n") + matched;
+    return true;
+}
+
+Result fetch_log_tail(const std::string& logfile, size_t max_messages) {
+    const std::string path = logfile.starts_with("/") ? logfile : LOG_DIR() + "/" + logfile;
+    std::string text;
+    ReadError error;
+    if (!_read_log(text, path, logfile, LOG_READ_BYTES, max_messages, ".", &error))
+        return {false, fmt::format("The system failed to read “{}”: {} “{}”: {}", logfile, error.op, error.path, error.error)};
+    return {true, text};
+}
+
+Result fetch_service_log_messages(const std::string& services_to_match, const std::string& command) {
+    std::vector<std::string> names;
+    static const Regex kSeparators(R"([\|\&]+)");
+    for (const auto& n : kSeparators.split(services_to_match))
+        if (!n.empty()) names.push_back(n);
+    std::map<std::string, LogEntry> logs;
+    for (const auto& name : logs_to_check()) logs[name] = {};
+    const std::string lower = Text::lower(services_to_match);
+    if (services_to_match.find("ftp") != std::string::npos) {
+        names = {"pure-ftpd", "proftpd", "ftpd"};
+    } else if (services_to_match.find("syslogd") != std::string::npos && !command.empty()) {
+        names = {command};
+    } else if (lower.find("exim") != std::string::npos) {
+        logs["exim_mainlog"] = {64, LOG_READ_BYTES};
+    } else if (lower.find("vexlan_php_fpm") != std::string::npos) {
+        logs["/usr/local/vexlan/logs/php-fpm/error.log"] = {64, LOG_READ_BYTES};
+    } else if (lower.find("httpd") != std::string::npos) {
+        logs["/var/log/apache2/error.log"] = {4096, 32768};
+        names = {"httpd", "apache2"};
+    } else if (lower.find("mysql") != std::string::npos) {
+        logs["/var/log/mysql/error.log"] = {128, LOG_READ_BYTES};
+        names = {"mysqld"};
+    }
+    for (const auto& n : names)
+        if (!Validate::is_valid_service_name(n)) return {false, fmt::format("“{}” is not a valid service name.", n)};
+    if (names.empty()) return {true, ""};
+    std::string alternation;
+    for (const auto& n : names) alternation += (alternation.empty() ? "" : "|") + Regex::quote(n);
+    // A line of one of the named programs: "prog:", "prog[pid]:", or the program's own
+    // bracketed tag.
+    const std::string filter = "(?:\\b(?:" + alternation + ")\\[\\d+\\]:|\\b(?:" + alternation + "):|\\[(?:" + alternation + ")\\])";
+    std::string text;
+    std::vector<ReadError> errors;
+    bool any_read = false;
+    for (const auto& [name, entry] : logs) {
+        const std::string path = name.starts_with("/") ? name : LOG_DIR() + "/" + name;
+        ReadError error;
+        if (_read_log(text, path, name, entry.read_bytes, entry.max_messages, filter, &error))
+            any_read = true;
+        else
+            errors.push_back(error);
+    }
+    if (!any_read) {
+        std::string why;
+        for (const auto& e : errors) why += fmt::format("\n{} “{}”: {}", e.op, e.path, e.error);
+        return {false, fmt::format("No log of “{}” could be read:{}", services_to_match, why)};
+    }
+    return {true, text};
+}
+
+}  // namespace Vexlan::Services::Log
