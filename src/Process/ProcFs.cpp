@@ -105,6 +105,31 @@ std::optional<pid_t> parent_pid(pid_t pid) {
     return static_cast<pid_t>(st->field(1));
 }
 
+namespace {
+std::optional<std::pair<dev_t, ino_t>> own_pid_namespace() {
+    static const auto ns = []() -> std::optional<std::pair<dev_t, ino_t>> {
+        struct stat st {};
+        if (::stat("/proc/self/ns/pid", &st) != 0) return std::nullopt;
+        return std::make_pair(st.st_dev, st.st_ino);
+    }();
+    return ns;
+}
+}  // namespace
+
+bool in_own_pid_namespace_at(int dirfd) {
+    auto own = own_pid_namespace();
+    struct stat st {};
+    if (!own || ::fstatat(dirfd, "ns/pid", &st, 0) != 0) return true;
+    return st.st_dev == own->first && st.st_ino == own->second;
+}
+
+bool in_own_pid_namespace(pid_t pid) {
+    auto own = own_pid_namespace();
+    struct stat st {};
+    if (!own || ::stat((pid_dir(pid) + "/ns/pid").c_str(), &st) != 0) return true;
+    return st.st_dev == own->first && st.st_ino == own->second;
+}
+
 std::vector<pid_t> list_pids() {
     std::vector<pid_t> out;
     DIR* dir = ::opendir(proc_root().c_str());

@@ -45,6 +45,11 @@ bool is_alive(pid_t pid);
 // with its pid.
 std::optional<unsigned long long> start_time(pid_t pid);
 std::optional<pid_t> parent_pid(pid_t pid);
+// False when the process lives in another pid namespace than this program (a container's
+// or a sandbox's processes, which /proc shows but which are not this system's services);
+// true when it is this program's, or when that cannot be told.
+bool in_own_pid_namespace(pid_t pid);
+bool in_own_pid_namespace_at(int proc_pid_dirfd);
 // Pids in /proc, in directory order.
 std::vector<pid_t> list_pids();
 // Login name of a uid, or empty.

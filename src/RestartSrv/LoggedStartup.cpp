@@ -189,6 +189,7 @@ std::optional<std::string> fetch_startup_log(const std::string& service) {
 int append_to_startup_log(const std::string& service, const std::string& text) {
     Validate::filesystem_node_name_or_die(service);
     if (text.empty()) return 1;
+    ensure_startup_log_dir();
     UniqueFd log = _open_startup_log(service, false);
     if (!FileUtils::write_all(log.get(), text))
         throw Exception::create(Exception::Kinds::IO::FileWriteError, {{"path", startup_log_path(service)}, {"error", errno}});

@@ -52,7 +52,8 @@ int Hot::restart_gracefully() {
     }
     const std::string pf = pidfile();
     struct stat st {};
-    if (pf.empty() || ::stat(pf.c_str(), &st) != 0 || st.st_size == 0) return 0;
+    // Only a real, non-empty pidfile: its times are about to be moved, never a link's target's.
+    if (pf.empty() || ::lstat(pf.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return 0;
     time_t before = st.st_mtime;
     time_t now = ::time(nullptr);
     if (before == now) {
@@ -69,7 +70,8 @@ int Hot::restart_gracefully() {
     }
 
     UniqueFd watch(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
-    if (!watch || ::inotify_add_watch(watch.get(), pf.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF) < 0) {
+    // Written in place (closed after writing), touched, or replaced by another file.
+    if (!watch || ::inotify_add_watch(watch.get(), pf.c_str(), IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF) < 0) {
         warn(fmt::format("The system failed to watch “{}”: {}", pf, std::strerror(errno)));
         watch.reset();
     }

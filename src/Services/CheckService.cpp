@@ -62,7 +62,7 @@ std::string by_pattern(const RestartSrv::CheckServiceArgs& args) {
     listing.exclude_self = true;
     listing.exclude_kernel = true;
     for (const auto& r : PsParser::fast_parse_ps(listing)) {
-        if (owner && r.uid != *owner) continue;
+        if ((owner && r.uid != *owner) || !ProcFs::in_own_pid_namespace(r.pid)) continue;
         if (r.state != "Z" && pattern.match(r.command) && !Command::should_ignore_this_command(r.command)) pids.push_back(r.pid);
     }
     return pids.empty() ? "" : line_for(args.service, pids, "process table");
@@ -105,7 +105,9 @@ std::string by_program(const std::string& program, const RestartSrv::CheckServic
     if (!owner) return "";
     std::vector<pid_t> pids;
     for (pid_t pid : ProcFs::list_pids()) {
-        if (pid < PsParser::RESERVED_PIDS || pid == ::getpid() || ProcFs::owner_uid(pid) != owner || !alive(pid)) continue;
+        if (pid < PsParser::RESERVED_PIDS || pid == ::getpid() || ProcFs::owner_uid(pid) != owner || !alive(pid) ||
+            !ProcFs::in_own_pid_namespace(pid))
+            continue;
         if (program_of(pid) == program) pids.push_back(pid);
     }
     return pids.empty() ? "" : line_for(args.service, pids, "program");

@@ -28,12 +28,17 @@ protected:
         program_ = program;
         return true;
     }
+    // The daemon's processes on this machine; the same program run inside the tests' own
+    // sandboxes (other pid namespaces) is not it.
     static std::vector<pid_t> pids_of(const std::string& program) {
         std::vector<pid_t> out;
+        std::error_code ec;
+        const auto own_ns = std::filesystem::read_symlink("/proc/self/ns/pid", ec);
         for (pid_t pid : Vexlan::ProcFs::list_pids()) {
-            std::error_code ec;
-            auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec);
-            if (!ec && exe == program && Vexlan::ProcFs::is_alive(pid)) out.push_back(pid);
+            const std::string dir = "/proc/" + std::to_string(pid);
+            auto exe = std::filesystem::read_symlink(dir + "/exe", ec);
+            if (ec || exe != program || std::filesystem::read_symlink(dir + "/ns/pid", ec) != own_ns) continue;
+            if (Vexlan::ProcFs::is_alive(pid)) out.push_back(pid);
         }
         return out;
     }

@@ -233,7 +233,9 @@ TEST_F(SystemdFlows, AUnitStillStartingHasSomethingToStop) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out.find("nothing to stop"), std::string::npos) << r.out;
     Vexlan::Time::sleep_for(3.5);
-    EXPECT_EQ(state("vxslow.service"), "inactive") << "the start in progress was stopped, not left to finish";
+    // Cut short while queued it is inactive, while running its start command failed.
+    const std::string after = state("vxslow.service");
+    EXPECT_TRUE(after == "inactive" || after == "failed") << after << ": the start in progress was stopped, not left to finish";
 }
 
 TEST_F(SystemdFlows, ANameWithTheUnitSuffixIsTheSameService) {

@@ -47,11 +47,16 @@ TEST_F(LoggedStartup, ADetachedDaemonInheritsOnlyItsThreeStreams) {
     auto pid = RestartSrv::logged_startup("vxdaemon", true, {"/bin/sleep", "30"});
     ASSERT_TRUE(pid);
     wait_for_exec(*pid, "sleep");
-    std::vector<std::string> fds;
-    for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(*pid) + "/fd"))
-        fds.push_back(e.path().filename());
-    std::sort(fds.begin(), fds.end());
-    EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2"}));
+    auto fds = [&] {
+        std::vector<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(*pid) + "/fd"))
+            out.push_back(e.path().filename());
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    // (While the program still loads its libraries it has one more open for a moment.)
+    wait_until([&] { return fds().size() == 3; }, 2);
+    EXPECT_EQ(fds(), (std::vector<std::string>{"0", "1", "2"}));
     EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(*pid) + "/fd/1"), RestartSrv::startup_log_path("vxdaemon"));
     EXPECT_NE(Vexlan::ProcFs::parent_pid(*pid), ::getpid()) << "detached";
     ::kill(*pid, SIGKILL);

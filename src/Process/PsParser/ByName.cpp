@@ -107,7 +107,8 @@ std::vector<pid_t> get_pids_by_name(const NameSpec& spec, const std::optional<Ow
             if (pfd < 0) continue;
             ssize_t len = ::readlinkat(pfd, "exe", link, sizeof link - 1);
             struct stat st {};
-            if (len <= 0 || ::fstat(pfd, &st) != 0 || (owners && !owners->count(st.st_uid))) {
+            // A process of another pid namespace (a container's) is never one of ours to kill.
+            if (len <= 0 || ::fstat(pfd, &st) != 0 || (owners && !owners->count(st.st_uid)) || !ProcFs::in_own_pid_namespace_at(pfd)) {
                 ::close(pfd);
                 continue;
             }

@@ -47,11 +47,13 @@ bool Systemd::start(Base& svc) { return job(svc, "RestartUnit", unit(), "started
 
 bool Systemd::stop(Base& svc, const std::string& type) {
     const std::string name = service_ + "." + type;
+    const std::string before = Queries::get_service_info_via_systemd(name)["ActiveState"];
     if (!job(svc, "StopUnit", name, "stopped")) return false;
     // systemd ends the processes even when the unit's own stop command fails, and calls
-    // the job done; the unit then lies in the failed state, and so did the stop.
+    // the job done; a unit that ran and now lies in the failed state failed its stop. (A
+    // start that the stop cut short leaves the failed state too; that stop succeeded.)
     PropertyMap props = Queries::get_service_info_via_systemd(name);
-    if (props["ActiveState"] == "failed") {
+    if (props["ActiveState"] == "failed" && (before == Queries::ACTIVE || before == "reloading")) {
         last_error_ = Queries::failed_unit_text(name, "Stopping", props["Result"]);
         svc.info(fmt::format("The system failed to stop “{}”: {}", svc.service_name(), last_error_));
         return false;
