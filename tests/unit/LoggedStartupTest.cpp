@@ -54,8 +54,9 @@ TEST_F(LoggedStartup, ADetachedDaemonInheritsOnlyItsThreeStreams) {
         std::sort(out.begin(), out.end());
         return out;
     };
-    // (While the program still loads its libraries it has one more open for a moment.)
-    wait_until([&] { return fds().size() == 3; }, 2);
+    // Once sleep sleeps (in clock_nanosleep, call 230), it has loaded its libraries and
+    // closed what it opened for that.
+    wait_until([&] { return read_file("/proc/" + std::to_string(*pid) + "/syscall").starts_with("230 "); }, 2);
     EXPECT_EQ(fds(), (std::vector<std::string>{"0", "1", "2"}));
     EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(*pid) + "/fd/1"), RestartSrv::startup_log_path("vxdaemon"));
     EXPECT_NE(Vexlan::ProcFs::parent_pid(*pid), ::getpid()) << "detached";
