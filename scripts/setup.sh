@@ -8,7 +8,7 @@ packages=(
   nlohmann-json3-dev libfmt-dev libpcre2-dev libsystemd-dev
   clang-format
   # test targets and tools the tests drive for real
-  systemd memcached nginx-light cron procps psmisc util-linux ncurses-bin python3 iproute2
+  systemd memcached nginx-light cron procps psmisc util-linux ncurses-bin python3 iproute2 rpm
 )
 missing=()
 for p in "${packages[@]}"; do

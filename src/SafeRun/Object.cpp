@@ -307,10 +307,12 @@ void Object::spawn_forked(Options& o, Streams& st, std::vector<char*>& argv) {
                 throw Exception::create(Exception::Kinds::SystemCall, {{"name", "setuid"}, {"error", errno}});
         }
         if (before_exec) before_exec();
-        ::setenv("HOME", home.c_str(), 0);
-        ::setenv("USER", user.c_str(), 0);
-        ::setenv("TMP", tmp_dir_for(home).c_str(), 0);
-        ::setenv("TEMP", tmp_dir_for(home).c_str(), 0);
+        if (!keep_env) {  // a kept environment is passed on as it is, as on the fast path
+            ::setenv("HOME", home.c_str(), 0);
+            ::setenv("USER", user.c_str(), 0);
+            ::setenv("TMP", tmp_dir_for(home).c_str(), 0);
+            ::setenv("TEMP", tmp_dir_for(home).c_str(), 0);
+        }
         ::execvp(program.c_str(), argv.data());
         int e = errno;
         unsigned char byte = static_cast<unsigned char>(e);

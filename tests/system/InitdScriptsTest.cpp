@@ -11,7 +11,12 @@
 #include "support/InsideSandbox.hpp"
 #include "support/ProcessHelpers.hpp"
 #include "support/TestSupport.hpp"
+#include "Util/Text.hpp"
 #include "Util/Time.hpp"
+
+#include <map>
+#include <set>
+#include <signal.h>
 
 using namespace testing_support;
 
@@ -63,4 +68,30 @@ TEST_F(InitdScripts, AKilledScriptIsNotASuccess) {
     auto r = root_.run("restartsrv_vxkilled", {"--noverbose"});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_NE(read_file(root_.product("/logs/error_log")).find("KILL"), std::string::npos) << "the signal is named in the log";
+}
+
+TEST_F(InitdScripts, ADaemonStartsWithTheCleanEnvironmentOnly) {
+    const std::string pidfile = root_.root() + "/daemon";
+    init_script("vxenv", "start) sleep 60 >/dev/null 2>&1 & echo $! > " + pidfile + " ;;\nstatus) kill -0 $(cat " + pidfile +
+                             ") 2>/dev/null && exit 0; exit 3 ;;");
+    root_.run("restartsrv_vxenv", {"--noverbose"}, {"SECRET_TOKEN=x", "TMP=/tmp/user", "LD_PRELOAD=/tmp/evil.so", "HOME=/home/user"});
+    const std::string written = read_file(root_.root() + "/daemon");
+    const std::string pid(Vexlan::Text::trim(written));
+    ASSERT_FALSE(pid.empty());
+    std::set<std::string> names;
+    std::map<std::string, std::string> env;
+    for (const auto& entry : Vexlan::Text::split(read_file("/proc/" + pid + "/environ"), '\0')) {
+        if (entry.empty()) continue;
+        env[entry.substr(0, entry.find('='))] = entry.substr(entry.find('=') + 1);
+    }
+    ::kill(static_cast<pid_t>(std::stoi(pid)), SIGKILL);
+    const std::set<std::string> allowed = {"PATH", "HOME", "USER", "LOGNAME", "SHELL", "LANG", "LC_ALL", "TZ", "TERM", "TMPDIR",
+                                           "RESTARTSRV", "LANGUAGE", "LC_CTYPE", "LC_MESSAGES", "NO_COLOR", "VEXLAN_BASE_INSTALL",
+                                           "RESTARTSRV_CHECKMODE_HEADER", "COLUMNS", "LINES", "SSH_TTY", "PWD", "SHLVL", "_"};
+    for (const auto& [name, value] : env) EXPECT_TRUE(allowed.contains(name)) << name << "=" << value;
+    EXPECT_EQ(env["RESTARTSRV"], "1");
+    EXPECT_EQ(env["HOME"], "/root");
+    EXPECT_EQ(env["USER"], "root");
+    EXPECT_FALSE(env["TZ"].empty());
+    EXPECT_FALSE(env.contains("TMP"));
 }

@@ -30,7 +30,7 @@ uint64_t minimum() {
 namespace Vexlan::Rlimit {
 
 namespace {
-std::string value_text(uint64_t v) { return v == RLIM_INFINITY ? "unlimited" : std::to_string(v); }
+std::string value_text(uint64_t v) { return v == UNLIMITED ? "unlimited" : std::to_string(v); }
 
 // One warning for every failure of a call; 1 when there was none.
 int report(std::string failures) {
@@ -54,10 +54,10 @@ uint64_t limit_of(const std::string& text) {
     if (auto n = Number::parse<uint64_t>(text)) return *n;
     if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos) {
         Debug::log_warn(fmt::format("The limit {} exceeds the largest possible one; no limit is set instead.", text));
-        return RLIM_INFINITY;
+        return UNLIMITED;
     }
     Debug::log_warn(fmt::format("“{}” is not a limit; no limit is set instead.", text));
-    return RLIM_INFINITY;
+    return UNLIMITED;
 }
 }  // namespace
 
@@ -76,14 +76,14 @@ std::pair<uint64_t, bool> _get_server_setting_or_default() {
     }
     uint64_t limit;
     if (configured != 0 && configured < fallback) limit = fallback * 1048576;  // the default is a floor
-    else if (configured == 0) limit = RLIM_INFINITY;
+    else if (configured == 0) limit = UNLIMITED;
     else limit = configured * 1048576;
     return {limit, !coredump.empty() && coredump != "0"};
 }
 
 int set_rlimit(std::optional<std::string> limit_text, std::optional<std::vector<std::string>> resources) {
     auto [server_limit, coredump] = _get_server_setting_or_default();
-    uint64_t limit = limit_text ? limit_of(*limit_text) : (server_limit ? server_limit : RLIM_INFINITY);
+    uint64_t limit = limit_text ? limit_of(*limit_text) : (server_limit ? server_limit : UNLIMITED);
     std::string failures;
     for (const auto& resource : resources.value_or(memory_resources()))
         if (auto f = set_one(resource, limit, limit)) failures += *f;
@@ -92,7 +92,7 @@ int set_rlimit(std::optional<std::string> limit_text, std::optional<std::vector<
     return report(failures);
 }
 
-int set_rlimit_to_infinity() { return set_rlimit(std::to_string(RLIM_INFINITY)); }
+int set_rlimit_to_infinity() { return set_rlimit(std::to_string(UNLIMITED)); }
 
 int set_min_rlimit(uint64_t min) {
     std::string failures;

@@ -10,7 +10,8 @@
 
 namespace Vexlan::Rlimit {
 
-inline constexpr uint64_t RLIM_INFINITY = UINT64_MAX;
+// No limit: 2^64 - 1 (the C library's RLIM_INFINITY, a macro, cannot be named here).
+inline constexpr uint64_t UNLIMITED = UINT64_MAX;
 // The two resources that bound a process's memory.
 const std::vector<std::string>& memory_resources();
 

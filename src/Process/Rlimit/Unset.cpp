@@ -28,14 +28,22 @@ void unset_rlimits() {
         if (resource == "CORE") continue;
         try {
             auto [soft, hard] = Sys::Rlimit::getrlimit(resource);
+            uint64_t wanted = hard;
             if (root && (resource == "AS" || resource == "DATA" || resource == "RSS" || resource == "CPU" || resource == "FSIZE" ||
                          resource == "MEMLOCK"))
-                soft = hard = RLIM_INFINITY;
+                wanted = UNLIMITED;
             else if (root && resource == "NOFILE")
-                soft = hard = std::max<uint64_t>(hard == RLIM_INFINITY ? nr_open : hard, nr_open);
-            else
-                soft = hard;
-            Sys::Rlimit::setrlimit(resource, soft, hard);
+                wanted = std::max<uint64_t>(hard == UNLIMITED ? nr_open : hard, nr_open);
+            if (wanted != hard) {
+                // Raising a hard limit needs CAP_SYS_RESOURCE, which a confined root may lack:
+                // then the soft limit still goes up to the hard one.
+                try {
+                    Sys::Rlimit::setrlimit(resource, wanted, wanted);
+                    continue;
+                } catch (const Exception::Base&) {
+                }
+            }
+            if (soft != hard) Sys::Rlimit::setrlimit(resource, hard, hard);
         } catch (const Exception::Base& e) {
             failures += fmt::format("{}: {}; ", resource, e.to_string_no_id());
         }
