@@ -95,7 +95,8 @@ std::string escape_for(const std::string& attributes) {
 std::string colored(const std::vector<std::string>& attributes, const std::vector<std::string>& texts) {
     std::string joined;
     for (const auto& t : texts) joined += t;
-    if (palette_size() == 0 || !Terminal::it_is_safe_to_colorize()) return joined;
+    // Whether colour may be used at all is cheap to learn; the palette costs a child process.
+    if (!Terminal::it_is_safe_to_colorize() || palette_size() == 0) return joined;
     std::string attrs;
     for (const auto& a : attributes) attrs += (attrs.empty() ? "" : " ") + a;
     std::string esc = escape_for(attrs);

@@ -20,7 +20,7 @@ Restarts (by default), starts, stops, reloads, checks or reports the service “
   --check                   check the service and print the result
   --graceful / --no-graceful  choose a graceful restart, or forbid it
   --attempt=N               make exactly one start attempt, numbered N (from 1)
-  --verbose / --noverbose   show progress and verdicts (the default on a terminal)
+  --verbose / --noverbose   show progress and verdicts (the default, except under systemd)
   --debug                   log time-stamped debug lines
   --force, --forced         act even while the base installation runs
   --initd                   use the init script, not systemd

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -143,6 +145,52 @@ std::optional<std::string> read_variant(sd_bus_message* m) {
     return value;
 }
 
+// Answers to the property questions of one unit, filled in as they arrive.
+struct PropertyAnswers {
+    PropertyMap map;
+    bool unit_ok = false;
+    int pending = 0;
+};
+struct ServiceAnswer {
+    PropertyAnswers* answers = nullptr;
+    const char* key = nullptr;
+    std::optional<std::string> value;
+};
+struct Slot {
+    sd_bus_slot* s = nullptr;
+    Slot(sd_bus_slot* slot) : s(slot) {}
+    Slot(Slot&& o) noexcept : s(std::exchange(o.s, nullptr)) {}
+    Slot(const Slot&) = delete;
+    ~Slot() { sd_bus_slot_unref(s); }
+};
+// As long as sd-bus's own default for a method call.
+constexpr double kAnswerTimeout = 25.0;
+
+int on_unit_properties(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    auto* answers = static_cast<PropertyAnswers*>(userdata);
+    --answers->pending;
+    if (sd_bus_message_is_method_error(m, nullptr) || sd_bus_message_enter_container(m, 'a', "{sv}") < 0) return 0;
+    while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+        const char* key = nullptr;
+        if (sd_bus_message_read_basic(m, 's', &key) < 0 || !key) return 0;
+        if (wanted(key)) {
+            if (auto value = read_variant(m)) answers->map[key] = std::move(*value);
+        } else {
+            sd_bus_message_skip(m, "v");
+        }
+        sd_bus_message_exit_container(m);
+    }
+    answers->unit_ok = true;
+    return 0;
+}
+
+int on_service_property(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    auto* answer = static_cast<ServiceAnswer*>(userdata);
+    --answer->answers->pending;
+    if (!sd_bus_message_is_method_error(m, nullptr)) answer->value = read_variant(m);
+    return 0;
+}
+
 struct JobWatch {
     std::map<std::string, std::string> finished;  // job path -> result
 };
@@ -214,43 +262,54 @@ const PropertyMap* Bus::unit_properties(const std::string& unit) {
     if (!connect()) return nullptr;
     Path path;
     if (sd_bus_path_encode("/org/freedesktop/systemd1/unit", unit.c_str(), &path.p) < 0) return nullptr;
-    auto map = std::make_unique<PropertyMap>();
     // Measured against one GetAll of every interface (some 400 properties that systemd must
-    // serialise and we must walk): all of the unit interface's properties in one call, and
-    // the few service properties one by one, cost less time on both sides.
-    {
-        Error error;
-        Message reply;
+    // serialise and we must walk): all of the unit interface's properties, and the few
+    // service properties one by one, cost less time on both sides. The questions go out
+    // together and the answers are collected after, so they cost one round trip, not seven.
+    PropertyAnswers answers;
+    std::vector<Slot> slots;
+    auto ask = [&](const char* member, sd_bus_message_handler_t handler, void* userdata, const char* interface,
+                   const char* key) {
+        sd_bus_slot* slot = nullptr;
         ++calls_;
-        if (sd_bus_call_method(bus_, kDestination, path.p, "org.freedesktop.DBus.Properties", "GetAll", &error.e, &reply.m, "s",
-                               kUnitInterface) < 0 ||
-            sd_bus_message_enter_container(reply.m, 'a', "{sv}") < 0)
-            return nullptr;
-        while (sd_bus_message_enter_container(reply.m, 'e', "sv") > 0) {
-            const char* key = nullptr;
-            if (sd_bus_message_read_basic(reply.m, 's', &key) < 0 || !key) return nullptr;
-            if (wanted(key)) {
-                if (auto value = read_variant(reply.m)) (*map)[key] = std::move(*value);
-            } else {
-                sd_bus_message_skip(reply.m, "v");
-            }
-            sd_bus_message_exit_container(reply.m);
+        int r = key ? sd_bus_call_method_async(bus_, &slot, kDestination, path.p, "org.freedesktop.DBus.Properties", member,
+                                               handler, userdata, "ss", interface, key)
+                    : sd_bus_call_method_async(bus_, &slot, kDestination, path.p, "org.freedesktop.DBus.Properties", member,
+                                               handler, userdata, "s", interface);
+        if (r < 0) return false;
+        slots.push_back(Slot{slot});
+        ++answers.pending;
+        return true;
+    };
+    if (!ask("GetAll", on_unit_properties, &answers, kUnitInterface, nullptr)) return nullptr;
+    // Only a loaded service unit has the service interface; a question to any other unit
+    // is answered with an error and its answer ignored.
+    std::vector<ServiceAnswer> service(std::size(kServiceKeys));
+    if (unit.ends_with(".service"))
+        for (size_t i = 0; i < std::size(kServiceKeys); ++i) {
+            service[i] = {&answers, kServiceKeys[i], {}};
+            ask("Get", on_service_property, &service[i], kServiceInterface, kServiceKeys[i]);
         }
-    }
-    // Only a loaded service unit has the service interface.
-    if ((*map)["LoadState"] == "loaded" && unit.ends_with(".service")) {
-        for (const char* key : kServiceKeys) {
-            Error error;
-            Message reply;
-            ++calls_;
-            if (sd_bus_call_method(bus_, kDestination, path.p, "org.freedesktop.DBus.Properties", "Get", &error.e, &reply.m, "ss",
-                                   kServiceInterface, key) < 0)
-                continue;
-            if (auto value = read_variant(reply.m)) (*map)[key] = std::move(*value);
-        }
-    }
+    if (!wait_for_answers(answers.pending)) return nullptr;
+    if (!answers.unit_ok) return nullptr;
+    auto map = std::make_unique<PropertyMap>(std::move(answers.map));
+    if ((*map)["LoadState"] == "loaded")
+        for (auto& one : service)
+            if (one.value) (*map)[one.key] = std::move(*one.value);
     properties_.emplace_back(unit, std::move(map));
     return properties_.back().second.get();
+}
+
+bool Bus::wait_for_answers(const int& pending) {
+    const double deadline = Time::monotonic_seconds_f() + kAnswerTimeout;
+    while (pending > 0) {
+        int r = sd_bus_process(bus_, nullptr);
+        if (r < 0) return false;
+        if (r > 0) continue;
+        const double left = deadline - Time::monotonic_seconds_f();
+        if (left <= 0 || sd_bus_wait(bus_, static_cast<uint64_t>(left * 1e6)) < 0) return false;
+    }
+    return true;
 }
 
 std::optional<std::vector<UnitProcess>> Bus::unit_processes(const std::string& unit) {
@@ -281,6 +340,19 @@ std::optional<std::vector<UnitProcess>> Bus::unit_processes(const std::string& u
     return list;
 }
 
+void Bus::end_subscription() {
+    // A subscriber is sent every unit that systemd loads or frees; a handful of later
+    // property reads could then cost thousands of signals. Signals already queued are
+    // dropped unread.
+    if (!subscribed_) return;
+    Error ignored;
+    ++calls_;
+    sd_bus_call_method(bus_, kDestination, kManagerPath, kManager, "Unsubscribe", &ignored.e, nullptr, "");
+    subscribed_ = false;
+    while (sd_bus_process(bus_, nullptr) > 0) {
+    }
+}
+
 JobOutcome Bus::run_job(const std::string& method, const std::string& unit, double timeout_seconds) {
     JobOutcome out;
     const std::string verb = verb_of(method);
@@ -307,6 +379,7 @@ JobOutcome Bus::run_job(const std::string& method, const std::string& unit, doub
     if (r < 0 || sd_bus_message_read(reply.m, "o", &job) < 0 || !job) {
         out.error = fmt::format("Failed to {} {}: {}", verb, unit, error.text(r));
         sd_bus_slot_unref(slot);
+        end_subscription();
         forget();
         return out;
     }
@@ -321,6 +394,7 @@ JobOutcome Bus::run_job(const std::string& method, const std::string& unit, doub
         if (sd_bus_wait(bus_, static_cast<uint64_t>(left * 1e6)) < 0) break;
     }
     sd_bus_slot_unref(slot);
+    end_subscription();
     forget();
     auto it = watch.finished.find(job_path);
     if (it == watch.finished.end()) {

@@ -66,6 +66,9 @@ public:
 private:
     Bus() = default;
     bool connect();
+    void end_subscription();
+    // Processes incoming messages until `pending` (counted down by their handlers) is 0.
+    bool wait_for_answers(const int& pending);
 
     sd_bus* bus_ = nullptr;
     bool tried_ = false;

@@ -31,10 +31,11 @@ std::unique_ptr<Base> new_service(const Options& options) {
     std::optional<Exception::Base> load_error;
     if (Validate::is_valid_module_name(class_name)) {
         try {
-            auto factory = LoadModule::Custom::load(class_name);
-            auto obj = factory(options);
-            obj->BUILD();
-            return obj;
+            if (auto factory = LoadModule::Custom::find(class_name)) {
+                auto obj = (*factory)(options);
+                obj->BUILD();
+                return obj;
+            }
         } catch (const Exception::Base& e) {
             if (!e.isa(Exception::Kinds::ModuleLoadError)) throw;
             load_error = e;
@@ -52,6 +53,8 @@ std::unique_ptr<Base> new_service(const Options& options) {
         return make_service<Base>(generic);
     }
     if (load_error && Logger::is_sandbox()) throw *load_error;
+    // A developer's sandbox names the module that was looked for.
+    if (Logger::is_sandbox() && Validate::is_valid_module_name(class_name)) LoadModule::Custom::load(class_name);
     // Unknown is a verdict; without systemd's answer it would be a guess.
     if (auto why = RestartSrv::Systemd::systemd_cannot_be_asked())
         throw Exception::create(Exception::Kinds::Services::Undetermined, {{"service", service}, {"reason", *why}});

@@ -56,16 +56,21 @@ void Custom::set_dirs_for_testing(const std::string& custom_dir, const std::stri
     g_builtin_dir = builtin_dir;
 }
 
-Factory Custom::load(const std::string& class_name) {
+std::optional<Factory> Custom::find(const std::string& class_name) {
     const std::string file = module_file_name(class_name);
     const std::string custom = (g_custom_dir.empty() ? Paths::get(Paths::Key::CustomModuleDir) : g_custom_dir) + "/" + file;
     if (FileUtils::exists(custom)) return open_module(class_name, custom);
     if (auto it = registry().find(class_name); it != registry().end()) return it->second;
     const std::string builtin = (g_builtin_dir.empty() ? Paths::get(Paths::Key::BuiltinModuleDir) : g_builtin_dir) + "/" + file;
     if (FileUtils::exists(builtin)) return open_module(class_name, builtin);
+    return std::nullopt;
+}
+
+Factory Custom::load(const std::string& class_name) {
+    if (auto factory = find(class_name)) return *factory;
     auto quiet = Exception::get_stack_trace_suppressor();
     throw Exception::create(Exception::Kinds::ModuleLoadError, {{"module", class_name},
-                                                {"error", "Can't locate " + file + " in the module search path"},
+                                                {"error", "Can't locate " + module_file_name(class_name) + " in the module search path"},
                                                 {"not_located", true}});
 }
 

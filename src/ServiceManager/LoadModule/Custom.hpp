@@ -3,6 +3,7 @@
 // first, then the classes linked into the program, then the built-in module directory.
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ServiceManager/Options.hpp"
@@ -27,6 +28,9 @@ public:
     // The factory for `class_name` ("Vexlan::ServiceManager::Services::Exim"). Throws a
     // ModuleLoadError; its field "not_located" is true when no file holds the class.
     static Factory load(const std::string& class_name);
+    // As load, but a class that no file holds is no factory rather than an error: most
+    // services have no class of their own, and the plain case should cost no exception.
+    static std::optional<Factory> find(const std::string& class_name);
     // Test-only: module directories (empty restores the production ones).
     static void set_dirs_for_testing(const std::string& custom_dir, const std::string& builtin_dir);
 };
