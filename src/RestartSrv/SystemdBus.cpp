@@ -341,9 +341,9 @@ std::optional<std::vector<UnitProcess>> Bus::unit_processes(const std::string& u
 }
 
 void Bus::end_subscription() {
-    // A subscriber is sent every unit that systemd loads or frees; a handful of later
-    // property reads could then cost thousands of signals. Signals already queued are
-    // dropped unread.
+    // Over the system bus a subscriber is sent a signal for every unit that systemd loads
+    // or frees, and later property reads would pay for them. (The private socket is sent
+    // them regardless.) Signals already queued are dropped unread.
     if (!subscribed_) return;
     Error ignored;
     ++calls_;
