@@ -21,7 +21,10 @@ std::string method_suffix(const std::string& label) { return "(" + label + " che
 namespace {
 std::string status_line(const std::string& service, const std::string& command, const std::string& owner,
                         const std::string& pid, const std::string& label) {
-    return fmt::format("{} ({}) is running as {} with PID {} {}.", service, command, owner, pid, method_suffix(label));
+    // A daemon that retitles itself pads its command line with blanks.
+    const auto end = command.find_last_not_of(' ');
+    const std::string shown = end == std::string::npos ? "" : command.substr(0, end + 1);
+    return fmt::format("{} ({}) is running as {} with PID {} {}.", service, shown, owner, pid, method_suffix(label));
 }
 }  // namespace
 

@@ -20,7 +20,7 @@ struct CheckServiceArgs {
 inline constexpr const char* LABEL_SYSTEMD = "systemd";
 inline constexpr const char* LABEL_PIDFILE = "pidfile";
 inline constexpr const char* LABEL_PROC = "/proc";
-inline constexpr const char* LABEL_PROCESS_CHECK = "process check";
+inline constexpr const char* LABEL_PROCESS_CHECK = "process";
 
 // Non-empty status text when the service is up, empty when down.
 std::string check_service(const CheckServiceArgs& args);

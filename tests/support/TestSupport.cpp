@@ -144,6 +144,9 @@ ProgramRoot::ProgramRoot() {
         for (auto& c : service) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         write_file(state("/svcmond/monitored/" + service + ".conf"), "");
     }
+    // The classes of the distribution's daemons, as the package installs them.
+    for (const auto& entry : std::filesystem::directory_iterator(VEXLAN_SERVICES_DIR))
+        std::filesystem::copy_file(entry.path(), product("/lib/services/") + entry.path().filename().string());
 }
 
 std::vector<std::string> ProgramRoot::command(const std::string& name, const std::vector<std::string>& args) const {

@@ -10,9 +10,19 @@ set -e
 keep=${1:-}
 [ -n "$keep" ] && exec 9<"$keep"
 mount --make-rprivate /
+# The host's log directories, empty but with their owners and modes: daemons refuse to
+# start without the directory their package made for their log.
+mkdir -p /run/varlog-host
+mount --bind /var/log /run/varlog-host
 for dir in /run /tmp /var/tmp /var/log /etc/systemd/system; do
+  [ "$dir" = /run ] && continue
   mount -t tmpfs -o mode=0755 tmpfs "$dir"
 done
+(cd /run/varlog-host && find . -mindepth 1 -type d -printf '%m %U %G %p\n') | while read -r mode uid gid path; do
+  mkdir -p "/var/log/$path" && chown "$uid:$gid" "/var/log/$path" && chmod "$mode" "/var/log/$path"
+done
+umount /run/varlog-host
+mount -t tmpfs -o mode=0755 tmpfs /run
 chmod 1777 /tmp /var/tmp
 if [ -n "$keep" ]; then
   case "$keep" in
@@ -23,6 +33,9 @@ if [ -n "$keep" ]; then
   exec 9<&-
 fi
 mkdir -p /var/log/nginx /var/log/journal
+# The runtime directories packages declare for boot (systemd-tmpfiles is masked here):
+# only under the private /run.
+systemd-tmpfiles --create --prefix=/run >/dev/null 2>&1 || true
 
 # The init scripts are the host's, but a private copy: a test may add its own.
 mkdir -p /run/initd-host

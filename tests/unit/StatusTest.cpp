@@ -66,7 +66,7 @@ TEST_F(Status, APidfileCountsOnlyWhenItNamesTheServicesOwnProcess) {
     write_file(args.pidfile, "  " + pid + " \r\n");
     std::string text = check_service(args);
     EXPECT_NE(text.find("with PID " + pid), std::string::npos) << text;
-    EXPECT_NE(text.find("(pidfile+process check check method)"), std::string::npos) << text;
+    EXPECT_NE(text.find("(pidfile+process check method)"), std::string::npos) << text;
     // A stale pidfile whose pid now belongs to another program does not make the service up.
     write_file(args.pidfile, std::to_string(stranger.pid()) + "\n");
     EXPECT_EQ(check_service(args).find("with PID " + std::to_string(stranger.pid())), std::string::npos);
@@ -111,7 +111,7 @@ TEST_F(Status, AnIgnoredCommandLineFallsThroughToTheOtherChecks) {
     args.ignore_systemd = true;
     std::string text = check_service(args);
     EXPECT_EQ(text.find("(/proc check method)"), std::string::npos) << text;
-    EXPECT_EQ(text.find("process check"), std::string::npos) << text;
+    EXPECT_EQ(text.find("(process check method)"), std::string::npos) << text;
 }
 
 TEST_F(Status, WaitingReturnsAtTheFirstSuccessfulProbe) {

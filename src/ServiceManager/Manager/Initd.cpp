@@ -161,6 +161,9 @@ bool Initd::stop_by_pidfile(Base& svc) {
     if (auto pattern = svc.pid_exe()) {
         char buf[4096];
         ssize_t n = ::readlink((ProcFs::pid_dir(*pid) + "/exe").c_str(), buf, sizeof buf - 1);
+        // The script's own stop may have ended it a moment ago: a process that is gone has
+        // nothing left to stop.
+        if (n < 0 && (errno == ENOENT || errno == ESRCH)) return false;
         if (n < 0)
             throw Exception::create(Exception::Kinds::IO::FileOpenError,
                                     {{"path", ProcFs::pid_dir(*pid) + "/exe"}, {"mode", "readlink"}, {"error", errno},

@@ -1,0 +1,26 @@
+#include "ServiceManager/Daemon.hpp"
+
+#include "OS/OS.hpp"
+
+namespace Vexlan::ServiceManager::Daemon {
+
+void default_owner(Base& svc, const Options& options, const std::string& user) {
+    if (!(options.is_object() && options.contains("processowner"))) svc.processowner(user);
+}
+
+std::string pidfile_for(Base& svc, const std::string& configured, bool always_written) {
+    if (auto props = svc.service_manager().service_via_systemd()) {
+        auto it = props->find("PIDFile");
+        if (it != props->end() && !it->second.empty()) return it->second;
+        return always_written ? configured : "";
+    }
+    return configured;
+}
+
+std::optional<std::string> distribution_name(const std::string& service) {
+    const std::string name = OS::systemd_unit_name(service);
+    if (name.empty() || name == service) return std::nullopt;
+    return name;
+}
+
+}  // namespace Vexlan::ServiceManager::Daemon

@@ -1,0 +1,23 @@
+#pragma once
+// What the per-service classes of the distribution's daemons share: who the daemon runs
+// as unless the caller said otherwise, and which pidfile a start can wait for.
+#include <string>
+
+#include "ServiceManager/Base.hpp"
+
+namespace Vexlan::ServiceManager::Daemon {
+
+// Sets the process owner to `user` unless the options name one.
+void default_owner(Base& svc, const Options& options, const std::string& user);
+
+// The pidfile to wait for and read. When systemd drives the service it is the unit's
+// PIDFile: a daemon that systemd keeps in the foreground often writes none, and waiting
+// for one would fail every start. `always_written` says the daemon writes its configured
+// pidfile however it was started (then that one counts when the unit names none).
+std::string pidfile_for(Base& svc, const std::string& configured, bool always_written = false);
+
+// The unit or init-script name the distribution gives the service ("httpd" is "apache2"
+// on Debian), or nothing when it is the service's own name.
+std::optional<std::string> distribution_name(const std::string& service);
+
+}  // namespace Vexlan::ServiceManager::Daemon
