@@ -18,6 +18,7 @@ protected:
     std::string _build_pidfile() override { return Daemon::pidfile_for(*this, "/run/crond.pid"); }
     std::string _build_service_binary() override { return OS::cron_bin_path(); }
     std::optional<std::string> _build_pid_exe() override { return R"(^/usr/sbin/crond?$)"; }
+    int _build_support_reload() override { return Daemon::can_reload(*this, true); }
     int _build_is_configured() override {
         if (FileUtils::is_executable_file(OS::cron_bin_path())) return 1;
         not_configured_reason("cron is not installed.");

@@ -69,7 +69,7 @@ protected:
     }
     std::string _build_service_binary() override { return binary(); }
     std::optional<std::string> _build_pid_exe() override { return R"(^/usr/sbin/exim4?$)"; }
-    int _build_support_reload() override { return 1; }
+    int _build_support_reload() override { return Daemon::can_reload(*this, true); }
     int _build_is_configured() override {
         if (FileUtils::is_executable_file(binary())) return 1;
         not_configured_reason("Exim is not installed.");

@@ -42,7 +42,7 @@ protected:
     }
     std::string _build_service_binary() override { return "/usr/sbin/apache2"; }
     std::optional<std::string> _build_pid_exe() override { return R"(^/usr/sbin/(?:apache2|httpd)$)"; }
-    int _build_support_reload() override { return 1; }
+    int _build_support_reload() override { return Daemon::can_reload(*this, true); }
     nlohmann::json _build_doomed_rules() override { return {"apache2", "httpd"}; }
     int _build_is_configured() override {
         if (FileUtils::is_regular_file(std::string(kRoot) + "/apache2.conf")) return 1;

@@ -40,7 +40,7 @@ protected:
         return FileUtils::is_executable_file("/usr/sbin/mariadbd") ? "/usr/sbin/mariadbd" : "/usr/sbin/mysqld";
     }
     std::optional<std::string> _build_pid_exe() override { return R"(^/usr/(?:s?bin|libexec)/(?:mariadbd|mysqld)$)"; }
-    int _build_support_reload() override { return 1; }
+    int _build_support_reload() override { return Daemon::can_reload(*this, true); }
     int _build_startup_timeout() override { return 60; }
     nlohmann::json _build_doomed_rules() override { return {"mariadbd", "mysqld"}; }
     int _build_is_configured() override {

@@ -32,7 +32,7 @@ protected:
     }
     std::string _build_service_binary() override { return "/usr/sbin/nginx"; }
     std::optional<std::string> _build_pid_exe() override { return R"(^/usr/sbin/nginx$)"; }
-    int _build_support_reload() override { return 1; }
+    int _build_support_reload() override { return Daemon::can_reload(*this, true); }
     nlohmann::json _build_doomed_rules() override { return {"nginx"}; }
     int _build_is_configured() override {
         if (FileUtils::is_regular_file(kConf)) return 1;

@@ -68,7 +68,7 @@ protected:
         return c ? "/usr/lib/postgresql/" + c->version + "/bin/postgres" : "";
     }
     std::optional<std::string> _build_pid_exe() override { return R"(^/usr/lib/postgresql/\d+/bin/postgres$)"; }
-    int _build_support_reload() override { return 1; }
+    int _build_support_reload() override { return Daemon::can_reload(*this, true); }
     int _build_startup_timeout() override { return 60; }
     int _build_is_configured() override {
         if (cluster()) return 1;

@@ -42,7 +42,7 @@ protected:
     }
     std::string _build_service_binary() override { return "/usr/sbin/sshd"; }
     std::optional<std::string> _build_pid_exe() override { return R"(^/usr/sbin/sshd$)"; }
-    int _build_support_reload() override { return 1; }
+    int _build_support_reload() override { return Daemon::can_reload(*this, true); }
     int _build_is_configured() override {
         if (FileUtils::is_regular_file(kConf)) return 1;
         not_configured_reason(std::string(kConf) + " does not exist.");

@@ -125,7 +125,7 @@ std::string job_result_text(const std::string& unit, const std::string& result, 
 // The properties anyone in the program reads; the other few hundred are skipped unread.
 constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
 constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
-constexpr std::string_view kUnitKeys[] = {"LoadState", "ActiveState", "SubState", "FragmentPath", "UnitFileState", "Job", "Id"};
+constexpr std::string_view kUnitKeys[] = {"LoadState", "ActiveState", "SubState", "FragmentPath", "UnitFileState", "Job", "Id", "CanReload"};
 constexpr const char* kServiceKeys[] = {"Type", "MainPID", "PIDFile", "Result", "ExecMainCode", "ExecMainStatus"};
 bool wanted(std::string_view key) {
     for (auto k : kUnitKeys)

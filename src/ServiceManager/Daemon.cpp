@@ -17,6 +17,14 @@ std::string pidfile_for(Base& svc, const std::string& configured, bool always_wr
     return configured;
 }
 
+int can_reload(Base& svc, bool init_script_reloads) {
+    if (auto props = svc.service_manager().service_via_systemd()) {
+        auto it = props->find("CanReload");
+        return it != props->end() && it->second == "yes" ? 1 : 0;
+    }
+    return init_script_reloads ? 1 : 0;
+}
+
 std::optional<std::string> distribution_name(const std::string& service) {
     const std::string name = OS::systemd_unit_name(service);
     if (name.empty() || name == service) return std::nullopt;

@@ -16,6 +16,11 @@ void default_owner(Base& svc, const Options& options, const std::string& user);
 // pidfile however it was started (then that one counts when the unit names none).
 std::string pidfile_for(Base& svc, const std::string& configured, bool always_written = false);
 
+// Whether a reload can be asked for: systemd's answer for the unit when systemd drives the
+// service (a unit without a reload command refuses the job), else what the init script
+// offers.
+int can_reload(Base& svc, bool init_script_reloads);
+
 // The unit or init-script name the distribution gives the service ("httpd" is "apache2"
 // on Debian), or nothing when it is the service's own name.
 std::optional<std::string> distribution_name(const std::string& service);

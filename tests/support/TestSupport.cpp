@@ -146,7 +146,8 @@ ProgramRoot::ProgramRoot() {
     }
     // The classes of the distribution's daemons, as the package installs them.
     for (const auto& entry : std::filesystem::directory_iterator(VEXLAN_SERVICES_DIR))
-        std::filesystem::copy_file(entry.path(), product("/lib/services/") + entry.path().filename().string());
+        if (entry.path().extension() == ".so")
+            std::filesystem::copy_file(entry.path(), product("/lib/services/") + entry.path().filename().string());
 }
 
 std::vector<std::string> ProgramRoot::command(const std::string& name, const std::vector<std::string>& args) const {
