@@ -109,10 +109,11 @@ protected:
         auto restart = run("restartsrv_" + name);
         EXPECT_EQ(restart.status, 0) << restart.out << restart.err;
         const pid_t second = expect_running(d);
-        if (d.graceful)
+        if (d.graceful) {
             EXPECT_EQ(second, first) << "restarted in place";
-        else
+        } else {
             EXPECT_NE(second, first) << "a new daemon";
+        }
 
         if (d.reload) {
             auto reload = run("restartsrv_" + name, {"--reload"});
