@@ -7,13 +7,16 @@
 sandbox_start() {
   local root=$1
   mkdir -p "$root/bin" "$root/product/logs" "$root/state"
-  unshare --pid --fork --kill-child --mount --uts --ipc --net --mount-proc \
-    /bin/sh tests/system/private_root.sh "$root" /bin/sh tests/system/systemd_boot.sh "$(pwd)" >"$root/sandbox.log" 2>&1 &
+  sandbox_group=vexlan-sandbox-$$-$RANDOM
+  /bin/sh tests/system/cgroup_enter.sh "$sandbox_group" unshare --cgroup --pid --fork --kill-child --mount --uts --ipc --net \
+    --mount-proc /bin/sh tests/system/private_root.sh "$root" /bin/sh tests/system/systemd_boot.sh "$(pwd)" >"$root/sandbox.log" 2>&1 &
   unshare_pid=$!
-  trap 'kill -9 "${sandbox_pid:-0}" "$unshare_pid" 2>/dev/null || true; wait "$unshare_pid" 2>/dev/null || true' EXIT
+  trap 'kill -9 "${sandbox_pid:-0}" "$unshare_pid" 2>/dev/null || true; wait "$unshare_pid" 2>/dev/null || true
+        /bin/sh tests/system/cgroup_leave.sh "$sandbox_group"' EXIT
   for _ in $(seq 200); do
     sandbox_pid=$(awk '{print $1}' "/proc/$unshare_pid/task/$unshare_pid/children" 2>/dev/null || true)
-    [ -n "$sandbox_pid" ] && break
+    [ -n "$sandbox_pid" ] && [ "$(cat "/proc/$sandbox_pid/comm" 2>/dev/null)" = systemd ] && break
+    sandbox_pid=
     sleep 0.05
   done
   for _ in $(seq 100); do

@@ -19,6 +19,8 @@ std::string project_dir() {
     return dir.substr(0, dir.rfind("/tests/system"));
 }
 
+// The sandbox's own control group (see cgroup_enter.sh).
+std::string cgroup_name(pid_t pid) { return "vexlan-sandbox-" + std::to_string(pid); }
 }  // namespace
 
 bool SystemdSandbox::available(std::string* why) {
@@ -46,17 +48,22 @@ SystemdSandbox::SystemdSandbox(const ProgramRoot& root) : root_(root) {
         FILE* f = std::freopen(log.c_str(), "w", stdout);
         (void)f;
         ::dup2(1, 2);
-        ::execlp("unshare", "unshare", "--pid", "--fork", "--kill-child", "--mount", "--uts", "--ipc", "--net",
-                 "--mount-proc", "/bin/sh", (scripts_dir() + "/private_root.sh").c_str(), root.root().c_str(), "/bin/sh",
+        const std::string group = cgroup_name(::getpid());
+        ::execlp("/bin/sh", "/bin/sh", (scripts_dir() + "/cgroup_enter.sh").c_str(), group.c_str(), "unshare", "--cgroup",
+                 "--pid", "--fork", "--kill-child", "--mount", "--uts", "--ipc", "--net", "--mount-proc", "/bin/sh",
+                 (scripts_dir() + "/private_root.sh").c_str(), root.root().c_str(), "/bin/sh",
                  (scripts_dir() + "/systemd_boot.sh").c_str(), project_dir().c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    // systemd is the child of unshare.
+    // systemd is the child of unshare (before that, the control-group script runs short
+    // children of its own under the same pid).
     for (int i = 0; i < 500 && init_pid_ <= 0; ++i) {
         std::ifstream children("/proc/" + std::to_string(unshare_pid_) + "/task/" + std::to_string(unshare_pid_) + "/children");
         pid_t p = 0;
-        if (children >> p) init_pid_ = p;
-        else Vexlan::Time::sleep_for(0.01);
+        if (children >> p && read_file("/proc/" + std::to_string(p) + "/comm") == "systemd\n")
+            init_pid_ = p;
+        else
+            Vexlan::Time::sleep_for(0.01);
     }
     if (init_pid_ <= 0) {
         why_not_ = "the sandbox did not start: " + read_file(log);
@@ -78,6 +85,7 @@ SystemdSandbox::~SystemdSandbox() {
     if (unshare_pid_ > 0) {
         ::kill(unshare_pid_, SIGKILL);
         ::waitpid(unshare_pid_, nullptr, 0);
+        run_command({"/bin/sh", scripts_dir() + "/cgroup_leave.sh", cgroup_name(unshare_pid_)});
     }
 }
 

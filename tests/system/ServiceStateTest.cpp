@@ -80,6 +80,11 @@ TEST_F(ServiceState, AStartupLogErrorIsHighlightedOnATerminalAndPlainWhenPiped) 
     sandbox_->install_unit("vxlogger.service",
                            "[Service]\nExecStart=/bin/sh -c 'echo \"vxlogger: error: the configuration is broken\" >&2; "
                            "echo \"vxlogger: ready\"; exec sleep infinity'\n");
+    // Journald takes the daemon's output in its own time: once it has it, every later
+    // startup log (the unit's latest lines) shows it.
+    sandbox_->exec({"systemctl", "start", "vxlogger"});
+    for (int i = 0; i < 200 && sandbox_->exec({"journalctl", "-u", "vxlogger"}).out.find("vxlogger: ready") == std::string::npos; ++i)
+        Vexlan::Time::sleep_for(0.05);
     auto piped = sandbox_->program("restartsrv_vxlogger", {});
     EXPECT_EQ(piped.status, 0) << piped.out << piped.err;
     EXPECT_NE(piped.out.find("=== Startup Log ==="), std::string::npos) << piped.out;

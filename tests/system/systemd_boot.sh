@@ -67,6 +67,14 @@ UNIT
 # skip those: hand out pids from 1000 on, as a host that has been up a while would.
 echo 1000 > /proc/sys/kernel/ns_last_pid 2>/dev/null || true
 
+# Each control-group hierarchy mounted afresh: in the sandbox's cgroup namespace a new mount
+# shows the sandbox's own group as the root, where systemd makes its slices and units.
+cgroup_mounts=$(awk '$5 ~ "^/sys/fs/cgroup/" { for (i = 7; i <= NF; i++) if ($i == "-") { print $5, $(i + 1), $(i + 3); break } }' \
+  /proc/self/mountinfo)
+echo "$cgroup_mounts" | while read -r mp fstype options; do
+  [ -n "$mp" ] && umount "$mp" 2>/dev/null && mount -t "$fstype" -o "$options" "$fstype" "$mp" 2>/dev/null || true
+done
+
 # The loopback interface of the private network namespace.
 ip link set lo up 2>/dev/null || true
 
