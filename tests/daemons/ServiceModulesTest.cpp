@@ -97,7 +97,7 @@ protected:
     void life_cycle(const Daemon& d) {
         const std::string name = d.service;
         auto start = run("restartsrv_" + name);
-        ASSERT_EQ(start.status, 0) << start.out << start.err;
+        ASSERT_EQ(start.status, 0) << start.out << start.err << read_file(root_.product("/logs/error_log"));
         EXPECT_NE(start.out.find("“" + name + "” started successfully."), std::string::npos) << start.out;
         const pid_t first = expect_running(d);
 
