@@ -156,6 +156,8 @@ public:
     // True when the service still runs STOP_CONFIRM_SECONDS after a stop said it was done.
     bool _still_up_after_stop();
     static constexpr double STOP_CONFIRM_SECONDS = 10;
+    // How long a pidfile may name a process that is gone before the start counts as failed.
+    static constexpr double PIDFILE_SETTLE_SECONDS = 2;
     void resetnice();
     void setrlimits();
     std::optional<int> kill_apps_on_ports(const std::vector<std::string>& exclude_ips = {});

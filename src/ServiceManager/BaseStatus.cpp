@@ -172,13 +172,22 @@ int Base::is_up_via_pidfile() {
         return 0;
     }
     pidfile_precheck();
+    // A daemon may write its pidfile before it detaches and again after (cron names its
+    // short-lived parent first), or leave it empty for a moment: give it a short while to
+    // name a live process before calling the start failed.
+    const double settle_until = Time::monotonic_seconds_f() + PIDFILE_SETTLE_SECONDS;
     std::optional<pid_t> pid;
-    for (int i = 0; i < 10 && !pid; ++i) {
+    for (;;) {
         pid = PidFile::read(pf);
-        if (!pid) Time::sleep_for(0.1);
+        if (pid && FileUtils::is_directory(ProcFs::pid_dir(*pid)) && !ProcFs::is_zombie(*pid)) return 1;
+        if (Time::monotonic_seconds_f() >= settle_until) break;
+        Time::sleep_for(0.1);
     }
-    if (!pid) return 0;
-    return FileUtils::is_directory(ProcFs::pid_dir(*pid)) && !ProcFs::is_zombie(*pid) ? 1 : 0;
+    if (pid)
+        debug(fmt::format("Process {} of the pidfile “{}” is not running.", *pid, pf));
+    else
+        debug(fmt::format("The pidfile “{}” of “{}” holds no process number.", pf, service()));
+    return 0;
 }
 
 bool Base::pid_is_own_process(pid_t pid) {
