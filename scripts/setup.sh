@@ -7,6 +7,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libfmt-dev libpcre2-dev libsystemd-dev
   clang-format
+  # fuzzing (libFuzzer is clang's) and the Debian package: its dependencies, lint, completion
+  clang dpkg-dev file lintian bash-completion man-db
   # test targets and tools the tests drive for real
   systemd procps psmisc util-linux ncurses-bin python3 iproute2 rpm
   # the daemons of a hosting server, each driven by its per-service class in the tests

@@ -7,10 +7,27 @@
 
 #include <cerrno>
 
+#include <nlohmann/json.hpp>
+
 #include "Util/File.hpp"
 #include "Util/Text.hpp"
 
 namespace Vexlan::Config::LoadConfig {
+
+std::optional<Map> parse_cache(std::string_view text) {
+    auto json = nlohmann::json::parse(text, nullptr, false);
+    if (json.is_discarded() || !json.is_object()) return std::nullopt;
+    Map map;
+    for (auto it = json.begin(); it != json.end(); ++it) {
+        if (it->is_string())
+            map[it.key()] = it->get<std::string>();
+        else if (it->is_number() || it->is_boolean())
+            map[it.key()] = it->dump();
+        else if (!it->is_null())
+            return std::nullopt;  // not a flat map: not ours, not used
+    }
+    return map;
+}
 
 Map parse(std::string_view text) {
     Map map;
@@ -32,7 +49,8 @@ std::string serialize(const Map& map) {
 
 Result loadConfig(const std::string& path, bool lock, bool rw) {
     Result r;
-    UniqueFd fd(::open(path.c_str(), (rw ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    UniqueFd fd(
+        ::open(path.c_str(), (rw ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     if (!fd) {
         r.error_number = errno;
         r.error = FileUtils::describe_open_error(errno);

@@ -25,6 +25,9 @@ struct Result {
 // refused.
 Result loadConfig(const std::string& path, bool lock, bool rw);
 Map parse(std::string_view text);
+// The JSON cache of the map: a flat object of texts, numbers and booleans. Anything else
+// (not JSON, not an object, a nested value) is not a cache of ours: nothing.
+std::optional<Map> parse_cache(std::string_view text);
 std::string serialize(const Map& map);
 
 }  // namespace Vexlan::Config::LoadConfig

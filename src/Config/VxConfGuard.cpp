@@ -24,8 +24,12 @@ std::optional<ConfigMap> g_memory_only;
 bool g_in_load = false;
 bool g_is_daemon = false;
 
-std::string config_path() { return Paths::get(Paths::Key::MainConfig); }
-std::string cache_path() { return Paths::get(Paths::Key::MainConfigCache); }
+std::string config_path() {
+    return Paths::get(Paths::Key::MainConfig);
+}
+std::string cache_path() {
+    return Paths::get(Paths::Key::MainConfigCache);
+}
 
 void trace(const std::string& text) {
     if (Debug::debug_level() >= 5) Debug::log_info(text);
@@ -35,23 +39,16 @@ void trace(const std::string& text) {
 std::optional<ConfigMap> read_cache_file() {
     auto text = FileUtils::read_regular_file(cache_path(), 16 << 20);
     if (!text) return std::nullopt;
-    auto json = nlohmann::json::parse(*text, nullptr, false);
-    if (json.is_discarded() || !json.is_object()) return std::nullopt;
-    ConfigMap map;
-    for (auto it = json.begin(); it != json.end(); ++it) {
-        if (it->is_string())
-            map[it.key()] = it->get<std::string>();
-        else if (it->is_number() || it->is_boolean())
-            map[it.key()] = it->dump();
-        else if (!it->is_null())
-            return std::nullopt;  // not a flat map: not ours, not used
-    }
-    return map;
+    return LoadConfig::parse_cache(*text);
 }
 }  // namespace
 
-void VxConfGuard::set_memory_only(std::optional<ConfigMap> map) { g_memory_only = std::move(map); }
-void VxConfGuard::set_is_daemon(bool on) { g_is_daemon = on; }
+void VxConfGuard::set_memory_only(std::optional<ConfigMap> map) {
+    g_memory_only = std::move(map);
+}
+void VxConfGuard::set_is_daemon(bool on) {
+    g_is_daemon = on;
+}
 
 void VxConfGuard::clearcache() {
     g_mem_cache_mtime = 0;
@@ -91,7 +88,10 @@ std::pair<std::optional<ConfigMap>, bool> VxConfGuard::get_cache() {
 }
 
 VxConfGuard::VxConfGuard(const Options& options)
-    : path_(config_path()), pid_(::getpid()), use_lock_(options.use_lock.value_or(::geteuid() == 0)), loadvxconf_(options.loadvxconf) {
+    : path_(config_path()),
+      pid_(::getpid()),
+      use_lock_(options.use_lock.value_or(::geteuid() == 0)),
+      loadvxconf_(options.loadvxconf) {
     if (g_memory_only) {
         data_ = *g_memory_only;
         return;
@@ -117,7 +117,8 @@ ConfigMap VxConfGuard::config_copy() const {
 
 void VxConfGuard::load_vxconf_file() {
     if (g_in_load)
-        throw Exception::create(Exception::Kinds::ConfigLoad, {{"path", path_}, {"error", "the configuration is already being loaded"}});
+        throw Exception::create(Exception::Kinds::ConfigLoad,
+                                {{"path", path_}, {"error", "the configuration is already being loaded"}});
     g_in_load = true;
     struct Done {
         ~Done() { g_in_load = false; }
@@ -128,17 +129,20 @@ void VxConfGuard::load_vxconf_file() {
         // Root makes the missing file, empty, so that the panel finds one next time.
         FileUtils::make_dirs(path_.substr(0, path_.rfind('/')), 0755);
         UniqueFd created = FileUtils::sysopen_with_real_perms(path_, O_WRONLY | O_CREAT, 0644);
-        if (created) [[maybe_unused]] int rc = ::fchown(created.get(), 0, 0);
+        if (created) [[maybe_unused]]
+            int rc = ::fchown(created.get(), 0, 0);
     }
     rw_ = use_lock_ && !cache_is_valid_;
     auto result = LoadConfig::loadConfig(path_, use_lock_, rw_);
     if (!result.map && !result.fh && result.error_number != ENOENT)
-        throw Exception::create(Exception::Kinds::ConfigLoad,
-                                {{"path", path_}, {"error", result.error.empty() ? std::string("unknown error") : result.error}});
+        throw Exception::create(
+            Exception::Kinds::ConfigLoad,
+            {{"path", path_}, {"error", result.error.empty() ? std::string("unknown error") : result.error}});
     fh_ = std::move(result.fh);
     is_locked_ = fh_ && result.locked;
     data_ = std::move(result.map);
-    if (use_lock_ && rw_ && !is_locked_) Debug::log_warn(fmt::format("The configuration file “{}” was not locked.", path_));
+    if (use_lock_ && rw_ && !is_locked_)
+        Debug::log_warn(fmt::format("The configuration file “{}” was not locked.", path_));
     if (!g_mem_cache && data_) g_mem_cache = *data_;
 }
 
@@ -151,7 +155,8 @@ void VxConfGuard::update_cache() {
     nlohmann::json json = nlohmann::json::object();
     for (const auto& [k, v] : *data_) json[k] = v;
     if (!FileUtils::replace_file(cache_path(), json.dump(), mode)) {
-        Debug::log_warn(fmt::format("The system failed to write the configuration cache “{}”: {}", cache_path(), std::strerror(errno)));
+        Debug::log_warn(fmt::format("The system failed to write the configuration cache “{}”: {}",
+                                    cache_path(), std::strerror(errno)));
         return;
     }
     // The cache is valid exactly one second after the configuration it mirrors.

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "Exception/Exception.hpp"
 #include "Output/Output.hpp"
@@ -27,6 +28,7 @@
 #include "Util/LockRegistry.hpp"
 #include "Util/Paths.hpp"
 #include "Util/Regex.hpp"
+#include "Util/Text.hpp"
 #include "Util/Time.hpp"
 
 namespace scripts::restartsrv_base {
@@ -40,11 +42,11 @@ std::unique_ptr<Vexlan::ServiceManager::Base> g_srv;
 
 // Ends the run with an error text on standard error and a non-zero status.
 class FatalError : public std::exception {
-public:
+  public:
     explicit FatalError(std::string text) : text_(std::move(text)) {}
     const char* what() const noexcept override { return text_.c_str(); }
 
-private:
+  private:
     std::string text_;
 };
 
@@ -79,9 +81,10 @@ bool changes_a_service(const std::vector<std::string>& args) {
 }
 
 std::string not_privileged_text(const std::string& service) {
-    return fmt::format("Changing the service “{}” needs root privileges; run the command as root (for example with sudo). "
-                       "“--status” and “--check” work without them.",
-                       service);
+    return fmt::format(
+        "Changing the service “{}” needs root privileges; run the command as root (for example with sudo). "
+        "“--status” and “--check” work without them.",
+        service);
 }
 
 std::string verdict_for(const std::string& action, const std::string& service) {
@@ -91,17 +94,34 @@ std::string verdict_for(const std::string& action, const std::string& service) {
     if (action == "RELOAD") return fmt::format("“{}” reloaded successfully.", service);
     return "";
 }
+
+// "restart" for RESTART: the word a failure verdict names the action by.
+std::string action_word(const std::string& action) {
+    return action.empty() ? "action" : Vexlan::Text::lower(action);
+}
 }  // namespace
 
-void set_invocation(const std::string& path) { g_invocation = path; }
-const std::string& invocation() { return g_invocation; }
+void set_invocation(const std::string& path) {
+    g_invocation = path;
+}
+const std::string& invocation() {
+    return g_invocation;
+}
 
-Vexlan::ServiceManager::Base* get_current_service() { return g_srv.get(); }
-void release_current_service() { g_srv.reset(); }
+Vexlan::ServiceManager::Base* get_current_service() {
+    return g_srv.get();
+}
+void release_current_service() {
+    g_srv.reset();
+}
 
-bool _parent_is_systemd() { return ::getppid() == 1; }
+bool _parent_is_systemd() {
+    return ::getppid() == 1;
+}
 
-void _exit(int code) { throw ExitRequest(code); }
+void _exit(int code) {
+    throw ExitRequest(code);
+}
 
 std::string normalize_command_line(const std::string& raw) {
     std::string line = raw.substr(0, raw.find('\n'));
@@ -141,10 +161,12 @@ std::string escape_control_characters(std::string_view text) {
 
 std::string audit_record(const std::vector<std::string>& args, int ppid, const std::string& parent_cmdline) {
     // One call is one line: an argument holding a newline must not forge a second record.
-    std::string joined;
-    for (const auto& a : args) joined += (joined.empty() ? "" : " ") + escape_control_characters(a);
+    std::vector<std::string> escaped;
+    for (const auto& a : args) escaped.push_back(escape_control_characters(a));
+    const std::string joined = fmt::format("{}", fmt::join(escaped, " "));
     return fmt::format("[{}] {}{}{} called by pid {}: {}\n", Vexlan::Time::localtime2timestamp(),
-                       escape_control_characters(g_invocation), joined.empty() ? "" : " ", joined, ppid, parent_cmdline);
+                       escape_control_characters(g_invocation), joined.empty() ? "" : " ", joined, ppid,
+                       parent_cmdline);
 }
 
 void write_audit_record(const std::vector<std::string>& args) {
@@ -154,8 +176,8 @@ void write_audit_record(const std::vector<std::string>& args) {
     auto raw = Vexlan::FileUtils::read_file(fmt::format("/proc/{}/cmdline", ppid));
     std::string cmd = raw && !raw->empty() ? normalize_command_line(*raw) : "";
     if (cmd.empty()) cmd = "(unreadable command line)";
-    Vexlan::UniqueFd fd = Vexlan::FileUtils::sysopen_with_real_perms(Vexlan::Paths::get(Vexlan::Paths::Key::AuditLog),
-                                                                      O_WRONLY | O_APPEND | O_CREAT, 0600);
+    Vexlan::UniqueFd fd = Vexlan::FileUtils::sysopen_with_real_perms(
+        Vexlan::Paths::get(Vexlan::Paths::Key::AuditLog), O_WRONLY | O_APPEND | O_CREAT, 0600);
     if (!fd) return;  // an unwritable audit log never fails the program
     std::string line = audit_record(args, ppid, cmd);
     [[maybe_unused]] ssize_t n = ::write(fd.get(), line.data(), line.size());
@@ -166,15 +188,18 @@ int _exit_if_triggered_by_systemd_term_or_kill_signal(const std::vector<std::str
     for (const auto& a : args) {
         if (a.find("--systemd-service=") != std::string::npos) {
             unit = a;
-            if (unit.starts_with("--systemd-service=")) unit.erase(0, std::string("--systemd-service=").size());
+            if (unit.starts_with("--systemd-service="))
+                unit.erase(0, std::string("--systemd-service=").size());
             break;
         }
     }
     if (unit.empty() || !any_arg_contains(args, "--stop") || !_parent_is_systemd()) return 1;
     auto [active, code, signal] = Vexlan::RestartSrv::Systemd::get_code_and_signal_via_systemd(unit);
     if (active == "deactivating" && code == "killed" && (signal == "TERM" || signal == "KILL")) {
-        std::fprintf(stderr, "warn: systemd already ended the main process of “%s” with SIG%s; there is nothing to stop.\n",
-                     unit.c_str(), signal.c_str());
+        std::fprintf(
+            stderr,
+            "warn: systemd already ended the main process of “%s” with SIG%s; there is nothing to stop.\n",
+            unit.c_str(), signal.c_str());
         _exit(0);
     }
     return 1;
@@ -182,7 +207,8 @@ int _exit_if_triggered_by_systemd_term_or_kill_signal(const std::vector<std::str
 
 bool _show_startup_log_for_srv(Vexlan::ServiceManager::Base& srv) {
     auto& backend = srv.service_manager();
-    Vexlan::Services::Log::Display display(srv.service_name(), srv.output_obj(), backend.service_via_systemd());
+    Vexlan::Services::Log::Display display(srv.service_name(), srv.output_obj(),
+                                           backend.service_via_systemd());
     return display.show_startup_log();
 }
 
@@ -191,6 +217,13 @@ int _show_fpm_status() {
     g_srv->status();
     std::fputs("\n", stdout);
     return 1;
+}
+
+std::optional<Invocation> service_from_invocation(const std::string& path) {
+    static const Vexlan::Regex kName(R"((?:^|/)(start|stop|restartsrv_)([\w\-]+)$)");
+    auto m = kName.captures(path);
+    if (!m) return std::nullopt;
+    return Invocation{(*m)[1], (*m)[2]};
 }
 
 int run(std::vector<std::string>& args) {
@@ -202,14 +235,17 @@ int run(std::vector<std::string>& args) {
     ::sigaction(SIGTERM, &sa, nullptr);
 
     if (g_invocation.find(DIRECT_CALL_MARKER) != std::string::npos)
-        throw FatalError("restartsrv_base must be invoked as restartsrv_<service>, start<service> or stop<service>, "
-                         "or as “restartsrv_base <service> [options]”.");
-    static const Vexlan::Regex kName(R"((?:^|/)(start|stop|restartsrv_)([\w\-]+)$)");
-    auto m = kName.captures(g_invocation);
-    if (!m) throw FatalError(fmt::format("The command name “{}” does not name a service (restartsrv_<service>, "
-                                         "start<service> or stop<service>).", g_invocation));
-    const std::string action = (*m)[1];
-    std::string service = (*m)[2];
+        throw FatalError(
+            "restartsrv_base must be invoked as restartsrv_<service>, start<service> or stop<service>, "
+            "or as “restartsrv_base <service> [options]”.");
+    auto named = service_from_invocation(g_invocation);
+    if (!named)
+        throw FatalError(
+            fmt::format("The command name “{}” does not name a service (restartsrv_<service>, "
+                        "start<service> or stop<service>).",
+                        g_invocation));
+    const std::string action = named->action;
+    std::string service = named->service;
     if ((service.empty() || service == PLACEHOLDER_SERVICE) && !args.empty()) {
         service.clear();
         for (const auto& a : args)
@@ -229,14 +265,16 @@ int run(std::vector<std::string>& args) {
     _exit_if_triggered_by_systemd_term_or_kill_signal(args);
 
     if (service.empty()) throw FatalError("No service was named.");
-    if (kBareAction.match(service)) throw FatalError(fmt::format("“{}” is an action, not a service.", service));
+    if (kBareAction.match(service))
+        throw FatalError(fmt::format("“{}” is an action, not a service.", service));
     // A name that starts like an option would reach the init system as one.
     if (service.starts_with("-")) throw FatalError(fmt::format("“{}” is not a service name.", service));
     // "foo.service" and "foo" are one service: every query and command names the same unit.
     service = Vexlan::RestartSrv::Systemd::strip_unit_suffix(service);
     if (service == RESERVED_SERVICE)
-        throw FatalError("restartsrv_base must be invoked as restartsrv_<service>, start<service> or stop<service>, "
-                         "or as “restartsrv_base <service> [options]”.");
+        throw FatalError(
+            "restartsrv_base must be invoked as restartsrv_<service>, start<service> or stop<service>, "
+            "or as “restartsrv_base <service> [options]”.");
 
     // Changing a service means signalling other users' processes, talking to systemd's
     // private socket and writing root's state: refuse at once without root, before any
@@ -256,9 +294,7 @@ int run(std::vector<std::string>& args) {
             for (const auto& a : args) {
                 auto w = kWord.captures(a);
                 if (!w) continue;
-                std::string lower = (*w)[1];
-                for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                if (auto it = table.find(lower); it != table.end()) {
+                if (auto it = table.find(Vexlan::Text::lower((*w)[1])); it != table.end()) {
                     custom.emplace((*w)[1], it->second);
                     break;
                 }
@@ -280,17 +316,17 @@ int run(std::vector<std::string>& args) {
             if (!any_arg_contains(args, NO_FPM_STATUS_MARKER)) _show_fpm_status();
         }
     } catch (const Exception::Base& e) {
-        static const Vexlan::Regex kServiceError(R"(^Vexlan::Exception::Services?::)");
-        if (!kServiceError.match(e.class_name())) throw;
+        namespace K = Exception::Kinds;
+        if (!e.isa(K::ServicesFamily)) throw;
         if (e.isa(Exception::Kinds::Services::RoleDisabled)) throw FatalError(e.to_string_no_id());
-        static const Vexlan::Regex kTolerable(R"(^Vexlan::Exception::Services::(?:NotConfigured|NotInstalled)$)");
-        if (g_srv && kTolerable.match(e.class_name()) && any_arg_is(args, TOLERANCE_OPTION)) {
+        const bool not_set_up = e.isa(K::Services::NotConfigured) || e.isa(K::Services::NotInstalled);
+        if (g_srv && not_set_up && any_arg_is(args, TOLERANCE_OPTION)) {
             std::fprintf(stderr, "%s\n", e.to_string().c_str());
             return EXIT_OK;
         }
         static const Vexlan::Regex kQuiet(R"(^(CHECK|STATUS)$)");
-        static const Vexlan::Regex kNoBlock(R"(^Vexlan::Exception::Services::(NotConfigured|Disabled|NotInstalled)$)");
-        if (g_srv && g_srv->verbose() == 1 && !kQuiet.match(g_srv->service_argv_action()) && !kNoBlock.match(e.class_name()) &&
+        const bool no_block = not_set_up || e.isa(K::Services::Disabled);
+        if (g_srv && g_srv->verbose() == 1 && !kQuiet.match(g_srv->service_argv_action()) && !no_block &&
             g_srv->output_obj()) {
             std::fputs((e.class_name() + "\n").c_str(), stdout);
             std::fflush(stdout);
@@ -313,11 +349,8 @@ int run(std::vector<std::string>& args) {
         return EXIT_OK;
     }
     if (srv.verbose() == 1 && srv.output_obj())
-        srv.output_obj()->error(fmt::format("The {} of “{}” failed.", [&] {
-            std::string a = srv.service_argv_action();
-            for (auto& c : a) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            return a.empty() ? std::string("action") : a;
-        }(), srv.service()));
+        srv.output_obj()->error(
+            fmt::format("The {} of “{}” failed.", action_word(srv.service_argv_action()), srv.service()));
     return EXIT_HANDLED_SERVICE_ERROR;
 }
 
@@ -361,10 +394,14 @@ int main(const std::string& invocation_path, std::vector<std::string> args) {
         // The program's own processor time, without the commands it ran.
         struct rusage self {};
         ::getrusage(RUSAGE_SELF, &self);
-        auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_usec) / 1000.0; };
-        g_srv->debug(fmt::format("own CPU time: {:.2f} ms (user {:.2f} ms, system {:.2f} ms); {} calls to systemd, {} child processes",
-                                 ms(self.ru_utime) + ms(self.ru_stime), ms(self.ru_utime), ms(self.ru_stime),
-                                 Vexlan::RestartSrv::Systemd::Bus::get().calls(), Vexlan::SafeRun::children_started()));
+        auto ms = [](const timeval& t) {
+            return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_usec) / 1000.0;
+        };
+        g_srv->debug(fmt::format(
+            "own CPU time: {:.2f} ms (user {:.2f} ms, system {:.2f} ms); {} calls to systemd, {} child "
+            "processes",
+            ms(self.ru_utime) + ms(self.ru_stime), ms(self.ru_utime), ms(self.ru_stime),
+            Vexlan::RestartSrv::Systemd::Bus::get().calls(), Vexlan::SafeRun::children_started()));
     }
     // The service object goes at every orderly exit, and with it the restart lock.
     std::fflush(stdout);

@@ -2,6 +2,7 @@
 // The program's entry: from the name it was invoked under and its arguments to one
 // action on one service, inside one error boundary, with a verdict and an exit status
 // callers can trust.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,14 @@ int main(const std::string& invocation, std::vector<std::string> args);
 // The invocation path the entry works with (argv[0]).
 void set_invocation(const std::string& path);
 const std::string& invocation();
+
+// What an invocation path names: the action word ("start", "stop" or "restartsrv_") and
+// the service; nothing when the name is none of the program's forms.
+struct Invocation {
+    std::string action;
+    std::string service;
+};
+std::optional<Invocation> service_from_invocation(const std::string& path);
 
 int run(std::vector<std::string>& args);
 Vexlan::ServiceManager::Base* get_current_service();

@@ -1,10 +1,12 @@
 #include "Output/Solarize.hpp"
 
+#include <fmt/ranges.h>
+
 #include <cstdlib>
 #include <optional>
 #include <sstream>
 
-#include "Output/Terminal.hpp"
+#include "Output/TerminalCapabilities.hpp"
 
 namespace Vexlan::Term::ANSIColor::Solarize {
 
@@ -16,29 +18,69 @@ std::map<std::string, std::string>& escape_cache() {
 }
 
 const std::map<std::string, std::string> kPalette256 = {
-    {"black", "ansi235"},  {"red", "ansi160"},      {"green", "ansi64"},        {"yellow", "ansi136"},
-    {"blue", "ansi33"},    {"magenta", "ansi125"},  {"cyan", "ansi37"},         {"white", "ansi254"},
-    {"bright_black", "ansi234"}, {"bright_red", "ansi166"}, {"bright_green", "ansi240"}, {"bright_yellow", "ansi241"},
-    {"bright_blue", "ansi244"}, {"bright_magenta", "ansi61"}, {"bright_cyan", "ansi245"}, {"bright_white", "ansi230"},
-    {"on_black", "on_ansi235"}, {"on_red", "on_ansi160"}, {"on_green", "on_ansi64"}, {"on_yellow", "on_ansi136"},
-    {"on_blue", "on_ansi33"}, {"on_magenta", "on_ansi125"}, {"on_cyan", "on_ansi37"}, {"on_white", "on_ansi254"},
-    {"on_bright_black", "on_ansi234"}, {"on_bright_red", "on_ansi166"}, {"on_bright_green", "on_ansi240"},
-    {"on_bright_yellow", "on_ansi241"}, {"on_bright_blue", "on_ansi244"}, {"on_bright_magenta", "on_ansi61"},
-    {"on_bright_cyan", "on_ansi245"}, {"on_bright_white", "on_ansi230"},
+    {"black", "ansi235"},
+    {"red", "ansi160"},
+    {"green", "ansi64"},
+    {"yellow", "ansi136"},
+    {"blue", "ansi33"},
+    {"magenta", "ansi125"},
+    {"cyan", "ansi37"},
+    {"white", "ansi254"},
+    {"bright_black", "ansi234"},
+    {"bright_red", "ansi166"},
+    {"bright_green", "ansi240"},
+    {"bright_yellow", "ansi241"},
+    {"bright_blue", "ansi244"},
+    {"bright_magenta", "ansi61"},
+    {"bright_cyan", "ansi245"},
+    {"bright_white", "ansi230"},
+    {"on_black", "on_ansi235"},
+    {"on_red", "on_ansi160"},
+    {"on_green", "on_ansi64"},
+    {"on_yellow", "on_ansi136"},
+    {"on_blue", "on_ansi33"},
+    {"on_magenta", "on_ansi125"},
+    {"on_cyan", "on_ansi37"},
+    {"on_white", "on_ansi254"},
+    {"on_bright_black", "on_ansi234"},
+    {"on_bright_red", "on_ansi166"},
+    {"on_bright_green", "on_ansi240"},
+    {"on_bright_yellow", "on_ansi241"},
+    {"on_bright_blue", "on_ansi244"},
+    {"on_bright_magenta", "on_ansi61"},
+    {"on_bright_cyan", "on_ansi245"},
+    {"on_bright_white", "on_ansi230"},
 };
 const std::map<std::string, std::string> kPalette16 = {
-    {"black", "bright_black"}, {"red", "red"}, {"green", "green"}, {"yellow", "yellow"}, {"blue", "blue"},
-    {"magenta", "magenta"}, {"cyan", "cyan"}, {"white", "white"}, {"bright_black", "black"},
-    {"bright_red", "bright_red"}, {"bright_green", "bright_green"}, {"bright_yellow", "bright_yellow"},
-    {"bright_blue", "bright_blue"}, {"bright_magenta", "bright_magenta"}, {"bright_cyan", "bright_cyan"},
-    {"bright_white", "bright_white"}, {"on_black", "on_bright_black"}, {"on_white", "on_white"},
+    {"black", "bright_black"},
+    {"red", "red"},
+    {"green", "green"},
+    {"yellow", "yellow"},
+    {"blue", "blue"},
+    {"magenta", "magenta"},
+    {"cyan", "cyan"},
+    {"white", "white"},
+    {"bright_black", "black"},
+    {"bright_red", "bright_red"},
+    {"bright_green", "bright_green"},
+    {"bright_yellow", "bright_yellow"},
+    {"bright_blue", "bright_blue"},
+    {"bright_magenta", "bright_magenta"},
+    {"bright_cyan", "bright_cyan"},
+    {"bright_white", "bright_white"},
+    {"on_black", "on_bright_black"},
+    {"on_white", "on_white"},
 };
 const std::map<std::string, std::string> kPalette8 = {
-    {"black", "black"}, {"red", "red"}, {"green", "green"}, {"yellow", "yellow"}, {"blue", "blue"},
-    {"magenta", "magenta"}, {"cyan", "cyan"}, {"white", "white"}, {"bright_black", "black"},
-    {"bright_red", "red"}, {"bright_green", "green"}, {"bright_yellow", "yellow"}, {"bright_blue", "blue"},
-    {"bright_magenta", "magenta"}, {"bright_cyan", "cyan"}, {"bright_white", "white"}, {"on_black", "on_black"},
-    {"on_white", "on_white"},
+    {"black", "black"},        {"red", "red"},
+    {"green", "green"},        {"yellow", "yellow"},
+    {"blue", "blue"},          {"magenta", "magenta"},
+    {"cyan", "cyan"},          {"white", "white"},
+    {"bright_black", "black"}, {"bright_red", "red"},
+    {"bright_green", "green"}, {"bright_yellow", "yellow"},
+    {"bright_blue", "blue"},   {"bright_magenta", "magenta"},
+    {"bright_cyan", "cyan"},   {"bright_white", "white"},
+    {"on_black", "on_black"},  {"on_white", "on_white"},
 };
 
 const std::map<std::string, int> kBase = {{"black", 0}, {"red", 1},     {"green", 2}, {"yellow", 3},
@@ -97,9 +139,7 @@ std::string colored(const std::vector<std::string>& attributes, const std::vecto
     for (const auto& t : texts) joined += t;
     // Whether colour may be used at all is cheap to learn; the palette costs a child process.
     if (!Terminal::it_is_safe_to_colorize() || palette_size() == 0) return joined;
-    std::string attrs;
-    for (const auto& a : attributes) attrs += (attrs.empty() ? "" : " ") + a;
-    std::string esc = escape_for(attrs);
+    std::string esc = escape_for(fmt::format("{}", fmt::join(attributes, " ")));
     return esc.empty() ? joined : esc + joined + "\x1b[0m";
 }
 

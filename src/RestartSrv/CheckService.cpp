@@ -3,20 +3,23 @@
 #include <cstdlib>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "Process/PidFile/PidFile.hpp"
 #include "Process/ProcFs.hpp"
 #include "Process/ProcessCheck/Running.hpp"
 #include "RestartSrv/SystemdQueries.hpp"
-#include "Util/Number.hpp"
-#include "Util/Regex.hpp"
 #include "Services/CheckService.hpp"
 #include "Services/Command.hpp"
 #include "Util/File.hpp"
+#include "Util/Number.hpp"
+#include "Util/Regex.hpp"
 
 namespace Vexlan::RestartSrv {
 
-std::string method_suffix(const std::string& label) { return "(" + label + " check method)"; }
+std::string method_suffix(const std::string& label) {
+    return "(" + label + " check method)";
+}
 
 namespace {
 std::string status_line(const std::string& service, const std::string& command, const std::string& owner,
@@ -24,7 +27,8 @@ std::string status_line(const std::string& service, const std::string& command, 
     // A daemon that retitles itself pads its command line with blanks.
     const auto end = command.find_last_not_of(' ');
     const std::string shown = end == std::string::npos ? "" : command.substr(0, end + 1);
-    return fmt::format("{} ({}) is running as {} with PID {} {}.", service, shown, owner, pid, method_suffix(label));
+    return fmt::format("{} ({}) is running as {} with PID {} {}.", service, shown, owner, pid,
+                       method_suffix(label));
 }
 }  // namespace
 
@@ -49,10 +53,11 @@ std::string check_service(const CheckServiceArgs& args) {
                         auto pids = Systemd::get_pids_via_systemd(args.service);
                         if (!pids.empty()) pid = pids.front();
                     }
-                } else if (m["Type"] == Systemd::TYPE_MAIN_PID && m["MainPID"] == pid && m["ActiveState"] == Systemd::ACTIVE &&
+                } else if (m["Type"] == Systemd::TYPE_MAIN_PID && m["MainPID"] == pid &&
+                           m["ActiveState"] == Systemd::ACTIVE &&
                            m["SubState"] == Systemd::MAIN_PID_SUBSTATE) {
-                    return fmt::format("{} ({}) is running with PID {} {}.", args.service, m["FragmentPath"], pid,
-                                       method_suffix(label));
+                    return fmt::format("{} ({}) is running with PID {} {}.", args.service, m["FragmentPath"],
+                                       pid, method_suffix(label));
                 }
                 if (pid.empty()) return "";
             }
@@ -88,7 +93,8 @@ std::string check_service(const CheckServiceArgs& args) {
         // systemd itself names as the unit's is the service's own whatever it runs. A pid
         // from a pidfile may be stale and taken by another program: it must pass the
         // identity checks below.
-        if (label == LABEL_SYSTEMD || (label != LABEL_PIDFILE && !Services::Command::should_ignore_this_command(command))) {
+        if (label == LABEL_SYSTEMD ||
+            (label != LABEL_PIDFILE && !Services::Command::should_ignore_this_command(command))) {
             std::string l = label.empty() ? LABEL_PROC : label + "+" + LABEL_PROC;
             return status_line(args.service, command, owner, pid, l);
         }
@@ -106,8 +112,7 @@ std::string check_service(const CheckServiceArgs& args) {
             o.use_services_ignore = true;
             ProcessCheck::Running check(o);
             check.check_all();
-            std::string cmd;
-            for (const auto& w : check.pid_object().cmdline()) cmd += (cmd.empty() ? "" : " ") + w;
+            const std::string cmd = fmt::format("{}", fmt::join(check.pid_object().cmdline(), " "));
             std::string l = label.empty() ? LABEL_PROCESS_CHECK : label + "+" + LABEL_PROCESS_CHECK;
             return status_line(args.service, cmd, args.user, pid, l);
         } catch (...) {

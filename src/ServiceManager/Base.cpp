@@ -15,19 +15,51 @@
 #include "Services/Enabled.hpp"
 #include "Util/Number.hpp"
 #include "Util/Regex.hpp"
+#include "Util/Text.hpp"
 
 namespace Vexlan::ServiceManager {
 
 namespace {
 // Every attribute is also a constructor option; other options are ignored.
-const char* const kAttributes[] = {
-    "service", "service_name", "service_override", "service_to_suspend", "suspend_time", "service_argv_action",
-    "verbose", "service_status", "current_restart_attempt", "restart_attempts", "ports", "pidfile", "processowner",
-    "command_line_regex", "pid_exe", "has_single_pid", "is_vexlan_service", "startup_args", "restart_args",
-    "shutdown_args", "doomed_rules", "service_package", "service_binary", "is_configured", "not_configured_reason",
-    "is_enabled", "can_check_service_status", "support_reload", "graceful_by_default", "block_fresh_install",
-    "call_with_force", "startup_timeout", "disable_output_partial", "_pretend_not_called_from_restart", "_pid",
-    "lock", "logger", "vxconf", "service_manager"};
+const char* const kAttributes[] = {"service",
+                                   "service_name",
+                                   "service_override",
+                                   "service_to_suspend",
+                                   "suspend_time",
+                                   "service_argv_action",
+                                   "verbose",
+                                   "service_status",
+                                   "current_restart_attempt",
+                                   "restart_attempts",
+                                   "ports",
+                                   "pidfile",
+                                   "processowner",
+                                   "command_line_regex",
+                                   "pid_exe",
+                                   "has_single_pid",
+                                   "is_vexlan_service",
+                                   "startup_args",
+                                   "restart_args",
+                                   "shutdown_args",
+                                   "doomed_rules",
+                                   "service_package",
+                                   "service_binary",
+                                   "is_configured",
+                                   "not_configured_reason",
+                                   "is_enabled",
+                                   "can_check_service_status",
+                                   "support_reload",
+                                   "graceful_by_default",
+                                   "block_fresh_install",
+                                   "call_with_force",
+                                   "startup_timeout",
+                                   "disable_output_partial",
+                                   "_pretend_not_called_from_restart",
+                                   "_pid",
+                                   "lock",
+                                   "logger",
+                                   "vxconf",
+                                   "service_manager"};
 
 // The fallback name of the lock of an object without a service name.
 constexpr const char* kFallbackLockName = "base";
@@ -61,7 +93,8 @@ std::optional<double> g_debug_start;
 
 Base::Base(const Options& options) {
     if (!options.is_object() && !options.is_null())
-        throw Exception::create(Exception::Kinds::Generic, {{"message", "A service object is built from named options."}});
+        throw Exception::create(Exception::Kinds::Generic,
+                                {{"message", "A service object is built from named options."}});
     if (options.is_object())
         for (const char* name : kAttributes)
             if (options.contains(name) && std::string(name) != "lock" && std::string(name) != "logger")
@@ -72,7 +105,9 @@ Base::Base(const Options& options) {
     if (!attrs_.contains("_pid")) attrs_["_pid"] = ::getpid();
 }
 
-Base::~Base() { release(); }
+Base::~Base() {
+    release();
+}
 
 void Base::BUILD() {
     debug(fmt::format("Building the service object for “{}”.", service()));
@@ -92,7 +127,9 @@ const nlohmann::json& Base::get(const std::string& name, const std::function<nlo
     return attrs_[name];
 }
 
-std::string Base::service() { return str(get("service", [this] { return _build_service(); })); }
+std::string Base::service() {
+    return str(get("service", [this] { return _build_service(); }));
+}
 std::string Base::service_name() {
     return str(get("service_name", [this]() -> nlohmann::json {
         auto o = service_override();
@@ -107,11 +144,21 @@ std::optional<std::string> Base::service_override() {
     if (v.is_null()) return std::nullopt;
     return str(v);
 }
-std::string Base::service_to_suspend() { return str(get("service_to_suspend", [this] { return service(); })); }
-int Base::suspend_time() { return num(get("suspend_time", [this] { return _build_suspend_time(); })); }
-std::string Base::service_argv_action() { return str(get("service_argv_action", [] { return ""; })); }
-int Base::verbose() { return num(get("verbose", [] { return 0; })); }
-std::string Base::service_status() { return str(get("service_status", [] { return ""; })); }
+std::string Base::service_to_suspend() {
+    return str(get("service_to_suspend", [this] { return service(); }));
+}
+int Base::suspend_time() {
+    return num(get("suspend_time", [this] { return _build_suspend_time(); }));
+}
+std::string Base::service_argv_action() {
+    return str(get("service_argv_action", [] { return ""; }));
+}
+int Base::verbose() {
+    return num(get("verbose", [] { return 0; }));
+}
+std::string Base::service_status() {
+    return str(get("service_status", [] { return ""; }));
+}
 std::optional<int> Base::current_restart_attempt() {
     auto it = attrs_.find("current_restart_attempt");
     if (it == attrs_.end() || it->is_null()) return std::nullopt;
@@ -135,8 +182,12 @@ std::vector<int> Base::ports() {
         for (const auto& p : v) out.push_back(num(p));
     return out;
 }
-std::string Base::pidfile() { return str(get("pidfile", [this] { return _build_pidfile(); })); }
-std::string Base::processowner() { return str(get("processowner", [] { return "root"; })); }
+std::string Base::pidfile() {
+    return str(get("pidfile", [this] { return _build_pidfile(); }));
+}
+std::string Base::processowner() {
+    return str(get("processowner", [] { return "root"; }));
+}
 std::optional<std::string> Base::command_line_regex() {
     const auto& v = get("command_line_regex", [this]() -> nlohmann::json {
         auto r = _build_command_line_regex();
@@ -153,28 +204,66 @@ std::optional<std::string> Base::pid_exe() {
     if (v.is_null() || str(v).empty()) return std::nullopt;
     return str(v);
 }
-int Base::has_single_pid() { return num(get("has_single_pid", [] { return 1; })); }
-bool Base::is_vexlan_service() { return num(get("is_vexlan_service", [this] { return _build_is_vexlan_service(); })) != 0; }
-std::vector<std::string> Base::startup_args() { return strings(get("startup_args", [this] { return _build_startup_args(); })); }
-std::vector<std::string> Base::restart_args() { return strings(get("restart_args", [this] { return _build_restart_args(); })); }
-std::vector<std::string> Base::shutdown_args() { return strings(get("shutdown_args", [this] { return _build_shutdown_args(); })); }
-nlohmann::json Base::doomed_rules() { return get("doomed_rules", [this] { return _build_doomed_rules(); }); }
-std::vector<std::string> Base::service_package() { return strings(get("service_package", [this] { return _build_service_package(); })); }
-std::string Base::service_binary() { return str(get("service_binary", [this] { return _build_service_binary(); })); }
-int Base::is_configured() { return num(get("is_configured", [this] { return _build_is_configured(); })); }
-std::string Base::not_configured_reason() { return str(get("not_configured_reason", [] { return ""; })); }
-int Base::is_enabled() { return num(get("is_enabled", [this] { return _build_is_enabled(); })); }
+int Base::has_single_pid() {
+    return num(get("has_single_pid", [] { return 1; }));
+}
+bool Base::is_vexlan_service() {
+    return num(get("is_vexlan_service", [this] { return _build_is_vexlan_service(); })) != 0;
+}
+std::vector<std::string> Base::startup_args() {
+    return strings(get("startup_args", [this] { return _build_startup_args(); }));
+}
+std::vector<std::string> Base::restart_args() {
+    return strings(get("restart_args", [this] { return _build_restart_args(); }));
+}
+std::vector<std::string> Base::shutdown_args() {
+    return strings(get("shutdown_args", [this] { return _build_shutdown_args(); }));
+}
+nlohmann::json Base::doomed_rules() {
+    return get("doomed_rules", [this] { return _build_doomed_rules(); });
+}
+std::vector<std::string> Base::service_package() {
+    return strings(get("service_package", [this] { return _build_service_package(); }));
+}
+std::string Base::service_binary() {
+    return str(get("service_binary", [this] { return _build_service_binary(); }));
+}
+int Base::is_configured() {
+    return num(get("is_configured", [this] { return _build_is_configured(); }));
+}
+std::string Base::not_configured_reason() {
+    return str(get("not_configured_reason", [] { return ""; }));
+}
+int Base::is_enabled() {
+    return num(get("is_enabled", [this] { return _build_is_enabled(); }));
+}
 int Base::can_check_service_status() {
     return num(get("can_check_service_status", [this] { return _build_can_check_service_status(); }));
 }
-int Base::support_reload() { return num(get("support_reload", [this] { return _build_support_reload(); })); }
-int Base::graceful_by_default() { return num(get("graceful_by_default", [this] { return _build_graceful_by_default(); })); }
-int Base::block_fresh_install() { return num(get("block_fresh_install", [this] { return _build_block_fresh_install(); })); }
-int Base::call_with_force() { return num(get("call_with_force", [] { return 0; })); }
-int Base::startup_timeout() { return num(get("startup_timeout", [this] { return _build_startup_timeout(); })); }
-int Base::disable_output_partial() { return num(get("disable_output_partial", [] { return 0; })); }
-int Base::_pretend_not_called_from_restart() { return num(get("_pretend_not_called_from_restart", [] { return 0; })); }
-pid_t Base::_pid() { return num(get("_pid", [] { return ::getpid(); })); }
+int Base::support_reload() {
+    return num(get("support_reload", [this] { return _build_support_reload(); }));
+}
+int Base::graceful_by_default() {
+    return num(get("graceful_by_default", [this] { return _build_graceful_by_default(); }));
+}
+int Base::block_fresh_install() {
+    return num(get("block_fresh_install", [this] { return _build_block_fresh_install(); }));
+}
+int Base::call_with_force() {
+    return num(get("call_with_force", [] { return 0; }));
+}
+int Base::startup_timeout() {
+    return num(get("startup_timeout", [this] { return _build_startup_timeout(); }));
+}
+int Base::disable_output_partial() {
+    return num(get("disable_output_partial", [] { return 0; }));
+}
+int Base::_pretend_not_called_from_restart() {
+    return num(get("_pretend_not_called_from_restart", [] { return 0; }));
+}
+pid_t Base::_pid() {
+    return num(get("_pid", [] { return ::getpid(); }));
+}
 
 RestartSrv::Lock* Base::lock() {
     if (!lock_built_) {
@@ -208,12 +297,12 @@ std::string Base::_build_service() {
     static const Regex kClass(R"(^Vexlan::ServiceManager::Services::(.+)$)");
     auto m = kClass.captures(class_name());
     if (!m) return "";
-    std::string out = (*m)[1];
-    for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
+    return Text::lower((*m)[1]);
 }
 
-int Base::_build_is_enabled() { return Services::Enabled::is_enabled(service()) ? 1 : 0; }
+int Base::_build_is_enabled() {
+    return Services::Enabled::is_enabled(service()) ? 1 : 0;
+}
 
 std::unique_ptr<RestartSrv::Lock> Base::_build_lock() {
     // Under PID 1 the init system orders invocations itself; without root there is no lock.
@@ -221,13 +310,14 @@ std::unique_ptr<RestartSrv::Lock> Base::_build_lock() {
     std::string name = service();
     if (name.empty()) name = kFallbackLockName;
     auto lock = RestartSrv::Lock::create(name);
-    if (!lock) throw Exception::create(Exception::Kinds::Generic, {{"message", "The restart lock for “" + name + "” could not be created."}});
+    if (!lock)
+        throw Exception::create(Exception::Kinds::Generic,
+                                {{"message", "The restart lock for “" + name + "” could not be created."}});
     return lock;
 }
 
 std::string Base::_build_service_binary() {
-    std::string name = service();
-    for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string name = Text::lower(service());
     try {
         return Binaries::path(name).value_or("");
     } catch (...) {
@@ -246,7 +336,9 @@ void Base::output_partial(const std::string& text) {
     if (output_obj_) output_obj_->out(text, Output::SOURCE_LOCAL, Output::PARTIAL_MESSAGE);
 }
 
-bool Base::is_debug_enabled() { return verbose() == 2; }
+bool Base::is_debug_enabled() {
+    return verbose() == 2;
+}
 
 void Base::debug(const std::string& text) {
     if (!is_debug_enabled()) return;

@@ -26,7 +26,7 @@ class Lock;
 namespace Vexlan::ServiceManager {
 
 class Base {
-public:
+  public:
     explicit Base(const Options& options = Options::object());
     virtual ~Base();
     Base(const Base&) = delete;
@@ -145,7 +145,8 @@ public:
     // ---- flows ----
     // True (the status text, or "1" after a graceful or backend restart) when the
     // service runs afterwards; empty when a guard declined.
-    virtual std::string restart(std::optional<int> graceful = std::nullopt);
+    // True once the service is up again (its status line is then in service_status()).
+    virtual bool restart(std::optional<int> graceful = std::nullopt);
     virtual bool start();
     virtual bool stop();
     virtual bool reload();
@@ -202,7 +203,7 @@ public:
     static constexpr const char* SUCCESS_WORD = "Done";
     static constexpr const char* FAILURE_WORD = "Failed";
 
-protected:
+  protected:
     // Builders; per-service classes override them to give other defaults.
     virtual std::string _build_service();
     virtual int _build_is_enabled();
@@ -236,7 +237,7 @@ protected:
     bool restarting_ = false;  // set by restart() for the calls it makes
     bool preconditions_checked_ = false;
 
-private:
+  private:
     void show_progress_word(bool ok, bool called_from_restart);
 
     nlohmann::json attrs_ = nlohmann::json::object();

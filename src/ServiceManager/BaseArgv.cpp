@@ -14,11 +14,13 @@ namespace Vexlan::ServiceManager {
 namespace {
 // The process argument list is the parser's for the duration of one parse only.
 class ArgvSwap {
-public:
-    explicit ArgvSwap(const std::vector<std::string>& args) : saved_(RestartSrv::_get_argv()) { RestartSrv::_set_argv(args); }
+  public:
+    explicit ArgvSwap(const std::vector<std::string>& args) : saved_(RestartSrv::_get_argv()) {
+        RestartSrv::_set_argv(args);
+    }
     ~ArgvSwap() { RestartSrv::_set_argv(saved_); }
 
-private:
+  private:
     std::vector<std::string> saved_;
 };
 
@@ -42,7 +44,8 @@ void Base::run_from_argv(const std::vector<std::string>& args) {
     // by default) would do what the caller did not ask for.
     for (const auto& a : rest)
         if (a.size() > 1 && a[0] == '-' && !RestartSrv::is_directly_read_argument(a))
-            throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "Unknown option “" + a + "”."}});
+            throw Exception::create(Exception::Kinds::InvalidParameter,
+                                    {{"message", "Unknown option “" + a + "”."}});
 
     verbose(p.verbose);
     // The user counts attempts from 1, the object from 0; a value that is not a plain
@@ -57,7 +60,7 @@ void Base::run_from_argv(const std::vector<std::string>& args) {
             if (!stop()) _generate_stop_exception();
         } else if (p.restart == RestartSrv::RESTART) {
             service_argv_action("RESTART");
-            if (restart(p.graceful).empty()) _generate_restart_exception();
+            if (!restart(p.graceful)) _generate_restart_exception();
         } else if (p.restart == RestartSrv::RELOAD && support_reload()) {
             service_argv_action("RELOAD");
             if (!reload()) _generate_reload_exception();
@@ -69,8 +72,9 @@ void Base::run_from_argv(const std::vector<std::string>& args) {
         auto [ok, message] = check_with_message();
         if (ok) {
             if (!message.empty() && message.back() == '\n') message.pop_back();
-            std::string line = message.empty() ? fmt::format("Service check for “{}” passed.\n", svc)
-                                                : fmt::format("Service check for “{}” passed: {}\n", svc, message);
+            std::string line = message.empty()
+                                   ? fmt::format("Service check for “{}” passed.\n", svc)
+                                   : fmt::format("Service check for “{}” passed: {}\n", svc, message);
             std::fputs(line.c_str(), stdout);
             std::fflush(stdout);
         }

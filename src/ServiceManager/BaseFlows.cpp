@@ -8,15 +8,16 @@
 #include <cstring>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "Exception/Exception.hpp"
+#include "Output/LogCheck.hpp"
 #include "Process/IONice/IONice.hpp"
 #include "Process/Kill/AppPort.hpp"
-#include "Output/LogCheck.hpp"
+#include "Process/Rlimit/Unset.hpp"
 #include "RestartSrv/Legacy.hpp"
 #include "RestartSrv/SystemdBus.hpp"
 #include "RestartSrv/SystemdQueries.hpp"
-#include "Process/Rlimit/Unset.hpp"
 #include "SafeRun/Finally.hpp"
 #include "Server/Type/Profile/Roles.hpp"
 #include "ServiceManager/Base.hpp"
@@ -44,7 +45,7 @@ void Base::show_progress_word(bool ok, bool /*called_from_restart*/) {
     }
 }
 
-std::string Base::restart(std::optional<int> graceful) {
+bool Base::restart(std::optional<int> graceful) {
     // The calls this restart makes are quiet and skip the checks it has already done.
     const bool outer = !restarting_;
     restarting_ = true;
@@ -66,7 +67,7 @@ std::string Base::restart(std::optional<int> graceful) {
     if ((role_disabled || is_disabled) && running) {
         service_argv_action("STOP");
         _pretend_not_called_from_restart(1);
-        if (!stop()) return "";
+        if (!stop()) return false;
         if (is_disabled) {
             info(fmt::format("The service “{}” is disabled; it was stopped.", service()));
             _generate_disabled_exception();
@@ -85,7 +86,7 @@ std::string Base::restart(std::optional<int> graceful) {
         stop_check();
         if (is_enabled()) {
             stop_check();
-            if (auto ok = restart_check(); ok && !*ok) return "";
+            if (auto ok = restart_check(); ok && !*ok) return false;
             const int want_graceful = graceful ? *graceful : graceful_by_default();
             // The graceful capability is the Hot class: a class derives from it exactly
             // when its daemon restarts itself on a signal.
@@ -96,7 +97,7 @@ std::string Base::restart(std::optional<int> graceful) {
                     debug(fmt::format("Restarting “{}” gracefully.", service()));
                 if (hot->restart_gracefully() && !wait_for_service_status(0).empty()) {
                     show_progress_word(true, false);
-                    return "1";
+                    return true;
                 }
                 show_progress_word(false, false);
             }
@@ -111,7 +112,7 @@ std::string Base::restart(std::optional<int> graceful) {
                         debug(fmt::format("Restarted “{}” through its init system.", service()));
                     if (*result && !wait_for_service_status(0).empty()) {
                         show_progress_word(true, false);
-                        return "1";
+                        return true;
                     }
                     show_progress_word(false, false);
                 }
@@ -124,7 +125,7 @@ std::string Base::restart(std::optional<int> graceful) {
         // Whatever would make the start refuse must refuse before the stop: a restart that
         // stops a service and then declines to start it leaves the service down.
         if (!is_enabled()) _generate_disabled_exception();
-        if (!_start_would_proceed()) return "";
+        if (!_start_would_proceed()) return false;
         if (verbose() == 1)
             output_partial(fmt::format("Restarting “{}” …", service()));
         else
@@ -132,9 +133,9 @@ std::string Base::restart(std::optional<int> graceful) {
         stop();
     }
     if (!is_enabled()) _generate_disabled_exception();
-    if (!start()) return "";
-    debug(fmt::format("The restart of “{}” {}.", service(), service_status().empty() ? "failed" : "succeeded"));
-    return service_status();
+    if (!start()) return false;
+    debug(fmt::format("The restart of “{}” succeeded.", service()));
+    return true;
 }
 
 bool Base::start() {
@@ -178,7 +179,8 @@ bool Base::start() {
             debug(fmt::format("Removing the stale pidfile “{}”.", pf));
             ::unlink(pf.c_str());
         }
-        if (service_manager().start(*this) && (pf.empty() || is_up_via_pidfile()) && !wait_for_service_status(attempt).empty()) {
+        if (service_manager().start(*this) && (pf.empty() || is_up_via_pidfile()) &&
+            !wait_for_service_status(attempt).empty()) {
             started = true;
             break;
         }
@@ -219,7 +221,8 @@ bool Base::stop() {
     // A unit still starting, reloading or stopping is there to stop even before any status
     // calls it up: a moment later it would be running.
     auto& backend = service_manager();
-    if (!backend.this_process_was_executed_by_systemd() && !is_up() && !backend.has_something_to_stop(*this).value_or(false)) {
+    if (!backend.this_process_was_executed_by_systemd() && !is_up() &&
+        !backend.has_something_to_stop(*this).value_or(false)) {
         if (!quiet_line) {
             output(fmt::format("“{}” is not running; there is nothing to stop.", service()));
             output("");
@@ -245,7 +248,8 @@ bool Base::stop() {
     }
     if (!called_from_restart) _terminate_orphaned_processes();
     if (!quiet_line && output_obj_) {
-        output_obj_->out(success ? SUCCESS_WORD : FAILURE_WORD, Output::SOURCE_LOCAL, Output::COMPLETE_MESSAGE);
+        output_obj_->out(success ? SUCCESS_WORD : FAILURE_WORD, Output::SOURCE_LOCAL,
+                         Output::COMPLETE_MESSAGE);
         output_obj_->out("", Output::SOURCE_LOCAL, Output::COMPLETE_MESSAGE);
     }
     return success;
@@ -259,7 +263,9 @@ bool Base::reload() {
         out = status();
         if (!out.empty()) check_sanity();
     } catch (const Exception::Base& e) {
-        if (!(e.isa(Exception::Kinds::Services::Down) || e.isa(Exception::Kinds::Services::Disabled) || e.isa(Exception::Kinds::Services::NotConfigured))) throw;
+        if (!(e.isa(Exception::Kinds::Services::Down) || e.isa(Exception::Kinds::Services::Disabled) ||
+              e.isa(Exception::Kinds::Services::NotConfigured)))
+            throw;
         out.clear();
     }
     if (!out.empty() && is_enabled()) {
@@ -292,9 +298,8 @@ void Base::setrlimits() {
 std::optional<int> Base::kill_apps_on_ports(const std::vector<std::string>& exclude_ips) {
     auto p = ports();
     if (p.empty()) return std::nullopt;
-    std::string list;
-    for (int port : p) list += (list.empty() ? "" : ", ") + std::to_string(port);
-    debug(fmt::format("Terminating the programs that hold the ports {} of “{}”.", list, service()));
+    debug(fmt::format("Terminating the programs that hold the ports {} of “{}”.", fmt::join(p, ", "),
+                      service()));
     Kill::AppPort::kill_apps_on_ports(p, Kill::AppPort::VERBOSE, exclude_ips);
     return 1;
 }
@@ -325,13 +330,17 @@ void Base::_verify_role() {
     verify_role_passed_ = true;
 }
 
-void Base::_exit(int code) { throw ExitRequest(code); }
+void Base::_exit(int code) {
+    throw ExitRequest(code);
+}
 
 namespace {
 // A service error, with what the init system said about it when it said something.
-Exception::Base service_error(const Exception::Kind& kind, const std::string& service, const std::string& reason) {
+Exception::Base service_error(const Exception::Kind& kind, const std::string& service,
+                              const std::string& reason) {
     if (reason.empty()) return Exception::create(kind, {{"service", service}});
-    return Exception::create(kind, std::string(kind.message_template()) + "\n{reason}", {{"service", service}, {"reason", reason}});
+    return Exception::create(kind, std::string(kind.message_template()) + "\n{reason}",
+                             {{"service", service}, {"reason", reason}});
 }
 }  // namespace
 
@@ -341,7 +350,9 @@ void Base::_generate_start_exception() {
 void Base::_generate_stop_exception() {
     throw service_error(Exception::Kinds::Services::StopFailed, service(), service_manager().last_error());
 }
-void Base::_generate_restart_exception() { throw Exception::create(Exception::Kinds::Services::RestartFailed, {{"service", service()}}); }
+void Base::_generate_restart_exception() {
+    throw Exception::create(Exception::Kinds::Services::RestartFailed, {{"service", service()}});
+}
 void Base::_generate_reload_exception() {
     throw service_error(Exception::Kinds::Services::ReloadFailed, service(), service_manager().last_error());
 }
@@ -349,16 +360,25 @@ void Base::_generate_is_down_exception() {
     auto quiet = Exception::get_stack_trace_suppressor();
     throw Exception::create(Exception::Kinds::Services::Down, {{"service", service()}});
 }
-void Base::_generate_disabled_exception() { throw Exception::create(Exception::Kinds::Services::Disabled, {{"service", service()}}); }
+void Base::_generate_disabled_exception() {
+    throw Exception::create(Exception::Kinds::Services::Disabled, {{"service", service()}});
+}
 void Base::_generate_not_configured_exception() {
-    throw Exception::create(Exception::Kinds::Services::NotConfigured, {{"service", service()}, {"reason", not_configured_reason()}});
+    throw Exception::create(Exception::Kinds::Services::NotConfigured,
+                            {{"service", service()}, {"reason", not_configured_reason()}});
 }
-void Base::_generate_not_installed_exception() { throw Exception::create(Exception::Kinds::Services::NotInstalled, {{"service", service()}}); }
+void Base::_generate_not_installed_exception() {
+    throw Exception::create(Exception::Kinds::Services::NotInstalled, {{"service", service()}});
+}
 void Base::_generate_binary_not_found_exception(int error) {
-    throw Exception::create(Exception::Kinds::Services::NoBinary,
-                            {{"service", service()}, {"path", service_binary()},
-                             {"error", error ? std::string(std::strerror(error)) : std::string("it is not executable")}});
+    throw Exception::create(
+        Exception::Kinds::Services::NoBinary,
+        {{"service", service()},
+         {"path", service_binary()},
+         {"error", error ? std::string(std::strerror(error)) : std::string("it is not executable")}});
 }
-void Base::_no_roles_exception() { throw Exception::create(Exception::Kinds::Services::RoleDisabled, {{"service", service_name()}}); }
+void Base::_no_roles_exception() {
+    throw Exception::create(Exception::Kinds::Services::RoleDisabled, {{"service", service_name()}});
+}
 
 }  // namespace Vexlan::ServiceManager

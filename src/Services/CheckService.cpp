@@ -5,13 +5,14 @@
 #include <unistd.h>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "Process/PidFile/PidFile.hpp"
 #include "Process/ProcFs.hpp"
 #include "Process/PsParser/PsParser.hpp"
 #include "Process/PwUtils/PwUtils.hpp"
-#include "RestartSrv/Initd.hpp"
 #include "RestartSrv/InitScript.hpp"
+#include "RestartSrv/Initd.hpp"
 #include "RestartSrv/SystemdBus.hpp"
 #include "RestartSrv/SystemdQueries.hpp"
 #include "SafeRun/Object.hpp"
@@ -47,12 +48,13 @@ std::string program_of(pid_t pid) {
 }
 
 std::string line_for(const std::string& service, const std::vector<pid_t>& pids, const std::string& method) {
-    std::string list;
-    for (pid_t p : pids) list += (list.empty() ? "" : ", ") + std::to_string(p);
-    return fmt::format("{} is running with PID {} ({} check method).", service, list, method);
+    return fmt::format("{} is running with PID {} ({} check method).", service, fmt::join(pids, ", "),
+                       method);
 }
 
-bool alive(pid_t pid) { return ProcFs::is_alive(pid); }
+bool alive(pid_t pid) {
+    return ProcFs::is_alive(pid);
+}
 
 std::string by_pattern(const RestartSrv::CheckServiceArgs& args) {
     const Regex pattern(*args.command_line_regex);
@@ -63,7 +65,8 @@ std::string by_pattern(const RestartSrv::CheckServiceArgs& args) {
     listing.exclude_kernel = true;
     for (const auto& r : PsParser::fast_parse_ps(listing)) {
         if ((owner && r.uid != *owner) || !ProcFs::in_own_pid_namespace(r.pid)) continue;
-        if (r.state != "Z" && pattern.match(r.command) && !Command::should_ignore_this_command(r.command)) pids.push_back(r.pid);
+        if (r.state != "Z" && pattern.match(r.command) && !Command::should_ignore_this_command(r.command))
+            pids.push_back(r.pid);
     }
     return pids.empty() ? "" : line_for(args.service, pids, "process table");
 }
@@ -86,7 +89,8 @@ std::string by_unit(const RestartSrv::CheckServiceArgs& args) {
 // A pidfile may name anything: its process counts when it runs the script's program (or
 // one named like the service), and it is the service user's, or the file is root's and
 // nobody else may write it.
-bool pidfile_process_is_the_daemon(const std::string& pidfile, pid_t pid, const RestartSrv::InitScriptFacts& facts,
+bool pidfile_process_is_the_daemon(const std::string& pidfile, pid_t pid,
+                                   const RestartSrv::InitScriptFacts& facts,
                                    const RestartSrv::CheckServiceArgs& args) {
     if (!alive(pid)) return false;
     const std::string program = program_of(pid);
@@ -105,8 +109,8 @@ std::string by_program(const std::string& program, const RestartSrv::CheckServic
     if (!owner) return "";
     std::vector<pid_t> pids;
     for (pid_t pid : ProcFs::list_pids()) {
-        if (pid < PsParser::RESERVED_PIDS || pid == ::getpid() || ProcFs::owner_uid(pid) != owner || !alive(pid) ||
-            !ProcFs::in_own_pid_namespace(pid))
+        if (pid < PsParser::RESERVED_PIDS || pid == ::getpid() || ProcFs::owner_uid(pid) != owner ||
+            !alive(pid) || !ProcFs::in_own_pid_namespace(pid))
             continue;
         if (program_of(pid) == program) pids.push_back(pid);
     }
@@ -127,7 +131,8 @@ std::string check_service(const RestartSrv::CheckServiceArgs& args) {
     if (script) {
         facts = RestartSrv::read_init_script_facts(*script);
         if (facts.pidfile) {
-            if (auto pid = PidFile::read(*facts.pidfile); pid && pidfile_process_is_the_daemon(*facts.pidfile, *pid, facts, args))
+            if (auto pid = PidFile::read(*facts.pidfile);
+                pid && pidfile_process_is_the_daemon(*facts.pidfile, *pid, facts, args))
                 return line_for(args.service, {*pid}, "init script pidfile");
         }
         auto status = RestartSrv::init_script_status(*script);

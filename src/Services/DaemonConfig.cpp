@@ -12,6 +12,7 @@
 #include "SafeRun/Object.hpp"
 #include "Util/File.hpp"
 #include "Util/Number.hpp"
+#include "Util/Text.hpp"
 #include "Util/UniqueFd.hpp"
 
 namespace Vexlan::Services::DaemonConfig {
@@ -23,10 +24,7 @@ constexpr size_t kMaxFiles = 500;
 constexpr size_t kMaxBytes = 4 << 20;
 constexpr double kToolTimeout = 10;
 
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using Text::lower;
 
 // Keys compare without case, and "pid-file" is "pid_file".
 std::string key_form(const std::string& key) {
@@ -56,7 +54,8 @@ std::vector<std::string> expand(const std::string& pattern) {
 }
 
 std::string unquote(std::string v) {
-    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) return v.substr(1, v.size() - 2);
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        return v.substr(1, v.size() - 2);
     return v;
 }
 
@@ -90,7 +89,7 @@ std::vector<std::vector<std::string>> word_statements(const std::string& text) {
             }
             in_word = true;
             i = j;
-        } else if (c == '{' && in_word && word.back() == '$') {
+        } else if (c == '{' && in_word && !word.empty() && word.back() == '$') {
             // "${NAME}" is one word, not the start of a block.
             const auto close = text.find('}', i);
             const auto stop = close == std::string::npos ? text.size() - 1 : close;
@@ -126,7 +125,8 @@ struct Reader {
         return true;
     }
 
-    void words(const std::string& path, const std::vector<std::string>& include_keys, const std::string& base, int depth) {
+    void words(const std::string& path, const std::vector<std::string>& include_keys, const std::string& base,
+               int depth) {
         std::string text;
         if (!enter(path, depth, text)) return;
         for (auto& statement : word_statements(text)) {
@@ -134,7 +134,8 @@ struct Reader {
             const std::string key = lower(d.key);
             if (std::find(include_keys.begin(), include_keys.end(), key) != include_keys.end()) {
                 for (const auto& arg : d.args)
-                    for (const auto& file : expand(resolve(arg, base))) words(file, include_keys, base, depth + 1);
+                    for (const auto& file : expand(resolve(arg, base)))
+                        words(file, include_keys, base, depth + 1);
                 continue;
             }
             out.push_back(std::move(d));
@@ -174,7 +175,8 @@ struct Reader {
                 continue;
             }
             if (k == "include_dir") {
-                for (const auto& file : expand(resolve(value, dirname_of(path)) + "/*.conf")) assignments(file, depth + 1, section);
+                for (const auto& file : expand(resolve(value, dirname_of(path)) + "/*.conf"))
+                    assignments(file, depth + 1, section);
                 continue;
             }
             out.push_back({section, key, {value}});
@@ -208,7 +210,9 @@ struct Reader {
 };
 }  // namespace
 
-std::vector<std::string> matching_paths(const std::string& pattern) { return expand(pattern); }
+std::vector<std::string> matching_paths(const std::string& pattern) {
+    return expand(pattern);
+}
 
 std::optional<std::string> tool_output(const std::string& program, const std::vector<std::string>& args) {
     if (!FileUtils::is_executable_file(program)) return std::nullopt;
@@ -259,7 +263,8 @@ std::optional<std::string> last_value(const std::vector<Directive>& directives, 
                                       const std::vector<std::string>& sections) {
     std::optional<std::string> found;
     for (const auto& d : all(directives, key)) {
-        if (!sections.empty() && std::find(sections.begin(), sections.end(), d.section) == sections.end()) continue;
+        if (!sections.empty() && std::find(sections.begin(), sections.end(), d.section) == sections.end())
+            continue;
         if (!d.args.empty()) found = unquote(d.args.front());
     }
     return found;
@@ -280,9 +285,11 @@ std::optional<int> port_of(const std::string& address) {
         port = address.substr(colon + 1);
     }
     if (auto n = Number::parse<int>(port, 1, 65535)) return *n;
-    if (port.empty() || port.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") != std::string::npos) return std::nullopt;
+    if (port.empty() || port.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") != std::string::npos)
+        return std::nullopt;
     // getservbyname reads /etc/services; a name it does not know is no port.
-    if (const servent* s = ::getservbyname(port.c_str(), "tcp")) return ntohs(static_cast<uint16_t>(s->s_port));
+    if (const servent* s = ::getservbyname(port.c_str(), "tcp"))
+        return ntohs(static_cast<uint16_t>(s->s_port));
     return std::nullopt;
 }
 
@@ -290,7 +297,8 @@ void add_port(std::vector<int>& ports, std::optional<int> port) {
     if (port && std::find(ports.begin(), ports.end(), *port) == ports.end()) ports.push_back(*port);
 }
 
-std::string expand_vars(const std::string& text, const std::vector<std::pair<std::string, std::string>>& vars) {
+std::string expand_vars(const std::string& text,
+                        const std::vector<std::pair<std::string, std::string>>& vars) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '$' || i + 1 >= text.size()) {
@@ -308,7 +316,9 @@ std::string expand_vars(const std::string& text, const std::vector<std::pair<std
             name = text.substr(end + 1, close - end - 1);
             end = close + 1;
         } else {
-            while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_')) ++end;
+            while (end < text.size() &&
+                   (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_'))
+                ++end;
             name = text.substr(i + 1, end - i - 1);
         }
         if (name.empty()) {

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "Exception/Exception.hpp"
+
 namespace testing_support {
 
 // A fresh directory removed (with its content) at the end of the test.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -19,7 +21,7 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -33,7 +35,7 @@ std::string read_file(const std::string& path);
 
 // A process the test starts and ends again.
 class Child {
-public:
+  public:
     explicit Child(const std::vector<std::string>& argv);
     ~Child();
     Child(const Child&) = delete;
@@ -43,7 +45,7 @@ public:
     int wait();
     bool alive() const;
 
-private:
+  private:
     pid_t pid_ = -1;
     bool reaped_ = false;
 };
@@ -60,7 +62,7 @@ ProgramResult run_command(const std::vector<std::string>& command, double timeou
 // Runs the real program as `name` (a symlink in a scratch directory) in a private mount
 // namespace whose product and state directories are the given root's.
 class ProgramRoot {
-public:
+  public:
     ProgramRoot();
     ProgramRoot(const ProgramRoot&) = delete;
     ProgramRoot& operator=(const ProgramRoot&) = delete;
@@ -72,7 +74,7 @@ public:
     ProgramResult run(const std::string& name, const std::vector<std::string>& args,
                       const std::vector<std::string>& env = {}) const;
 
-private:
+  private:
     ScratchDir dir_;
 };
 
@@ -80,12 +82,26 @@ private:
 // machine, a failure where the test suite is required to run whole (CI sets
 // VEXLAN_REQUIRE_ALL_TESTS=1), so a test never stops testing silently.
 bool all_tests_required();
-#define VX_REQUIRE(condition, why)                                                     \
-    do {                                                                               \
-        if (!(condition)) {                                                            \
+#define VX_REQUIRE(condition, why)                                                        \
+    do {                                                                                  \
+        if (!(condition)) {                                                               \
             if (::testing_support::all_tests_required()) FAIL() << "cannot run: " << why; \
-            GTEST_SKIP() << why;                                                       \
-        }                                                                              \
+            GTEST_SKIP() << why;                                                          \
+        }                                                                                 \
+    } while (0)
+
+// The statement throws an error of exactly this kind (or one below it): a test names the
+// kind it expects, so an error of another kind never passes for it.
+#define VX_EXPECT_THROW_KIND(statement, kind)                                                              \
+    do {                                                                                                   \
+        try {                                                                                              \
+            statement;                                                                                     \
+            ADD_FAILURE() << #statement " threw nothing; expected " << (kind).name();                      \
+        } catch (const ::Vexlan::Exception::Base& vx_error) {                                              \
+            EXPECT_TRUE(vx_error.isa(kind))                                                                \
+                << #statement " threw " << vx_error.class_name() << ", expected " << (kind).name() << ": " \
+                << vx_error.to_string_no_id();                                                             \
+        }                                                                                                  \
     } while (0)
 
 // Path of the program and of the helper scripts.

@@ -6,15 +6,15 @@
 #include "Output/Logger.hpp"
 #include "ServiceManager/Base.hpp"
 #include "ServiceManager/Hot.hpp"
-#include "support/TestSupport.hpp"
 #include "Util/Paths.hpp"
+#include "support/TestSupport.hpp"
 
 using Vexlan::ServiceManager::Base;
 using Vexlan::ServiceManager::make_service;
 
 namespace {
 class BaseTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Vexlan::Paths::set_test_root(dir_.path());
         std::filesystem::create_directories(dir_.path() + "/usr/local/vexlan/logs");
@@ -28,7 +28,7 @@ protected:
 };
 
 class Exim : public Base {
-public:
+  public:
     using Base::Base;
     std::string class_name() const override { return "Vexlan::ServiceManager::Services::Exim"; }
 };
@@ -48,7 +48,10 @@ TEST_F(BaseTest, ServiceOverrideRenamesTheServiceNameOnly) {
 }
 
 TEST_F(BaseTest, APresentOptionWinsFalseIncluded) {
-    auto srv = make_service<Base>({{"service", "s"}, {"has_single_pid", 0}, {"can_check_service_status", 0}, {"graceful_by_default", false}});
+    auto srv = make_service<Base>({{"service", "s"},
+                                   {"has_single_pid", 0},
+                                   {"can_check_service_status", 0},
+                                   {"graceful_by_default", false}});
     EXPECT_EQ(srv->has_single_pid(), 0);
     EXPECT_EQ(srv->can_check_service_status(), 0);
     EXPECT_EQ(srv->graceful_by_default(), 0);
@@ -81,7 +84,7 @@ TEST_F(BaseTest, LazyBuildersRunOnceAndTheirResultIsKept) {
 
 TEST_F(BaseTest, UnknownOptionsAreIgnoredAndNonMapOptionsRefused) {
     EXPECT_NO_THROW(make_service<Base>({{"service", "s"}, {"no_such_attribute", 1}}));
-    EXPECT_THROW(Base(nlohmann::json::array({1, 2, 3})), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(Base(nlohmann::json::array({1, 2, 3})), ::Vexlan::Exception::Kinds::Generic);
 }
 
 TEST_F(BaseTest, DebugModeWritesTimeStampedLinesForInfoAndWarn) {
@@ -97,13 +100,16 @@ TEST_F(BaseTest, DebugModeWritesTimeStampedLinesForInfoAndWarn) {
     EXPECT_EQ(log.find("warn ["), std::string::npos) << "debug mode turns warnings into debug lines";
     srv->verbose(0);
     srv->debug("not written");
-    EXPECT_EQ(testing_support::read_file(Vexlan::Paths::get(Vexlan::Paths::Key::ErrorLog)).find("not written"), std::string::npos);
+    EXPECT_EQ(
+        testing_support::read_file(Vexlan::Paths::get(Vexlan::Paths::Key::ErrorLog)).find("not written"),
+        std::string::npos);
 }
 
 TEST_F(BaseTest, HotIsGracefulByDefaultAndCanBeSwitchedOff) {
     auto hot = make_service<Vexlan::ServiceManager::Hot>({{"service", "h"}});
     EXPECT_EQ(static_cast<Vexlan::ServiceManager::Hot*>(hot.get())->is_graceful_restart_enabled(), 1);
-    auto off = make_service<Vexlan::ServiceManager::Hot>({{"service", "h2"}, {"is_graceful_restart_enabled", 0}});
+    auto off =
+        make_service<Vexlan::ServiceManager::Hot>({{"service", "h2"}, {"is_graceful_restart_enabled", 0}});
     hot.reset();
     EXPECT_EQ(static_cast<Vexlan::ServiceManager::Hot*>(off.get())->restart_gracefully(), 0);
 }

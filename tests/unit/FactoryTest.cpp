@@ -1,20 +1,20 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "Exception/Exception.hpp"
-#include "ServiceManager/LoadModule/Custom.hpp"
 #include "Output/Logger.hpp"
 #include "RestartSrv/Initd.hpp"
 #include "RestartSrv/SystemdBus.hpp"
 #include "RestartSrv/SystemdQueries.hpp"
+#include "ServiceManager/LoadModule/Custom.hpp"
 #include "ServiceManager/ServiceManager.hpp"
-#include "support/TestSupport.hpp"
 #include "Util/Guards.hpp"
 #include "Util/Paths.hpp"
+#include "support/TestSupport.hpp"
 
 namespace Kinds = Vexlan::Exception::Kinds;
 
@@ -22,7 +22,7 @@ using Vexlan::ServiceManager::new_service;
 
 namespace {
 class FactoryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Vexlan::Paths::set_test_root(dir_.path());
         std::filesystem::create_directories(dir_.path() + "/etc/init.d");
@@ -79,7 +79,8 @@ TEST_F(FactoryTest, AClassWinsOverAnInitScript) {
 }
 
 TEST_F(FactoryTest, TheCustomDirectoryIsSearchedFirst) {
-    std::filesystem::copy_file(std::string(VEXLAN_MODULE_DIR) + "/Exampleports.so", dir_.path() + "/custom/Exampleplain.so");
+    std::filesystem::copy_file(std::string(VEXLAN_MODULE_DIR) + "/Exampleports.so",
+                               dir_.path() + "/custom/Exampleplain.so");
     auto srv = new_service({{"service", "exampleplain"}});
     EXPECT_EQ(srv->class_name(), "Vexlan::ServiceManager::Services::Exampleports");
     EXPECT_EQ(srv->service(), "exampleplain");  // the option still names the service
@@ -95,10 +96,10 @@ TEST_F(FactoryTest, AnInitScriptAloneGivesTheGenericObjectAlwaysEnabled) {
     EXPECT_EQ(srv->is_enabled(), 1);
 }
 
-
 TEST_F(FactoryTest, ABrokenModuleWarnsOnceThenGenericOrUnknown) {
     std::string err = stderr_of([&] {
-        EXPECT_THROW(new_service({{"service", "examplebroken"}}), Vexlan::Exception::Base);
+        VX_EXPECT_THROW_KIND(new_service({{"service", "examplebroken"}}),
+                             ::Vexlan::Exception::Kinds::Services::Unknown);
     });
     EXPECT_NE(err.find("Examplebroken"), std::string::npos) << err;
     init_script("examplebroken");
@@ -147,7 +148,7 @@ TEST_F(FactoryTest, BadNamesFailBeforeAnyLookUp) {
         }
     }
     EXPECT_EQ(Vexlan::RestartSrv::Systemd::Bus::get().calls(), 0u) << "systemd was not asked";
-    EXPECT_THROW(new_service({{"service", ""}}), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(new_service({{"service", ""}}), ::Vexlan::Exception::Kinds::Generic);
 }
 
 TEST_F(FactoryTest, ANameThatIsNoModuleNameNeverAttemptsALoad) {
@@ -164,5 +165,6 @@ TEST_F(FactoryTest, NoSystemdToAskMeansNoUnit) {
     EXPECT_FALSE(Vexlan::RestartSrv::Systemd::Bus::get().reachable());
     EXPECT_FALSE(Vexlan::RestartSrv::Systemd::has_service_via_systemd("anything"));
     EXPECT_FALSE(Vexlan::RestartSrv::Initd::has_service_via_initd(""));
-    EXPECT_THROW(Vexlan::RestartSrv::Initd::has_service_via_initd("a/b"), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(Vexlan::RestartSrv::Initd::has_service_via_initd("a/b"),
+                         ::Vexlan::Exception::Kinds::InvalidParameter);
 }

@@ -1,13 +1,15 @@
 // The action flows against a backend that records what it is asked to do.
 #include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <unistd.h>
+#include "support/TestSupport.hpp"
 
 #include "Exception/Exception.hpp"
 #include "Output/Formatted.hpp"
 #include "ServiceManager/Base.hpp"
-#include "support/ScratchRoot.hpp"
 #include "Util/ExitRequest.hpp"
+#include "support/ScratchRoot.hpp"
 
 using Vexlan::ServiceManager::Base;
 
@@ -53,7 +55,7 @@ struct Recorded : Base {
 };
 
 class Flows : public testing_support::ScratchRootTest {
-protected:
+  protected:
     std::unique_ptr<Recorded> make(Vexlan::Options o) {
         o["service"] = "rec";
         if (!o.contains("is_enabled")) o["is_enabled"] = 1;  // enablement is not what these tests are about
@@ -71,7 +73,7 @@ protected:
 TEST_F(Flows, AnAttemptNumberGivesExactlyOneAttemptWithTheRetryHooksButNoPortKilling) {
     auto srv = make({{"ports", {18766}}});
     srv->current_restart_attempt(2);
-    EXPECT_THROW(srv->start(), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(srv->start(), ::Vexlan::Exception::Kinds::Services::StartFailed);
     EXPECT_EQ(srv->backend->starts, 1);
     EXPECT_EQ(srv->backend->attempts, std::vector<int>{2});
     EXPECT_EQ(srv->object_attempts, std::vector<int>{2});
@@ -84,12 +86,13 @@ TEST_F(Flows, AServiceWithPortsGetsASecondAttemptAfterThePortsAreFreed) {
     EXPECT_TRUE(srv->start());
     EXPECT_EQ(srv->backend->starts, 2);
     EXPECT_EQ(srv->backend->attempts, std::vector<int>{1});
-    EXPECT_NE(log().find("Terminating the programs that hold the ports 18766, 18767"), std::string::npos) << log();
+    EXPECT_NE(log().find("Terminating the programs that hold the ports 18766, 18767"), std::string::npos)
+        << log();
 }
 
 TEST_F(Flows, ThreeAttemptsWithoutPortsNeverKillAnything) {
     auto srv = make({{"restart_attempts", 3}});
-    EXPECT_THROW(srv->start(), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(srv->start(), ::Vexlan::Exception::Kinds::Services::StartFailed);
     EXPECT_EQ(srv->backend->starts, 3);
     EXPECT_EQ(srv->backend->attempts, (std::vector<int>{1, 2}));
     EXPECT_EQ(log().find("Terminating the programs"), std::string::npos);
@@ -99,11 +102,13 @@ TEST_F(Flows, RestartOfAStoppedServiceBecomesAStartAndRestartOfARunningOneStopsF
     auto srv = make(Vexlan::Options::object());
     srv->backend->succeed_on_start = 1;
     srv->service_argv_action("RESTART");
-    EXPECT_EQ(srv->restart(), "rec is up");
+    EXPECT_TRUE(srv->restart());
+    EXPECT_EQ(srv->service_status(), "rec is up");
     EXPECT_EQ(srv->service_argv_action(), "START");
     EXPECT_EQ(srv->backend->stops, 0);
     srv->service_argv_action("RESTART");
-    EXPECT_EQ(srv->restart(0), "rec is up");
+    EXPECT_TRUE(srv->restart(0));
+    EXPECT_EQ(srv->service_status(), "rec is up");
     EXPECT_EQ(srv->service_argv_action(), "RESTART");
     EXPECT_EQ(srv->backend->stops, 1);
     EXPECT_EQ(srv->backend->starts, 2);
@@ -114,10 +119,11 @@ TEST_F(Flows, AStopInsideARestartIsQuietUnlessItPretendsOtherwise) {
     srv->verbose(1);
     testing_support::ScratchDir dir;
     int fd = ::open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    srv->set_output_obj(std::make_unique<Vexlan::Output::Formatted::Plain>(Vexlan::OutputOptions{fd, nullptr}));
+    srv->set_output_obj(
+        std::make_unique<Vexlan::Output::Formatted::Plain>(Vexlan::OutputOptions{fd, nullptr}));
     srv->backend->running = true;
     srv->backend->succeed_on_start = 1;
-    EXPECT_FALSE(srv->restart().empty());
+    EXPECT_TRUE(srv->restart());
     std::string out = testing_support::read_file(dir.file("out"));
     EXPECT_EQ(out.find("Stopping"), std::string::npos) << out;
     EXPECT_NE(out.find("Restarting “rec” …"), std::string::npos) << out;
@@ -133,7 +139,7 @@ TEST_F(Flows, ReloadWithoutABackendReloadOrOfADownServiceSucceedsWithoutAction) 
     srv->backend->running = true;
     EXPECT_TRUE(srv->reload());  // up, but the backend cannot reload
     srv->is_enabled(0);
-    EXPECT_THROW(srv->reload(), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(srv->reload(), ::Vexlan::Exception::Kinds::Services::Disabled);
 }
 
 TEST_F(Flows, TheFreshInstallGuardEndsTheProcessUnlessForced) {

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "support/TestSupport.hpp"
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,15 +18,17 @@
 #include "Process/Kill/AppPort.hpp"
 #include "Process/Kill/Kill.hpp"
 #include "Process/ProcessInfo/ProcessInfo.hpp"
-#include "RestartSrv/Legacy.hpp"
 #include "Process/Signal/Numbers.hpp"
+#include "RestartSrv/Legacy.hpp"
 #include "support/ProcessHelpers.hpp"
 
 namespace Kill = Vexlan::Kill;
 using namespace testing_support;
 
 namespace {
-std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+std::string base_name(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
 }  // namespace
 
 TEST(Kill, ImmunePidsAreNeverSignalledEvenWhenTheirNameMatches) {
@@ -43,7 +47,9 @@ TEST(Kill, TheCallerIsNeverSignalledByItsOwnName) {
     // A copy of this test program, named uniquely, asks to kill its own name.
     ScratchDir dir;
     std::string prog = unique_copy(dir, "/proc/self/exe", "vxselfkill");
-    std::string cmd = "VEXLAN_KILL_HELPER=self " + prog + " --gtest_filter=KillHelper.DISABLED_KillOwnName --gtest_also_run_disabled_tests >/dev/null 2>&1";
+    std::string cmd =
+        "VEXLAN_KILL_HELPER=self " + prog +
+        " --gtest_filter=KillHelper.DISABLED_KillOwnName --gtest_also_run_disabled_tests >/dev/null 2>&1";
     int status = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the helper killed itself or found a candidate";
@@ -58,7 +64,9 @@ TEST(KillHelper, DISABLED_KillOwnName) {
 TEST(Kill, AProcessThatExitsSoonAfterTermIsGoneWithoutAForcedKill) {
     ScratchDir dir;
     std::string sh = unique_copy(dir, "/bin/dash", "vxpolite");
-    Child c({sh, "-c", "trap 'sleep 0.03; echo graceful > " + dir.file("mark") + "; exit 0' TERM; while :; do sleep 0.01; done"});
+    Child c({sh, "-c",
+             "trap 'sleep 0.03; echo graceful > " + dir.file("mark") +
+                 "; exit 0' TERM; while :; do sleep 0.01; done"});
     wait_for_exec(c.pid(), "vxpolite");
     Vexlan::Time::sleep_for(0.1);
     double start = Vexlan::Time::monotonic_seconds_f();
@@ -87,11 +95,15 @@ TEST(Kill, ASurvivorIsGivenUpAfterTwiceTheWaitTime) {
     // PID 1 of a pid namespace cannot be killed from inside it: a true survivor.
     ScratchDir dir;
     std::string self = Vexlan::Proc::Bin::getbin(::getpid());
-    std::string cmd = "unshare --pid --fork --mount-proc /bin/sh -c 'VEXLAN_KILL_HELPER=survivor VEXLAN_KILL_REPORT=" +
-                      dir.file("report") + " " + self + " --gtest_filter=KillHelper.DISABLED_SurvivorInsideANamespace --gtest_also_run_disabled_tests; true' >/dev/null 2>&1";
+    std::string cmd =
+        "unshare --pid --fork --mount-proc /bin/sh -c 'VEXLAN_KILL_HELPER=survivor VEXLAN_KILL_REPORT=" +
+        dir.file("report") + " " + self +
+        " --gtest_filter=KillHelper.DISABLED_SurvivorInsideANamespace --gtest_also_run_disabled_tests; true' "
+        ">/dev/null 2>&1";
     int status = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(read_file(dir.file("report")), "result=0 gave-up-in-time=1") << "the helper ran inside the namespace";
+    EXPECT_EQ(read_file(dir.file("report")), "result=0 gave-up-in-time=1")
+        << "the helper ran inside the namespace";
 }
 
 // Run only as the helper of the test above, inside a pid namespace.
@@ -99,7 +111,8 @@ TEST(KillHelper, DISABLED_SurvivorInsideANamespace) {
     double start = Vexlan::Time::monotonic_seconds_f();
     int result = Kill::safekill_multipid({1}, false, 2);
     double took = Vexlan::Time::monotonic_seconds_f() - start;
-    std::ofstream(std::getenv("VEXLAN_KILL_REPORT")) << "result=" << result << " gave-up-in-time=" << (took >= 3.8 && took < 5.5);
+    std::ofstream(std::getenv("VEXLAN_KILL_REPORT"))
+        << "result=" << result << " gave-up-in-time=" << (took >= 3.8 && took < 5.5);
 }
 
 TEST(Kill, NoMatchSendsNoSignal) {
@@ -150,7 +163,8 @@ TEST(Kill, KillallSendsOneSignalAndReports) {
     EXPECT_EQ(WTERMSIG(a.wait()), SIGTERM);
     EXPECT_EQ(std::get<0>(Kill::killall("", base_name(prog))), 0);
     EXPECT_EQ(std::get<0>(Kill::killall("NOSUCH", base_name(prog))), 0);
-    EXPECT_THROW(Kill::killall("TERM", std::string("init")), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(Kill::killall("TERM", std::string("init")),
+                         ::Vexlan::Exception::Kinds::InvalidParameter);
     EXPECT_EQ(Vexlan::Signal::Numbers::number_of("SIGUSR1"), 10);
     EXPECT_EQ(Kill::_verify_proc_mounted().first, 1);
 }
@@ -177,7 +191,8 @@ TEST(Fuser, FindsAFileHeldOpenByAChild) {
     ASSERT_TRUE(found.count(dir.file("held")));
     EXPECT_TRUE(contains(found[dir.file("held")], holder.pid()));
     EXPECT_FALSE(found.count(dir.file("nobody")));
-    EXPECT_EQ(Vexlan::Fuser::proc_has_open_files(holder.pid(), {dir.file("held")}), std::vector<std::string>{dir.file("held")});
+    EXPECT_EQ(Vexlan::Fuser::proc_has_open_files(holder.pid(), {dir.file("held")}),
+              std::vector<std::string>{dir.file("held")});
 }
 
 namespace {
@@ -195,7 +210,8 @@ int free_port() {
 
 std::vector<std::string> listener(const std::string& address, int port) {
     return {"/usr/bin/python3", "-c",
-            "import socket,time\ns=socket.socket()\ns.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\ns.bind(('" +
+            "import socket,time\ns=socket.socket()\ns.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, "
+            "1)\ns.bind(('" +
                 address + "', " + std::to_string(port) + "))\ns.listen()\ntime.sleep(60)"};
 }
 }  // namespace
@@ -230,5 +246,6 @@ TEST(KillAppPort, TheCallerItsAncestorsAndPid1AreLeftAlone) {
 
 TEST(KillAppPort, AddressesAreDecodedFromTheKernelTables) {
     EXPECT_EQ(Kill::AppPort::decode_address("0100007F:1F90"), std::make_pair(std::string("127.0.0.1"), 8080));
-    EXPECT_EQ(Kill::AppPort::decode_address("00000000000000000000000001000000:0050"), std::make_pair(std::string("::1"), 80));
+    EXPECT_EQ(Kill::AppPort::decode_address("00000000000000000000000001000000:0050"),
+              std::make_pair(std::string("::1"), 80));
 }

@@ -1,8 +1,10 @@
 // Resource limits, scheduling and I/O priority, as the daemons started afterwards see them.
 #include <gtest/gtest.h>
+
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "support/TestSupport.hpp"
 
 #include <filesystem>
 
@@ -11,15 +13,15 @@
 #include "Process/Rlimit/Unset.hpp"
 #include "Process/Syscall/Syscall.hpp"
 #include "SafeRun/Simple.hpp"
+#include "Util/Paths.hpp"
 #include "support/ProcessHelpers.hpp"
 #include "support/ScratchRoot.hpp"
-#include "Util/Paths.hpp"
 
 using namespace testing_support;
 
 namespace {
 class Limits : public ScratchRootTest {
-protected:
+  protected:
     // Runs `prepare` in a child that then becomes `sleep`, as a daemon started after it would.
     pid_t child_after(const std::function<void()>& prepare) {
         pid_t pid = ::fork();
@@ -29,7 +31,8 @@ protected:
             ::_exit(127);
         }
         children_.push_back(pid);
-        wait_until([&] { return read_file("/proc/" + std::to_string(pid) + "/syscall").starts_with("230 "); }, 3);
+        wait_until([&] { return read_file("/proc/" + std::to_string(pid) + "/syscall").starts_with("230 "); },
+                   3);
         return pid;
     }
     std::string limit_line(pid_t pid, const std::string& name) {
@@ -51,9 +54,13 @@ protected:
 TEST_F(Limits, InheritedLimitsAreLiftedForTheDaemon) {
     // Soft limits below their hard ones, as a cron job or a monitor may leave them.
     pid_t pid = child_after([] {
-        struct rlimit tight {4UL << 30, RLIM_INFINITY};  // tight, but room for this program itself
+        struct rlimit tight {
+            4UL << 30, RLIM_INFINITY
+        };  // tight, but room for this program itself
         ::setrlimit(RLIMIT_AS, &tight);
-        struct rlimit cpu {10, RLIM_INFINITY};
+        struct rlimit cpu {
+            10, RLIM_INFINITY
+        };
         ::setrlimit(RLIMIT_CPU, &cpu);
         Vexlan::Rlimit::Unset::unset_rlimits();
     });
@@ -67,33 +74,43 @@ TEST_F(Limits, TheServerMemoryLimitAndItsDefaultFloor) {
     VX_REQUIRE(::geteuid() == 0, "only root raises hard limits");
     write_file(Vexlan::Paths::get(Vexlan::Paths::Key::MainConfig), "maxmem=2048\ncoredump=0\n");
     EXPECT_EQ(Vexlan::Maxmem::minimum(), 4096u);
-    EXPECT_EQ(Vexlan::Rlimit::_get_server_setting_or_default(), std::make_pair(uint64_t(4096) << 20, false)) << "the default is a floor";
+    EXPECT_EQ(Vexlan::Rlimit::_get_server_setting_or_default(), std::make_pair(uint64_t(4096) << 20, false))
+        << "the default is a floor";
     std::string domains;
     for (int i = 0; i < 25000; ++i) domains += "d" + std::to_string(i) + ".example: user\n";
     write_file(Vexlan::Paths::get(Vexlan::Paths::Key::UserDomains), domains);
     EXPECT_EQ(Vexlan::Maxmem::minimum(), 12288u);
     pid_t pid = child_after([] { Vexlan::Rlimit::set_rlimit(); });
-    EXPECT_NE(limit_line(pid, "Max address space").find(std::to_string(uint64_t(12288) << 20)), std::string::npos)
+    EXPECT_NE(limit_line(pid, "Max address space").find(std::to_string(uint64_t(12288) << 20)),
+              std::string::npos)
         << limit_line(pid, "Max address space");
-    EXPECT_NE(limit_line(pid, "Max core file size").find("0                    0"), std::string::npos) << "no core files";
-    pid_t huge = child_after([] { Vexlan::Rlimit::set_rlimit("99999999999999999999999", std::vector<std::string>{"AS"}); });
+    EXPECT_NE(limit_line(pid, "Max core file size").find("0                    0"), std::string::npos)
+        << "no core files";
+    pid_t huge = child_after(
+        [] { Vexlan::Rlimit::set_rlimit("99999999999999999999999", std::vector<std::string>{"AS"}); });
     EXPECT_NE(limit_line(huge, "Max address space").find("unlimited"), std::string::npos) << "clamped";
     EXPECT_NE(error_log().find("exceeds the largest possible one"), std::string::npos) << error_log();
-    EXPECT_THROW(Vexlan::Sys::Rlimit::getrlimit("BOGUS"), Vexlan::Exception::Base);
-    EXPECT_THROW(Vexlan::Syscall::name_to_number("reboot"), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(Vexlan::Sys::Rlimit::getrlimit("BOGUS"),
+                         ::Vexlan::Exception::Kinds::InvalidParameter);
+    VX_EXPECT_THROW_KIND(Vexlan::Syscall::name_to_number("reboot"),
+                         ::Vexlan::Exception::Kinds::InvalidParameter);
 }
 
 TEST_F(Limits, PriorityAndIoClassAreResetForTheDaemon) {
     VX_REQUIRE(::geteuid() == 0, "only root sets an I/O class");
     pid_t idle = child_after([] { Vexlan::IONice::ionice("idle", "7"); });
-    EXPECT_NE(Vexlan::SafeRun::Simple::saferun({"ionice", "-p", std::to_string(idle)}).value_or("").find("idle"), std::string::npos);
+    EXPECT_NE(
+        Vexlan::SafeRun::Simple::saferun({"ionice", "-p", std::to_string(idle)}).value_or("").find("idle"),
+        std::string::npos);
     pid_t reset = child_after([] {
         ::setpriority(PRIO_PROCESS, 0, 10);
         Vexlan::IONice::ionice("idle", "7");
         ::setpriority(PRIO_PROCESS, 0, 0);
         Vexlan::IONice::reset();
     });
-    EXPECT_NE(Vexlan::SafeRun::Simple::saferun({"ionice", "-p", std::to_string(reset)}).value_or("").find("none"), std::string::npos);
+    EXPECT_NE(
+        Vexlan::SafeRun::Simple::saferun({"ionice", "-p", std::to_string(reset)}).value_or("").find("none"),
+        std::string::npos);
     EXPECT_EQ(::getpriority(PRIO_PROCESS, reset), 0);
     EXPECT_EQ(Vexlan::IONice::ionice("idle", "8"), std::nullopt) << "level 8 is refused";
     EXPECT_EQ(Vexlan::IONice::ionice("fast", "1"), std::nullopt);

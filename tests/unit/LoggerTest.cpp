@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,15 +8,15 @@
 #include "Output/Carp.hpp"
 #include "Output/Debug.hpp"
 #include "Output/Logger.hpp"
-#include "support/TestSupport.hpp"
 #include "Util/Paths.hpp"
+#include "support/TestSupport.hpp"
 
 using Vexlan::Logger;
 using Vexlan::LoggerArgs;
 
 namespace {
 class LoggerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Vexlan::Paths::set_test_root(dir_.path());
         std::filesystem::create_directories(dir_.path() + "/usr/local/vexlan/logs");
@@ -31,7 +31,9 @@ protected:
         Logger::DISABLE_OUTPUT = false;
     }
     std::string log() { return testing_support::read_file(Vexlan::Paths::get(Vexlan::Paths::Key::ErrorLog)); }
-    std::string panic_log() { return testing_support::read_file(Vexlan::Paths::get(Vexlan::Paths::Key::PanicLog)); }
+    std::string panic_log() {
+        return testing_support::read_file(Vexlan::Paths::get(Vexlan::Paths::Key::PanicLog));
+    }
     // Runs `body` in a child with standard input and error redirected; returns stderr.
     std::string stderr_of(const std::function<void()>& body) {
         std::string path = dir_.file("stderr");
@@ -66,7 +68,7 @@ TEST_F(LoggerTest, ObjectsAreSharedPerArgumentSignatureUnlessAskedNotTo) {
     LoggerArgs bad;
     bad.open_now = true;
     bad.use_no_files = true;
-    EXPECT_THROW(Logger::create(bad), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(Logger::create(bad), ::Vexlan::Exception::Kinds::InvalidParameter);
 }
 
 TEST_F(LoggerTest, LinesCarryTheLocalTimeStampLevelAndProgram) {
@@ -144,7 +146,8 @@ TEST_F(LoggerTest, DebugNeedsTheDebugLevelOrForce) {
 }
 
 TEST_F(LoggerTest, FindProgname) {
-    EXPECT_EQ(Logger::progname_from("/usr/local/vexlan/scripts/restartsrv_exim.pl --check"), "restartsrv_exim");
+    EXPECT_EQ(Logger::progname_from("/usr/local/vexlan/scripts/restartsrv_exim.pl --check"),
+              "restartsrv_exim");
     EXPECT_EQ(Logger::progname_from("restartsrv_httpd"), "restartsrv_httpd");
     EXPECT_EQ(Logger::progname_from("stopexim --now"), "stopexim");
 }
@@ -161,7 +164,9 @@ TEST_F(LoggerTest, LinesFromAParentAndAForkedChildNeverInterleave) {
     int count = 0;
     while (std::getline(lines, line)) {
         ++count;
-        EXPECT_TRUE(line.ends_with((line.find("] child ") != std::string::npos ? "child " : "parent ") + body)) << line.substr(0, 80);
+        EXPECT_TRUE(
+            line.ends_with((line.find("] child ") != std::string::npos ? "child " : "parent ") + body))
+            << line.substr(0, 80);
     }
     EXPECT_EQ(count, 400);
 }

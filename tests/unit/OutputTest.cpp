@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -9,9 +9,9 @@
 #include "Output/Formatted/HTML.hpp"
 #include "Output/Formatted/Terminal.hpp"
 #include "Output/Solarize.hpp"
-#include "Output/Terminal.hpp"
-#include "support/TestSupport.hpp"
+#include "Output/TerminalCapabilities.hpp"
 #include "Util/Guards.hpp"
+#include "support/TestSupport.hpp"
 
 using Vexlan::Output;
 
@@ -68,7 +68,8 @@ TEST(OutputFormatted, AMessageSetIndentsItsLinesAndRestoresTheLevel) {
 TEST(OutputFormatted, TheIndentLevelIsRestoredWhenALineThrows) {
     struct Throwing : Output::Formatted::Plain {
         using Plain::Plain;
-        void message(const std::string& kind, const nlohmann::json& c, const nlohmann::json& s, int p, int pr) override {
+        void message(const std::string& kind, const nlohmann::json& c, const nlohmann::json& s, int p,
+                     int pr) override {
             if (kind == "error") throw std::runtime_error("cannot write");
             Plain::message(kind, c, s, p, pr);
         }
@@ -111,7 +112,10 @@ TEST(OutputFormatted, TheJobPrefixHasFixedWidthsCountedInCharacters) {
     testing_support::ScratchDir dir;
     int fd = ::open(dir.file("o").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     Output::Formatted::Plain p(Vexlan::OutputOptions{
-        fd, {{"pid", 42}, {"contents", {{"queue", "q"}, {"child_number", 1}, {"item_name", "domain"}, {"item", "example.com"}}}}});
+        fd,
+        {{"pid", 42},
+         {"contents",
+          {{"queue", "q"}, {"child_number", 1}, {"item_name", "domain"}, {"item", "example.com"}}}}});
     p.out("hello");
     ::close(fd);
     EXPECT_EQ(testing_support::read_file(dir.file("o")), "[    42 q:1        d example.com     ] hello\n");
@@ -162,7 +166,9 @@ std::string in_terminal(bool tty_in, bool tty_out, const std::function<void()>& 
     char buf[4096];
     int status = 0;
     for (;;) {
-        struct pollfd p {master, POLLIN, 0};
+        struct pollfd p {
+            master, POLLIN, 0
+        };
         if (::poll(&p, 1, 200) > 0) {
             ssize_t n = ::read(master, buf, sizeof buf);
             if (n > 0) {
@@ -193,12 +199,14 @@ TEST(OutputTerminal, ColourOnlyWhenStandardInputAndOutputAreTerminals) {
     EXPECT_EQ(in_terminal(false, true, print_error_in_colour).find("\x1b["), std::string::npos);
     std::string redirected = in_terminal(true, false, print_error_in_colour);
     EXPECT_EQ(redirected, "bad\n");
-    EXPECT_EQ(in_terminal(true, true, [] {
-                  ::setenv("NO_COLOR", "1", 1);
-                  Vexlan::Terminal::clear_caches();
-                  Output::Formatted::Terminal t(Vexlan::OutputOptions{1, nullptr});
-                  t.error("bad");
-              }).find("\x1b["),
+    EXPECT_EQ(in_terminal(true, true,
+                          [] {
+                              ::setenv("NO_COLOR", "1", 1);
+                              Vexlan::Terminal::clear_caches();
+                              Output::Formatted::Terminal t(Vexlan::OutputOptions{1, nullptr});
+                              t.error("bad");
+                          })
+                  .find("\x1b["),
               std::string::npos);
 }
 
@@ -222,6 +230,7 @@ TEST(OutputTerminal, InfocmpAnswersForAKnownTerminal) {
     VX_REQUIRE(::access("/usr/bin/infocmp", X_OK) == 0, "infocmp is not installed");
     EXPECT_EQ(Vexlan::Terminal::get_max_colors_for_terminal("vt100"), std::nullopt);
     EXPECT_EQ(Vexlan::Terminal::get_max_colors_for_terminal("xterm"), 8);
-    EXPECT_EQ(Vexlan::Terminal::get_max_colors_for_terminal("xterm-256color"), 256) << "infocmp prints it as 0x100";
+    EXPECT_EQ(Vexlan::Terminal::get_max_colors_for_terminal("xterm-256color"), 256)
+        << "infocmp prints it as 0x100";
     Vexlan::Terminal::clear_caches();
 }

@@ -28,5 +28,6 @@ TEST(Packages, RpmOutputWithInstalledAndMissingPackages) {
     EXPECT_TRUE(none->empty());
     auto parsed = Pkgr::Yum::parse("package vx-gone is not installed\nbash 5.2.15-2.el9\nodd-line\n");
     EXPECT_EQ(parsed, (std::map<std::string, std::string>{{"bash", "5.2.15-2.el9"}}));
-    EXPECT_THROW(Pkgr::Yum().get_version_for_packages({}), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(Pkgr::Yum().get_version_for_packages({}),
+                         ::Vexlan::Exception::Kinds::InvalidParameter);
 }

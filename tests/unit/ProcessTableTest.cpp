@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "support/TestSupport.hpp"
 
 #include <filesystem>
 
@@ -119,11 +121,12 @@ TEST(PsParser, RecordsCarryOwnerParentStateAndCommand) {
 TEST(PsParser, RefusedOptionCombinationsRaise) {
     PsParser::Options o;
     o.skip_stat = true;
-    EXPECT_THROW(PsParser::fast_parse_ps(o), Vexlan::Exception::Base);  // without skip_cmdline
+    VX_EXPECT_THROW_KIND(PsParser::fast_parse_ps(o),
+                         ::Vexlan::Exception::Kinds::InvalidParameter);  // without skip_cmdline
     o.skip_cmdline = true;
     EXPECT_NO_THROW(PsParser::fast_parse_ps(o));
     o.exclude_kernel = true;
-    EXPECT_THROW(PsParser::fast_parse_ps(o), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(PsParser::fast_parse_ps(o), ::Vexlan::Exception::Kinds::InvalidParameter);
 }
 
 TEST(PsParser, TheFallbackParserGivesRecordsOfTheSameShape) {

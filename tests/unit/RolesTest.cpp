@@ -1,13 +1,15 @@
 // Server roles and the services they allow.
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.hpp"
+
 #include <filesystem>
 
 #include "Exception/Exception.hpp"
 #include "Server/Type/Profile/Roles.hpp"
 #include "Server/Type/Role/Role.hpp"
-#include "support/ScratchRoot.hpp"
 #include "Util/Paths.hpp"
+#include "support/ScratchRoot.hpp"
 
 namespace Kinds = Vexlan::Exception::Kinds;
 namespace Roles = Vexlan::Server::Type::Profile::Roles;
@@ -15,7 +17,7 @@ using namespace testing_support;
 
 namespace {
 class RolesTest : public ScratchRootTest {
-protected:
+  protected:
     void SetUp() override {
         ScratchRootTest::SetUp();
         forget();
@@ -29,12 +31,15 @@ protected:
         Vexlan::Server::Type::EnabledCache::_unset_all();
         Vexlan::Server::Type::clear_available_cache();
     }
-    void off(const std::string& role) { write_file(Vexlan::Paths::get(Vexlan::Paths::Key::RolesDir) + "/" + role, ""); }
+    void off(const std::string& role) {
+        write_file(Vexlan::Paths::get(Vexlan::Paths::Key::RolesDir) + "/" + role, "");
+    }
 };
 }  // namespace
 
 TEST_F(RolesTest, AServiceIsAllowedWhileOneOfItsRolesIsOn) {
-    for (const auto& class_name : Vexlan::Server::Type::Role_::get_all_possible_roles()) off(class_name.substr(class_name.rfind("::") + 2));
+    for (const auto& class_name : Vexlan::Server::Type::Role_::get_all_possible_roles())
+        off(class_name.substr(class_name.rfind("::") + 2));
     EXPECT_EQ(Roles::is_service_allowed("vx-no-role-lists-me"), 1);
     forget();
     std::filesystem::remove_all(Vexlan::Paths::get(Vexlan::Paths::Key::RolesDir));
@@ -57,7 +62,8 @@ TEST_F(RolesTest, ARoleIsDecidedOnceAndPostgresNeedsItsFlag) {
     EXPECT_EQ(Roles::is_role_enabled("DNS"), 0);
     std::filesystem::remove(Vexlan::Paths::get(Vexlan::Paths::Key::RolesDir) + "/DNS");
     EXPECT_EQ(Roles::is_role_enabled("DNS"), 0) << "the first answer holds for the process";
-    EXPECT_THROW(Vexlan::Server::Type::EnabledCache::set("Vexlan::Server::Type::Role::DNS", "yes"), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(Vexlan::Server::Type::EnabledCache::set("Vexlan::Server::Type::Role::DNS", "yes"),
+                         ::Vexlan::Exception::Kinds::InvalidParameter);
 }
 
 TEST_F(RolesTest, VerifyingSeveralRolesInEitherMode) {

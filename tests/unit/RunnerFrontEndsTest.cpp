@@ -3,11 +3,11 @@
 #include <unistd.h>
 
 #include "Exception/Exception.hpp"
-#include "SafeRun/IOCallbackWriteLine.hpp"
 #include "SafeRun/Extra.hpp"
+#include "SafeRun/IOCallbackWriteLine.hpp"
 #include "SafeRun/Simple.hpp"
-#include "support/TestSupport.hpp"
 #include "Util/Guards.hpp"
+#include "support/TestSupport.hpp"
 
 namespace Simple = Vexlan::SafeRun::Simple;
 namespace Errors = Vexlan::SafeRun::Errors;
@@ -42,15 +42,16 @@ TEST(SafeRunSimple, TheCommandGetsDefaultSignalsWhateverTheCallerBlocksOrIgnores
     const unsigned long long usable = ~0x180000000ULL;
     auto mask = [&](const std::string& name) {
         auto at = out.value_or("").find(name + ":\t");
-        return at == std::string::npos ? ~0ULL : std::stoull(out->substr(at + name.size() + 2, 16), nullptr, 16);
+        return at == std::string::npos ? ~0ULL
+                                       : std::stoull(out->substr(at + name.size() + 2, 16), nullptr, 16);
     };
     EXPECT_EQ(mask("SigBlk") & usable, 0u) << *out;
     EXPECT_EQ(mask("SigIgn") & usable, 0u) << *out;
 }
 
 TEST(SafeRunSimple, AWholeCommandLineInOneWordIsRefused) {
-    EXPECT_THROW(Simple::saferun({"ls -l /"}), Vexlan::Exception::Base);
-    EXPECT_THROW(Simple::saferun({"true;rm -rf /"}), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(Simple::saferun({"ls -l /"}), ::Vexlan::Exception::Kinds::InvalidParameter);
+    VX_EXPECT_THROW_KIND(Simple::saferun({"true;rm -rf /"}), ::Vexlan::Exception::Kinds::InvalidParameter);
 }
 
 TEST(SafeRunErrors, TheListFormDropsTrailingEmptyLines) {
@@ -87,13 +88,13 @@ TEST(SafeRunExtra, TheMistakenEnvOptionAndHandlesWithHooksAreRefused) {
     Vexlan::SafeRun::ExtraOptions o;
     o.base.program = "/bin/true";
     o.env = true;
-    EXPECT_THROW(Vexlan::SafeRun::Extra::run(o), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(Vexlan::SafeRun::Extra::run(o), ::Vexlan::Exception::Kinds::InvalidParameter);
     std::string buf;
     Vexlan::SafeRun::ExtraOptions p;
     p.base.program = "/bin/true";
     p.stdout_buffer = &buf;
     p.base.stdout_handle = Vexlan::SafeRun::OutputHandle{Vexlan::SafeRun::Fd{1}};
-    EXPECT_THROW(Vexlan::SafeRun::Extra::run(p), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(Vexlan::SafeRun::Extra::run(p), ::Vexlan::Exception::Kinds::InvalidParameter);
 }
 
 TEST(IOCallbackWriteLine, DeliversCompleteLinesAndThePartialOneOnlyOnClear) {
@@ -116,8 +117,8 @@ TEST(IOCallbackWrite, WriteClampsLengthAndAcceptsOffsetsFromTheEnd) {
     EXPECT_EQ(got, "ef");
     EXPECT_EQ(w.write("abcdef", 2, -3), 2u);
     EXPECT_EQ(got, "efde");
-    EXPECT_THROW(w.write("abc", -1, 0), Vexlan::Exception::Base);
-    EXPECT_THROW(w.write("abc", 1, 7), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(w.write("abc", -1, 0), ::Vexlan::Exception::Kinds::InvalidParameter);
+    VX_EXPECT_THROW_KIND(w.write("abc", 1, 7), ::Vexlan::Exception::Kinds::InvalidParameter);
     w.output_field_separator = ",";
     w.output_record_separator = "\n";
     w.print({"x", "y"});

@@ -7,22 +7,21 @@
 #include <fcntl.h>
 
 #include "Exception/Exception.hpp"
+#include "Process/ProcFs.hpp"
 #include "SafeRun/Object.hpp"
 #include "SafeRun/ReadMultipleFH.hpp"
-#include "Process/ProcFs.hpp"
-#include "support/ProcessHelpers.hpp"
-#include "support/TestSupport.hpp"
+#include "Util/Guards.hpp"
 #include "Util/Time.hpp"
 #include "Util/UniqueFd.hpp"
-#include "Util/Guards.hpp"
-#include "Util/UniqueFd.hpp"
+#include "support/ProcessHelpers.hpp"
+#include "support/TestSupport.hpp"
 
 namespace Kinds = Vexlan::Exception::Kinds;
 
-using Vexlan::SafeRun::Object;
-using Vexlan::SafeRun::Options;
 using testing_support::child_pids;
 using testing_support::open_fds;
+using Vexlan::SafeRun::Object;
+using Vexlan::SafeRun::Options;
 
 namespace {
 Options sh(const std::string& script) {
@@ -34,7 +33,7 @@ Options sh(const std::string& script) {
 
 // Every run must leave the caller's descriptors and children exactly as they were.
 class SafeRunObject : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { fds_ = open_fds(); }
     void TearDown() override {
         EXPECT_EQ(open_fds(), fds_) << "a descriptor leaked";
@@ -97,7 +96,7 @@ TEST_F(SafeRunObject, MergedInMemoryHandleGetsBothStreamsAndNothingIsCaptured) {
     o.stderr_handle = o.stdout_handle;
     Object run(std::move(o));
     EXPECT_EQ(merged, "one\ntwo\nthree\n");
-    EXPECT_THROW(run.stdout_text(), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(run.stdout_text(), ::Vexlan::Exception::Kinds::Generic);
     EXPECT_EQ(run.CHILD_ERROR(), 0);
     EXPECT_FALSE(run.autopsy());
 }
@@ -140,10 +139,10 @@ TEST_F(SafeRunObject, InvalidOptionsAreRefusedBeforeAnythingRuns) {
         EXPECT_NE(e.to_string().find("/no/such/dir/prog"), std::string::npos);
     }
     Options empty;
-    EXPECT_THROW(Object{std::move(empty)}, Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(Object{std::move(empty)}, ::Vexlan::Exception::Kinds::Generic);
     Options logger = sh("true");
     logger.logger = true;
-    EXPECT_THROW(Object{std::move(logger)}, Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(Object{std::move(logger)}, ::Vexlan::Exception::Kinds::InvalidParameter);
 }
 
 TEST_F(SafeRunObject, MoreThanAPipeOnBothStreamsCompletesWithoutDeadlock) {
@@ -170,8 +169,8 @@ TEST_F(SafeRunObject, TheTimeOutHoldsForOutputToADescriptorAndEndsTheChildsGroup
     // that left for a session of its own: the script and its helper go, the daemon stays.
     testing_support::ScratchDir dir;
     Vexlan::UniqueFd log(::open(dir.file("log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
-    Options o = sh("setsid sleep 30 & echo $! > " + dir.file("daemon") + "; sleep 30 & echo $! > " + dir.file("helper") +
-                   "; echo started; sleep 30");
+    Options o = sh("setsid sleep 30 & echo $! > " + dir.file("daemon") + "; sleep 30 & echo $! > " +
+                   dir.file("helper") + "; echo started; sleep 30");
     o.timeout = 1;
     o.stdout_handle = Vexlan::SafeRun::OutputHandle{Vexlan::SafeRun::Fd{log.get()}};
     o.stderr_handle = o.stdout_handle;
@@ -180,7 +179,9 @@ TEST_F(SafeRunObject, TheTimeOutHoldsForOutputToADescriptorAndEndsTheChildsGroup
     EXPECT_LT(Vexlan::Time::monotonic_seconds_f() - start, 4.0);
     EXPECT_EQ(run.timed_out(), 1.0);
     EXPECT_EQ(run.signal_code(), SIGTERM);
-    auto pid_in = [&](const char* name) { return static_cast<pid_t>(std::stoi(testing_support::read_file(dir.file(name)))); };
+    auto pid_in = [&](const char* name) {
+        return static_cast<pid_t>(std::stoi(testing_support::read_file(dir.file(name))));
+    };
     const pid_t helper = pid_in("helper"), daemon = pid_in("daemon");
     testing_support::wait_until([&] { return !Vexlan::ProcFs::is_alive(helper); });
     EXPECT_FALSE(Vexlan::ProcFs::is_alive(helper)) << "the script's own child went with it";
@@ -229,7 +230,7 @@ TEST_F(SafeRunObject, ExitCodeErrorsCarryTheCapturedOutput) {
     EXPECT_TRUE(e->isa(Kinds::ProcessFailed::Error));
     EXPECT_EQ(e->get("error_code"), 3);
     EXPECT_EQ(e->get("stdout"), "partial\n");
-    EXPECT_THROW(run.die_if_error(), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(run.die_if_error(), ::Vexlan::Exception::Kinds::ProcessFailed::Error);
     EXPECT_NE(run.autopsy()->find("/bin/sh -c echo partial; exit 3"), std::string::npos);
 }
 
@@ -269,7 +270,8 @@ TEST_F(SafeRunObject, BeforeExecRunsInTheChildAndAfterForkInTheParent) {
 }
 
 TEST_F(SafeRunObject, TheCallersSignalDispositionAndErrnoAreRestored) {
-    struct sigaction before {}, after {};
+    struct sigaction before {
+    }, after{};
     ::signal(SIGCHLD, SIG_IGN);
     ::sigaction(SIGCHLD, nullptr, &before);
     errno = EBUSY;
@@ -300,8 +302,9 @@ TEST(ReadMultipleFH, ZeroTimeOutsWaitWithoutLimitAndTargetsReceiveTheirData) {
     [[maybe_unused]] auto n2 = ::write(b.write.get(), "beta", 4);
     a.write.reset();
     b.write.reset();
-    std::vector<Vexlan::ReadMultipleFH::Entry> entries = {{a.read.get(), Vexlan::ReadMultipleFH::Target{}},
-                                                           {b.read.get(), Vexlan::ReadMultipleFH::Target{&target}}};
+    std::vector<Vexlan::ReadMultipleFH::Entry> entries = {
+        {a.read.get(), Vexlan::ReadMultipleFH::Target{}},
+        {b.read.get(), Vexlan::ReadMultipleFH::Target{&target}}};
     Vexlan::ReadMultipleFH reader(std::move(entries), 0.0, 0.0);
     EXPECT_TRUE(reader.did_finish());
     EXPECT_EQ(reader.timed_out(), 0);

@@ -1,6 +1,8 @@
 // Status, check and liveness of the service object.
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include "support/TestSupport.hpp"
 
 #include <filesystem>
 
@@ -8,13 +10,13 @@
 #include "Output/Logger.hpp"
 #include "RestartSrv/CheckService.hpp"
 #include "ServiceManager/Base.hpp"
-#include "Services/Installed.hpp"
 #include "ServiceManager/Manager/Initd.hpp"
 #include "ServiceManager/Manager/Systemd.hpp"
-#include "support/ScratchRoot.hpp"
-#include "support/ProcessHelpers.hpp"
+#include "Services/Installed.hpp"
 #include "Util/Guards.hpp"
 #include "Util/Paths.hpp"
+#include "support/ProcessHelpers.hpp"
+#include "support/ScratchRoot.hpp"
 
 namespace Kinds = Vexlan::Exception::Kinds;
 
@@ -26,7 +28,7 @@ using Vexlan::ServiceManager::make_service;
 
 namespace {
 class Status : public ScratchRootTest {
-protected:
+  protected:
     void SetUp() override {
         ScratchRootTest::SetUp();
         env_.set("VEXLAN_BASE_INSTALL", "1");  // no warning about a missing unit
@@ -48,7 +50,6 @@ TEST_F(Status, AServiceWithoutAStatusCheckIsAlwaysUp) {
     EXPECT_EQ(srv->status(), "The status of “blind” cannot be checked; it is assumed to be up.");
     EXPECT_EQ(srv->wait_for_service_status(0), "1");
 }
-
 
 TEST_F(Status, APidfileCountsOnlyWhenItNamesTheServicesOwnProcess) {
     ScratchDir dir;
@@ -73,14 +74,16 @@ TEST_F(Status, APidfileCountsOnlyWhenItNamesTheServicesOwnProcess) {
     write_file(args.pidfile, pid + "\n");
     // Junk, numbers that wrap around to other pids, PID 1 and symlinks name nothing: the
     // daemon is found only by the later checks.
-    for (const std::string& junk : std::vector<std::string>{pid + "garbage", "4294967295", "4294967297", "-1", "1", "0x10", "", "99999999999"}) {
+    for (const std::string& junk : std::vector<std::string>{pid + "garbage", "4294967295", "4294967297", "-1",
+                                                            "1", "0x10", "", "99999999999"}) {
         write_file(args.pidfile, junk + "\n");
         EXPECT_EQ(check_service(args).find("pidfile"), std::string::npos) << "[" << junk << "]";
     }
     write_file(root_.file("real.pid"), pid + "\n");
     std::filesystem::remove(args.pidfile);
     std::filesystem::create_symlink(root_.file("real.pid"), args.pidfile);
-    EXPECT_EQ(check_service(args).find("pidfile"), std::string::npos) << "a pidfile is never read through a symlink";
+    EXPECT_EQ(check_service(args).find("pidfile"), std::string::npos)
+        << "a pidfile is never read through a symlink";
 }
 
 TEST_F(Status, APidfileHoldingZeroGoesStraightToTheFallback) {
@@ -97,9 +100,6 @@ TEST_F(Status, APidfileHoldingZeroGoesStraightToTheFallback) {
     args.service = prog.substr(prog.rfind('/') + 1);
     EXPECT_NE(check_service(args).find("(process table check method)"), std::string::npos);
 }
-
-
-
 
 TEST_F(Status, AnIgnoredCommandLineFallsThroughToTheOtherChecks) {
     Child c({"bash", "-c", "exec -a vxrestartsrv_helper sleep 60"});
@@ -164,7 +164,8 @@ TEST_F(Status, CheckRaisesForAServiceDisabledAfterItStarted) {
     Child daemon({program, "63"});
     wait_for_exec(daemon.pid(), "vxchecked");
     write_file(root_.file("c.pid"), std::to_string(daemon.pid()) + "\n");
-    auto srv = service({{"service", "checked"}, {"pidfile", root_.file("c.pid")}, {"command_line_regex", "vxchecked"}});
+    auto srv = service(
+        {{"service", "checked"}, {"pidfile", root_.file("c.pid")}, {"command_line_regex", "vxchecked"}});
     EXPECT_TRUE(srv->check());
     srv->is_enabled(0);
     try {
@@ -174,13 +175,16 @@ TEST_F(Status, CheckRaisesForAServiceDisabledAfterItStarted) {
         EXPECT_TRUE(e.isa(Kinds::Services::Disabled));
     }
     auto [ok, message] =
-        service({{"service", "checked2"}, {"pidfile", root_.file("c.pid")}, {"command_line_regex", "vxchecked"}})->check_with_message();
+        service(
+            {{"service", "checked2"}, {"pidfile", root_.file("c.pid")}, {"command_line_regex", "vxchecked"}})
+            ->check_with_message();
     EXPECT_TRUE(ok);
     EXPECT_NE(message.find("with PID " + std::to_string(daemon.pid())), std::string::npos);
 }
 
 TEST_F(Status, ADownServiceRaisesTheSpecificSanityErrorFirst) {
-    auto unconfigured = service({{"service", "uncfg"}, {"is_configured", 0}, {"not_configured_reason", "no config file"}});
+    auto unconfigured =
+        service({{"service", "uncfg"}, {"is_configured", 0}, {"not_configured_reason", "no config file"}});
     try {
         unconfigured->status();
         FAIL();
@@ -189,8 +193,9 @@ TEST_F(Status, ADownServiceRaisesTheSpecificSanityErrorFirst) {
         EXPECT_NE(e.to_string().find("no config file"), std::string::npos);
     }
     auto nobinary = service({{"service", "nobin"}, {"service_binary", root_.file("missing-binary")}});
-    EXPECT_THROW(nobinary->check_sanity(), Vexlan::Exception::Base);
-    auto notinstalled = service({{"service", "noinst"}, {"service_binary", ""}, {"service_package", "vx-no-such-package"}});
+    VX_EXPECT_THROW_KIND(nobinary->check_sanity(), ::Vexlan::Exception::Kinds::Services::NoBinary);
+    auto notinstalled =
+        service({{"service", "noinst"}, {"service_binary", ""}, {"service_package", "vx-no-such-package"}});
     try {
         notinstalled->check_sanity();
         FAIL();

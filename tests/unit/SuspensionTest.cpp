@@ -1,22 +1,24 @@
 // The service monitor's suspension files.
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "support/TestSupport.hpp"
 
 #include <filesystem>
 
 #include "Svcmond/Tiny.hpp"
-#include "support/ScratchRoot.hpp"
 #include "Util/Number.hpp"
 #include "Util/Paths.hpp"
+#include "support/ScratchRoot.hpp"
 
 namespace Tiny = Vexlan::Svcmond::Tiny;
 using namespace testing_support;
 
 namespace {
 class Suspension : public ScratchRootTest {
-protected:
+  protected:
     time_t expiry_of(const std::string& service) {
         return Vexlan::Number::parse<time_t>(read_file(Tiny::suspension_file(service))).value_or(-1);
     }
@@ -36,14 +38,15 @@ TEST_F(Suspension, TheDelayDefaultsTo70AndIsCappedAt3600) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ::stat(Vexlan::Paths::get(Vexlan::Paths::Key::SuspendDir).c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_THROW(Tiny::suspend_service("a/b"), Vexlan::Exception::Base);
+    VX_EXPECT_THROW_KIND(Tiny::suspend_service("a/b"), ::Vexlan::Exception::Kinds::InvalidParameter);
 }
 
 TEST_F(Suspension, ASuspensionHoldsUntilItsExpiry) {
     const time_t now = ::time(nullptr);
     Tiny::suspend_service("soon", 1, now);  // one second left
     EXPECT_EQ(Tiny::is_service_suspended(std::nullopt, "soon"), 1);
-    EXPECT_EQ(Tiny::is_service_suspended(std::map<std::string, time_t>{{"soon", now}}, "soon"), 0) << "at the expiry";
+    EXPECT_EQ(Tiny::is_service_suspended(std::map<std::string, time_t>{{"soon", now}}, "soon"), 0)
+        << "at the expiry";
     EXPECT_EQ(Tiny::is_service_suspended(std::nullopt, "never"), std::nullopt);
     write_file(Vexlan::Paths::get(Vexlan::Paths::Key::SuspendDir) + "/.half.suspended", "123");
     auto all = Tiny::load_service_suspensions();

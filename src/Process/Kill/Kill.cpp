@@ -10,14 +10,16 @@
 #include <cstring>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "Exception/Exception.hpp"
-#include "Util/Number.hpp"
 #include "Output/Debug.hpp"
 #include "Process/ProcFs.hpp"
-#include "SafeRun/Simple.hpp"
 #include "Process/Signal/Numbers.hpp"
+#include "SafeRun/Simple.hpp"
 #include "Util/File.hpp"
+#include "Util/Number.hpp"
+#include "Util/Text.hpp"
 #include "Util/Time.hpp"
 
 namespace Vexlan::Kill {
@@ -50,9 +52,7 @@ std::vector<pid_t> pids_of(const std::vector<Target>& targets) {
 std::string label_of(const PsParser::NameSpec& name) {
     if (auto* s = std::get_if<std::string>(&name)) return *s;
     if (auto* l = std::get_if<std::vector<std::string>>(&name)) {
-        std::string out;
-        for (const auto& n : *l) out += (out.empty() ? "" : ", ") + n;
-        return out;
+        return fmt::format("{}", fmt::join(*l, ", "));
     }
     return std::get<Regex>(name).pattern();
 }
@@ -68,7 +68,9 @@ std::vector<pid_t> candidates(const PsParser::NameSpec& name, const std::vector<
 }
 }  // namespace
 
-double polite_step(double waited) { return waited <= 0.01 ? 0.0025 : waited <= 0.5 ? 0.01 : 0.05; }
+double polite_step(double waited) {
+    return waited <= 0.01 ? 0.0025 : waited <= 0.5 ? 0.01 : 0.05;
+}
 
 std::vector<Target> identify(const std::vector<pid_t>& pids) {
     std::vector<Target> out;
@@ -89,7 +91,8 @@ int _kill_group(int signo, const std::vector<pid_t>& pids) {
         if (::kill(p, signo) == 0) {
             ++count;
         } else if (errno != ESRCH) {
-            Debug::log_warn(fmt::format("The system failed to send the “{}” signal to process {}: {}", signo, p, std::strerror(errno)));
+            Debug::log_warn(fmt::format("The system failed to send the “{}” signal to process {}: {}", signo,
+                                        p, std::strerror(errno)));
         }
     }
     return count;
@@ -136,8 +139,8 @@ int escalate(const std::vector<Target>& targets, bool verbose, double wait_time,
     return 0;
 }
 
-int safekill(const PsParser::NameSpec& name, bool verbose, double wait_time, const std::vector<pid_t>& immune_pids,
-             const std::optional<PsParser::Owners>& allowed_owners) {
+int safekill(const PsParser::NameSpec& name, bool verbose, double wait_time,
+             const std::vector<pid_t>& immune_pids, const std::optional<PsParser::Owners>& allowed_owners) {
     std::string label = label_of(name);
     auto pids = candidates(name, immune_pids, allowed_owners);
     if (pids.empty()) {
@@ -148,16 +151,13 @@ int safekill(const PsParser::NameSpec& name, bool verbose, double wait_time, con
 }
 
 int safekill_multipid(const std::vector<pid_t>& pids, bool verbose, double wait_time) {
-    std::string label;
-    for (pid_t p : pids) label += (label.empty() ? "" : " ") + std::to_string(p);
-    return escalate(identify(pids), verbose, wait_time, label);
+    return escalate(identify(pids), verbose, wait_time, fmt::format("{}", fmt::join(pids, " ")));
 }
 
-std::tuple<int, int, std::string> killall(const std::string& signal, const PsParser::NameSpec& name, bool verbose,
-                                          const std::vector<pid_t>& immune_pids,
+std::tuple<int, int, std::string> killall(const std::string& signal, const PsParser::NameSpec& name,
+                                          bool verbose, const std::vector<pid_t>& immune_pids,
                                           const std::optional<PsParser::Owners>& allowed_owners) {
-    std::string sig = signal;
-    for (auto& c : sig) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string sig = Text::upper(signal);
     _verify_proc_mounted();
     if (sig.empty()) return {0, 0, "No signal was given."};
     int signo = 0;
@@ -171,18 +171,18 @@ std::tuple<int, int, std::string> killall(const std::string& signal, const PsPar
         signo = *n;
     }
     if (auto* s = std::get_if<std::string>(&name); s && *s == "init")
-        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "Refusing to signal “init”."}});
+        throw Exception::create(Exception::Kinds::InvalidParameter,
+                                {{"message", "Refusing to signal “init”."}});
     std::vector<pid_t> sent;
     for (pid_t p : candidates(name, immune_pids, allowed_owners)) {
         if (::kill(p, signo) == 0)
             sent.push_back(p);
         else
-            Debug::log_warn(fmt::format("The system failed to send signal {} to process {}: {}", signo, p, std::strerror(errno)));
+            Debug::log_warn(fmt::format("The system failed to send signal {} to process {}: {}", signo, p,
+                                        std::strerror(errno)));
     }
-    std::string list;
-    for (pid_t p : sent) list += (list.empty() ? "" : " ") + std::to_string(p);
     std::string msg = fmt::format("Sent signal {} to {} process{} ({}) named “{}”.", signal, sent.size(),
-                                  sent.size() == 1 ? "" : "es", list, label_of(name));
+                                  sent.size() == 1 ? "" : "es", fmt::join(sent, " "), label_of(name));
     say(verbose, msg + "\n");
     return {1, static_cast<int>(sent.size()), msg};
 }

@@ -16,18 +16,6 @@ namespace Vexlan::PsParser {
 namespace {
 bool g_proc_for_names = true;
 
-std::vector<std::string> split_words(const std::string& raw) {
-    std::vector<std::string> words;
-    size_t i = 0;
-    while (i < raw.size()) {
-        while (i < raw.size() && (raw[i] == '\0' || std::isspace(static_cast<unsigned char>(raw[i])))) ++i;
-        size_t start = i;
-        while (i < raw.size() && raw[i] != '\0' && !std::isspace(static_cast<unsigned char>(raw[i]))) ++i;
-        if (i > start) words.push_back(Proc::Basename::getbasename(raw.substr(start, i - start)));
-    }
-    return words;
-}
-
 bool proc_matches_regex(const Regex& pattern, std::string program, const std::vector<std::string>& words,
                         const std::string* name, const std::string& file) {
     const Regex& interpreters = get_known_interpreters_regex();
@@ -54,9 +42,21 @@ std::set<uid_t> resolve_owners(const Owners& owners) {
 }
 }  // namespace
 
+std::vector<std::string> split_words(const std::string& raw) {
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < raw.size()) {
+        while (i < raw.size() && (raw[i] == '\0' || std::isspace(static_cast<unsigned char>(raw[i])))) ++i;
+        size_t start = i;
+        while (i < raw.size() && raw[i] != '\0' && !std::isspace(static_cast<unsigned char>(raw[i]))) ++i;
+        if (i > start) words.push_back(Proc::Basename::getbasename(raw.substr(start, i - start)));
+    }
+    return words;
+}
+
 const std::vector<std::string>& known_interpreters() {
     static const std::vector<std::string> kNames = {"perl", "python", "python2", "python3", "ruby", "php",
-                                                    "node", "nodejs", "bash", "sh",      "dash", "lua"};
+                                                    "node", "nodejs", "bash",    "sh",      "dash", "lua"};
     return kNames;
 }
 
@@ -108,7 +108,8 @@ std::vector<pid_t> get_pids_by_name(const NameSpec& spec, const std::optional<Ow
             ssize_t len = ::readlinkat(pfd, "exe", link, sizeof link - 1);
             struct stat st {};
             // A process of another pid namespace (a container's) is never one of ours to kill.
-            if (len <= 0 || ::fstat(pfd, &st) != 0 || (owners && !owners->count(st.st_uid)) || !ProcFs::in_own_pid_namespace_at(pfd)) {
+            if (len <= 0 || ::fstat(pfd, &st) != 0 || (owners && !owners->count(st.st_uid)) ||
+                !ProcFs::in_own_pid_namespace_at(pfd)) {
                 ::close(pfd);
                 continue;
             }

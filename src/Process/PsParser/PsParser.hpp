@@ -55,7 +55,10 @@ using NameSpec = std::variant<std::string, std::vector<std::string>, Regex>;
 // Uids or login names.
 using Owners = std::vector<std::string>;
 
-std::vector<pid_t> get_pids_by_name(const NameSpec& name, const std::optional<Owners>& allowed_owners = std::nullopt);
+// The words of a command line (NUL or blank separated), each reduced to its base name.
+std::vector<std::string> split_words(const std::string& raw);
+std::vector<pid_t> get_pids_by_name(const NameSpec& name,
+                                    const std::optional<Owners>& allowed_owners = std::nullopt);
 const Regex& get_known_interpreters_regex();
 const std::vector<std::string>& known_interpreters();
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "Exception/Exception.hpp"
 #include "Process/PidFile/PidFile.hpp"
@@ -33,9 +34,7 @@ std::vector<std::string> command_of(const std::string& program, const std::vecto
 }
 
 std::string joined(const std::vector<std::string>& words) {
-    std::string out;
-    for (const auto& w : words) out += (out.empty() ? "" : " ") + w;
-    return out;
+    return fmt::format("{}", fmt::join(words, " "));
 }
 
 // Removes a pidfile (or a link planted there) if it exists; warns when it cannot.
@@ -47,7 +46,9 @@ void safeunlink(Base& svc, const std::string& path) {
 }  // namespace
 
 Initd::Initd(std::string service, bool executed_by_systemd, bool wipe_startup_log)
-    : service_(std::move(service)), executed_by_systemd_(executed_by_systemd), wipe_startup_log_(wipe_startup_log) {}
+    : service_(std::move(service)),
+      executed_by_systemd_(executed_by_systemd),
+      wipe_startup_log_(wipe_startup_log) {}
 
 const std::optional<std::string>& Initd::init_script() {
     if (!script_looked_up_) {
@@ -63,7 +64,8 @@ std::optional<int> Initd::run(Base& svc, const std::vector<std::string>& command
     if (!RestartSrv::logged_startup(svc.service_name(), wipe, command, options)) return std::nullopt;
     const int status = last_child_status();
     if (auto timeout = RestartSrv::last_startup_timeout()) {
-        last_error_ = fmt::format("“{}” did not return within {} seconds; it was ended.", joined(command), *timeout);
+        last_error_ =
+            fmt::format("“{}” did not return within {} seconds; it was ended.", joined(command), *timeout);
         svc.warn(last_error_);
     }
     return status;
@@ -90,9 +92,10 @@ bool Initd::start(Base& svc) {
     started_at_ = Time::monotonic_seconds_f();
     if (status && *status != 0) {
         ChildErrorStringifier why(RestartSrv::last_startup_wait_status(), command[0]);
-        if (last_error_.empty()) last_error_ = fmt::format("“{}” failed: {}", joined(command), why.autopsy().value_or(""));
-        svc.warn(fmt::format("The system failed to start “{}” with “{}”: {}", svc.service_name(), joined(command),
-                             why.autopsy().value_or("")));
+        if (last_error_.empty())
+            last_error_ = fmt::format("“{}” failed: {}", joined(command), why.autopsy().value_or(""));
+        svc.warn(fmt::format("The system failed to start “{}” with “{}”: {}", svc.service_name(),
+                             joined(command), why.autopsy().value_or("")));
         return false;
     }
     if (status) svc.debug(fmt::format("“{}” ran successfully.", joined(command)));
@@ -123,7 +126,9 @@ std::optional<bool> Initd::reload(Base& svc) {
     last_error_.clear();
     auto status = run(svc, {*script, RELOAD_WORD}, wipe_startup_log_);
     if (status && *status != 0) {
-        if (last_error_.empty()) last_error_ = fmt::format("“{} {}” failed with exit code {}.", *script, RELOAD_WORD, *status >> 8);
+        if (last_error_.empty())
+            last_error_ =
+                fmt::format("“{} {}” failed with exit code {}.", *script, RELOAD_WORD, *status >> 8);
         return false;
     }
     if (svc.verbose()) svc.info(fmt::format("Reloaded “{}”.", svc.service_name()));
@@ -144,7 +149,9 @@ bool Initd::stop_by_pidfile(Base& svc) {
     auto content = FileUtils::read_regular_file(pidfile, 4096);
     if (!content)
         throw Exception::create(Exception::Kinds::IO::FileOpenError,
-                                {{"path", pidfile}, {"mode", "read"}, {"error", FileUtils::describe_open_error(errno)},
+                                {{"path", pidfile},
+                                 {"mode", "read"},
+                                 {"error", FileUtils::describe_open_error(errno)},
                                  {"service", svc.service_name()}});
     auto pid = PidFile::read(pidfile);
     // Only a real pid that is not this program, its callers or PID 1, and only once the
@@ -154,7 +161,8 @@ bool Initd::stop_by_pidfile(Base& svc) {
         return false;
     }
     if (!PidFile::may_signal(*pid)) {
-        svc.warn(fmt::format("The pidfile “{}” of “{}” names process {}, which is never signalled.", pidfile, svc.service_name(), *pid));
+        svc.warn(fmt::format("The pidfile “{}” of “{}” names process {}, which is never signalled.", pidfile,
+                             svc.service_name(), *pid));
         return false;
     }
     if (!FileUtils::is_directory(ProcFs::pid_dir(*pid))) return false;
@@ -166,19 +174,22 @@ bool Initd::stop_by_pidfile(Base& svc) {
         if (n < 0 && (errno == ENOENT || errno == ESRCH)) return false;
         if (n < 0)
             throw Exception::create(Exception::Kinds::IO::FileOpenError,
-                                    {{"path", ProcFs::pid_dir(*pid) + "/exe"}, {"mode", "readlink"}, {"error", errno},
+                                    {{"path", ProcFs::pid_dir(*pid) + "/exe"},
+                                     {"mode", "readlink"},
+                                     {"error", errno},
                                      {"service", svc.service_name()}});
         static const Regex kDeleted(R"(^\(deleted\)\s+|\s+\(deleted\)$)");
         std::string exe(buf, static_cast<size_t>(n));
         if (auto m = kDeleted.captures(exe)) exe.erase(exe.find((*m)[0]), (*m)[0].size());
         if (!Regex(*pattern).match(exe)) {
-            svc.warn(fmt::format("The pidfile “{}” of “{}” names a process of “{}”, not of the service.", pidfile,
-                                 svc.service_name(), exe));
+            svc.warn(fmt::format("The pidfile “{}” of “{}” names a process of “{}”, not of the service.",
+                                 pidfile, svc.service_name(), exe));
             return false;
         }
     }
     if (!svc.pid_is_own_process(*pid)) {
-        svc.warn(fmt::format("The pidfile “{}” of “{}” names process {}, which is not the service's.", pidfile, svc.service_name(), *pid));
+        svc.warn(fmt::format("The pidfile “{}” of “{}” names process {}, which is not the service's.",
+                             pidfile, svc.service_name(), *pid));
         return false;
     }
     ::kill(*pid, SIGTERM);
@@ -225,7 +236,8 @@ bool Initd::stop(Base& svc) {
         std::optional<std::vector<std::string>> owners;
         if (!svc.processowner().empty()) owners = std::vector<std::string>{svc.processowner()};
         if (RestartSrv::doomedprocess(rules, svc.verbose() == 2, 0, owners)) {
-            if (successes == 0) svc.debug(fmt::format("Leftover processes of “{}” were ended.", svc.service_name()));
+            if (successes == 0)
+                svc.debug(fmt::format("Leftover processes of “{}” were ended.", svc.service_name()));
             ++successes;
         }
     }

@@ -1,7 +1,7 @@
-#include "Output/Terminal.hpp"
+#include "Output/TerminalCapabilities.hpp"
 
-#include <climits>
 #include <unistd.h>
+#include <climits>
 
 #include <cstdlib>
 #include <map>
@@ -47,8 +47,9 @@ std::optional<int> get_max_colors_for_terminal(const std::string& term) {
             static const Regex kMax(R"(max_colors\#(0x[0-9a-fA-F]+|\d+))");
             if (auto m = kMax.captures(run.stdout_text())) {
                 const std::string& n = (*m)[1];
-                colors = n.starts_with("0x") ? Number::parse<int>(std::string_view(n).substr(2), 0, INT_MAX, 16)
-                                             : Number::parse<int>(n, 0);
+                colors = n.starts_with("0x")
+                             ? Number::parse<int>(std::string_view(n).substr(2), 0, INT_MAX, 16)
+                             : Number::parse<int>(n, 0);
             }
         }
     } catch (...) {
