@@ -14,6 +14,7 @@
 #include <fmt/ranges.h>
 
 #include "Exception/Exception.hpp"
+#include "Output/JsonLines.hpp"
 #include "Output/Output.hpp"
 #include "RestartSrv/Help.hpp"
 #include "RestartSrv/ParseArgv.hpp"
@@ -93,6 +94,20 @@ std::string verdict_for(const std::string& action, const std::string& service) {
     if (action == "RESTART") return fmt::format("“{}” restarted successfully.", service);
     if (action == "RELOAD") return fmt::format("“{}” reloaded successfully.", service);
     return "";
+}
+
+// The service's own action words, for the help text; none when it has no class or the
+// class cannot be loaded (help never fails for that).
+std::vector<std::string> custom_action_names(const std::string& service) {
+    std::vector<std::string> names;
+    if (service.empty() || service == PLACEHOLDER_SERVICE) return names;
+    try {
+        auto srv = Vexlan::ServiceManager::new_service({{"service", service}});
+        for (const auto& entry : srv->custom_actions()) names.push_back(entry.first);
+    } catch (...) {
+        names.clear();
+    }
+    return names;
 }
 
 // "restart" for RESTART: the word a failure verdict names the action by.
@@ -254,7 +269,8 @@ int run(std::vector<std::string>& args) {
                 break;
             }
     }
-    if (any_arg_is(args, HELP_OPTION)) _exit(Vexlan::RestartSrv::Help::usage(service));
+    if (any_arg_is(args, HELP_OPTION))
+        _exit(Vexlan::RestartSrv::Help::usage(service, custom_action_names(service)));
 
     static const Vexlan::Regex kBareAction(R"(^((?:re)?start|stop)$)");
     const size_t given = args.size();
@@ -328,8 +344,12 @@ int run(std::vector<std::string>& args) {
         const bool no_block = not_set_up || e.isa(K::Services::Disabled);
         if (g_srv && g_srv->verbose() == 1 && !kQuiet.match(g_srv->service_argv_action()) && !no_block &&
             g_srv->output_obj()) {
-            std::fputs((e.class_name() + "\n").c_str(), stdout);
-            std::fflush(stdout);
+            if (g_srv->output_obj()->writes_json_lines()) {
+                g_srv->output_obj()->error(e.class_name());
+            } else {
+                std::fputs((e.class_name() + "\n").c_str(), stdout);
+                std::fflush(stdout);
+            }
             g_srv->output_obj()->display_message_set("Service Status", status_body(*g_srv));
             g_srv->output_obj()->display_message_set("Service Error", e.to_string());
             handled_error = true;
@@ -355,6 +375,21 @@ int run(std::vector<std::string>& args) {
 }
 
 namespace {
+// The last record of a run in JSON mode: what a fleet tool needs to decide, in one line.
+void write_result_record(int status, const std::string& error) {
+    nlohmann::json r = {{"type", "result"}, {"exit", status}, {"ok", status == EXIT_OK}};
+    if (g_srv) {
+        r["service"] = g_srv->service();
+        r["action"] = action_word(g_srv->service_argv_action());
+        if (!g_srv->service_status().empty()) r["status"] = g_srv->service_status();
+    } else if (auto named = service_from_invocation(g_invocation)) {
+        r["service"] = named->service;
+    }
+    if (!error.empty()) r["error"] = error;
+    std::fflush(stdout);
+    Vexlan::JsonLinesOutput().write_record(r);
+}
+
 // The process starts from a known state: descriptors 0-2 open (a closed one would make the
 // next file opened, a lock or a log, receive the program's output), and SIGPIPE ignored
 // (a reader that leaves early must not kill the program between a stop and a start).
@@ -376,20 +411,25 @@ int main(const std::string& invocation_path, std::vector<std::string> args) {
     prepare_process();
     set_invocation(invocation_path);
     write_audit_record(args);
+    const bool json = any_arg_is(args, Vexlan::RestartSrv::OPT_JSON);
     int status;
+    std::string error;
     try {
         status = run(args);
     } catch (const ExitRequest& e) {
         status = e.status();
     } catch (const FatalError& e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", e.what());
+        error = e.what();
         status = EXIT_ERROR;
     } catch (const std::exception& e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", Exception::get_string(e).c_str());
+        error = Exception::get_string(e);
         status = EXIT_ERROR;
     }
+    if (!error.empty()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", error.c_str());
+    }
+    if (json) write_result_record(status, error);
     if (g_srv && g_srv->is_debug_enabled()) {
         // The program's own processor time, without the commands it ran.
         struct rusage self {};

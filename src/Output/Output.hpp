@@ -10,12 +10,12 @@
 namespace Vexlan {
 
 struct OutputOptions {
-    int filehandle = 1;                 // destination descriptor
-    nlohmann::json parent = nullptr;    // job record: pid, contents{queue, child_number, item_name, item}
+    int filehandle = 1;               // destination descriptor
+    nlohmann::json parent = nullptr;  // job record: pid, contents{queue, child_number, item_name, item}
 };
 
 class Output {
-public:
+  public:
     class Formatted;
 
     static constexpr int COMPLETE_MESSAGE = 0;
@@ -32,16 +32,25 @@ public:
     virtual ~Output() = default;
 
     // `source` null means the object's default source.
-    virtual void message(const std::string& kind, const nlohmann::json& contents, const nlohmann::json& source,
-                         int partial, int prepend);
+    virtual void message(const std::string& kind, const nlohmann::json& contents,
+                         const nlohmann::json& source, int partial, int prepend);
 
-    void error(const nlohmann::json& contents, const nlohmann::json& source = nullptr, int partial = 0, int prepend = 0);
-    void warn(const nlohmann::json& contents, const nlohmann::json& source = nullptr, int partial = 0, int prepend = 0);
-    void warning(const nlohmann::json& c, const nlohmann::json& s = nullptr, int p = 0, int pr = 0) { warn(c, s, p, pr); }
-    void success(const nlohmann::json& contents, const nlohmann::json& source = nullptr, int partial = 0, int prepend = 0);
-    void out(const nlohmann::json& contents, const nlohmann::json& source = nullptr, int partial = 0, int prepend = 0);
-    void info(const nlohmann::json& c, const nlohmann::json& s = nullptr, int p = 0, int pr = 0) { out(c, s, p, pr); }
-    void debug(const nlohmann::json& contents, const nlohmann::json& source = nullptr, int partial = 0, int prepend = 0);
+    void error(const nlohmann::json& contents, const nlohmann::json& source = nullptr, int partial = 0,
+               int prepend = 0);
+    void warn(const nlohmann::json& contents, const nlohmann::json& source = nullptr, int partial = 0,
+              int prepend = 0);
+    void warning(const nlohmann::json& c, const nlohmann::json& s = nullptr, int p = 0, int pr = 0) {
+        warn(c, s, p, pr);
+    }
+    void success(const nlohmann::json& contents, const nlohmann::json& source = nullptr, int partial = 0,
+                 int prepend = 0);
+    void out(const nlohmann::json& contents, const nlohmann::json& source = nullptr, int partial = 0,
+             int prepend = 0);
+    void info(const nlohmann::json& c, const nlohmann::json& s = nullptr, int p = 0, int pr = 0) {
+        out(c, s, p, pr);
+    }
+    void debug(const nlohmann::json& contents, const nlohmann::json& source = nullptr, int partial = 0,
+               int prepend = 0);
 
     // Sends a line of foreign text (a log line) as error, warning or plain output.
     std::string output_highlighted_message(const std::string& line);
@@ -59,10 +68,17 @@ public:
     [[nodiscard]] Finally create_indent_guard();
 
     void set_source(nlohmann::json source) { source_ = std::move(source); }
+    // True when every message is one JSON record on a line of its own, for programs.
+    virtual bool writes_json_lines() const { return false; }
     static std::string TO_JSON() { return "Vexlan::Output object"; }
     int filehandle() const { return filehandle_; }
 
-protected:
+  protected:
+    // The record of one message: indent, pid, type, contents, partial and source.
+    nlohmann::json record(const std::string& kind, const nlohmann::json& contents,
+                          const nlohmann::json& source, int partial) const;
+    // The record as one line of JSON text (invalid UTF-8 replaced, never an exception).
+    static std::string dump(const nlohmann::json& record);
     // Writes all of `text` to the filehandle; write errors are not reported.
     void emit(const std::string& text) const;
 

@@ -8,6 +8,7 @@
 #include "Exception/Exception.hpp"
 #include "Output/Formatted/HTML.hpp"
 #include "Output/Formatted/Terminal.hpp"
+#include "Output/JsonLines.hpp"
 #include "RestartSrv/Legacy.hpp"
 
 namespace Vexlan::RestartSrv {
@@ -47,8 +48,12 @@ Match match_option(const std::string& arg, const std::string& name, bool negatab
 }
 }  // namespace
 
-const std::vector<std::string>& _get_argv() { return g_argv; }
-void _set_argv(std::vector<std::string> args) { g_argv = std::move(args); }
+const std::vector<std::string>& _get_argv() {
+    return g_argv;
+}
+void _set_argv(std::vector<std::string> args) {
+    g_argv = std::move(args);
+}
 
 ParsedArgs parseargv() {
     std::vector<std::string> rest;
@@ -75,8 +80,9 @@ ParsedArgs parse_option_list(const std::vector<std::string>& args, std::vector<s
     auto flag = [&](const std::string& a, const char* name, bool negatable) {
         Match m = match_option(a, name, negatable);
         if (m.matched && m.inline_value)
-            throw Exception::create(Exception::Kinds::InvalidParameter,
-                                    {{"message", fmt::format("The option “--{}” takes no value (given “{}”).", name, a)}});
+            throw Exception::create(
+                Exception::Kinds::InvalidParameter,
+                {{"message", fmt::format("The option “--{}” takes no value (given “{}”).", name, a)}});
         return m;
     };
     for (size_t i = 0; i < args.size(); ++i) {
@@ -92,7 +98,8 @@ ParsedArgs parse_option_list(const std::vector<std::string>& args, std::vector<s
             } else if (i + 1 < args.size() && !args[i + 1].starts_with("-")) {
                 p.restart_attempts = args[++i];
             } else {
-                throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "The option “--attempt” needs a value."}});
+                throw Exception::create(Exception::Kinds::InvalidParameter,
+                                        {{"message", "The option “--attempt” needs a value."}});
             }
         } else if ((m = flag(a, "status", false)).matched) {
             p.status = 1;
@@ -134,16 +141,19 @@ ParsedArgs parse_option_list(const std::vector<std::string>& args, std::vector<s
 }
 
 bool is_directly_read_argument(const std::string& a) {
-    static const char* const kDirect[] = {OPT_NON_GRACEFUL, OPT_FORCE, OPT_FORCE_ALT, OPT_INITD, "--notconfigured-ok",
-                                          "--no-fpm-status", "--no-audit", "--help"};
+    static const char* const kDirect[] = {
+        OPT_NON_GRACEFUL,  OPT_FORCE,    OPT_FORCE_ALT, OPT_INITD, "--notconfigured-ok",
+        "--no-fpm-status", "--no-audit", "--help",      OPT_JSON};
     for (const char* d : kDirect)
         if (a == d) return true;
     return a.starts_with("--systemd-service=") || a.find("html") != std::string::npos;
 }
 
 std::unique_ptr<Output> get_formatted_output_object(const std::vector<std::string>& args) {
-    for (const auto& a : args)
+    for (const auto& a : args) {
+        if (a == OPT_JSON) return std::make_unique<JsonLinesOutput>();
         if (a.find("html") != std::string::npos) return std::make_unique<Output::Formatted::HTML>();
+    }
     return std::make_unique<Output::Formatted::Terminal>();
 }
 

@@ -36,6 +36,7 @@ inline constexpr const char* OPT_NON_GRACEFUL = "--no-graceful";
 inline constexpr const char* OPT_FORCE = "--force";
 inline constexpr const char* OPT_FORCE_ALT = "--forced";
 inline constexpr const char* OPT_INITD = "--initd";
+inline constexpr const char* OPT_JSON = "--json";
 // True for an argument something in the program reads besides the option reader.
 bool is_directly_read_argument(const std::string& arg);
 

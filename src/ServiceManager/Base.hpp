@@ -138,6 +138,8 @@ class Base {
 
     // ---- command interpreter ----
     virtual void run_from_argv(const std::vector<std::string>& args);
+    // The answer of --status or --check: a line on standard output, or a record.
+    void print_answer(const std::string& line);
     // The arguments of the current run; the backends look flags up here.
     const std::vector<std::string>& argv() const { return argv_; }
     void set_argv(std::vector<std::string> args) { argv_ = std::move(args); }

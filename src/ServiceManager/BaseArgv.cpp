@@ -72,17 +72,22 @@ void Base::run_from_argv(const std::vector<std::string>& args) {
         auto [ok, message] = check_with_message();
         if (ok) {
             if (!message.empty() && message.back() == '\n') message.pop_back();
-            std::string line = message.empty()
-                                   ? fmt::format("Service check for “{}” passed.\n", svc)
-                                   : fmt::format("Service check for “{}” passed: {}\n", svc, message);
-            std::fputs(line.c_str(), stdout);
-            std::fflush(stdout);
+            print_answer(message.empty() ? fmt::format("Service check for “{}” passed.", svc)
+                                         : fmt::format("Service check for “{}” passed: {}", svc, message));
         }
         return;
     }
     service_argv_action("STATUS");
-    std::string text = status();
-    std::fputs((text + "\n").c_str(), stdout);
+    print_answer(status());
+}
+
+void Base::print_answer(const std::string& line) {
+    // A program reading records gets the answer as one; a person gets the bare line.
+    if (output_obj() && output_obj()->writes_json_lines()) {
+        output_obj()->success(line);
+        return;
+    }
+    std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
 }
 

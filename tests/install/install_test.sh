@@ -1,0 +1,74 @@
+#!/bin/bash
+# The installed product, as "cmake --install" lays it out in a staging root: files, modes
+# and links; a second install that changes nothing; the manual page; one real service
+# (memcached, through its init script) driven through the installed names in a private
+# mount namespace; and bash completion of the installed names.
+# usage: install_test.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$1
+source_dir=$2
+stage=$(mktemp -d "$build/test-scratch/install.XXXXXX")
+trap 'rm -rf "$stage"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+DESTDIR=$stage cmake --install "$build" >/dev/null
+scripts=$stage/usr/local/vexlan/scripts
+[ -x "$scripts/restartsrv_base" ] || fail "the program is not installed"
+# Every module gives its service the three names, each a link to the program.
+modules=$(cd "$stage/usr/local/vexlan/lib/services" && ls -- *.so)
+[ -n "$modules" ] || fail "no service modules installed"
+for module in $modules; do
+  service=$(echo "${module%.so}" | tr '[:upper:]' '[:lower:]')
+  for name in "restartsrv_$service" "start$service" "stop$service"; do
+    [ "$(readlink "$scripts/$name")" = restartsrv_base ] || fail "$name is not a link to restartsrv_base"
+  done
+done
+for dir in usr/local/vexlan/logs var/vexlan/restartsrv/locks var/vexlan/restartsrv/startup_logs var/vexlan/svcmond/suspended; do
+  [ "$(stat -c %a "$stage/$dir")" = 700 ] || fail "$dir is not mode 0700"
+done
+
+# Installing again changes nothing: not a file, a mode, a link or a time.
+listing() { (cd "$stage" && find . -printf '%p %m %l %s %T@\n' | sort); }
+before=$(listing)
+DESTDIR=$stage cmake --install "$build" >/dev/null
+[ "$before" = "$(listing)" ] || fail "a second install changed the installed files"
+
+# The manual page renders without complaint and documents what --help prints.
+man_page=$stage/usr/local/share/man/man8/restartsrv_base.8.gz
+rendered=$(MANWIDTH=100 man -l "$man_page" 2>"$stage/man.err")
+[ ! -s "$stage/man.err" ] || fail "man complains: $(cat "$stage/man.err")"
+for option in $("$scripts/restartsrv_base" memcached --help | sed -n '/^Exit status/q; s/^  \(--.*\)/\1/p' | grep -o -- '--[a-z][a-z-]*'); do
+  grep -q -- "$option" <<<"$rendered" || fail "the manual page does not document $option"
+  grep -q -- "\`$option" "$source_dir/README.md" || fail "the README does not document $option"
+done
+
+# Bash completion finds the installed names' completion by their own names.
+completion=$(XDG_DATA_DIRS=$stage/usr/local/share PATH=$scripts:$PATH bash -c '
+  source /usr/share/bash-completion/bash_completion
+  __load_completion restartsrv_memcached || exit 1
+  complete -p stopmemcached
+  COMP_WORDS=(restartsrv_memcached --che); COMP_CWORD=1; _vexlan_restartsrv; echo "${COMPREPLY[*]}"
+  COMP_WORDS=(restartsrv_memcached sto); COMP_CWORD=1; _vexlan_restartsrv; echo "${COMPREPLY[*]}"')
+grep -q "complete -F _vexlan_restartsrv stopmemcached" <<<"$completion" || fail "no completion for stopmemcached: $completion"
+grep -qx -- "--check" <<<"$completion" || fail "--che does not complete to --check: $completion"
+grep -qx "stop" <<<"$completion" || fail "sto does not complete to stop: $completion"
+
+# One real service through the installed names, with the installed product and state in
+# place of the machine's (private mount namespace).
+if pgrep -x memcached >/dev/null; then
+  fail "cannot run: memcached already runs on this machine"
+fi
+root=$stage/root
+mkdir -p "$root"
+ln -s "$stage/usr/local/vexlan" "$root/product"
+ln -s "$stage/var/vexlan" "$root/state"
+in_root() { unshare --mount --propagation private sh "$source_dir/tests/system/private_root.sh" "$root" "$@"; }
+in_root /usr/local/vexlan/scripts/startmemcached >"$stage/start.out" 2>&1 || fail "startmemcached failed: $(cat "$stage/start.out")"
+pid=$(pgrep -x memcached) || fail "memcached does not run after startmemcached"
+check=$(in_root /usr/local/vexlan/scripts/restartsrv_memcached --check --json) || fail "the check failed: $check"
+grep -q '"type":"result"' <<<"$check" && grep -q '"ok":true' <<<"$check" || fail "no passing result record: $check"
+in_root /usr/local/vexlan/scripts/stopmemcached >"$stage/stop.out" 2>&1 || fail "stopmemcached failed: $(cat "$stage/stop.out")"
+for _ in $(seq 50); do [ -d "/proc/$pid" ] || break; sleep 0.1; done
+[ ! -d "/proc/$pid" ] || fail "memcached still runs after stopmemcached"
+[ -s "$stage/usr/local/vexlan/logs/restartsrv_audit_log" ] || fail "the calls left no audit record in the installed log directory"
+echo "install test passed"
