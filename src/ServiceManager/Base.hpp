@@ -153,6 +153,9 @@ class Base {
     virtual bool stop();
     virtual bool reload();
     bool _called_from_restart();
+    // A restart without a stop: the graceful signal of a Hot class, else the init system's
+    // own restart; false when neither applies or neither brought the service back.
+    bool _restart_in_place(std::optional<int> graceful);
     // The refusals a start can make (disabled, start_check, base installation, log
     // directory); false when the start would decline. Restart runs them before it stops.
     bool _start_would_proceed();

@@ -87,36 +87,7 @@ bool Base::restart(std::optional<int> graceful) {
         if (is_enabled()) {
             stop_check();
             if (auto ok = restart_check(); ok && !*ok) return false;
-            const int want_graceful = graceful ? *graceful : graceful_by_default();
-            // The graceful capability is the Hot class: a class derives from it exactly
-            // when its daemon restarts itself on a signal.
-            if (auto* hot = dynamic_cast<Hot*>(this); hot && want_graceful) {
-                if (verbose() == 1)
-                    output_partial(fmt::format("Restarting “{}” gracefully …", service()));
-                else
-                    debug(fmt::format("Restarting “{}” gracefully.", service()));
-                if (hot->restart_gracefully() && !wait_for_service_status(0).empty()) {
-                    show_progress_word(true, false);
-                    return true;
-                }
-                show_progress_word(false, false);
-            }
-            if (!restart_args().empty()) {
-                // The backend's restart writes to the startup log, not to the terminal, so the
-                // announcement can follow the answer to whether the backend has one.
-                auto result = service_manager().restart(*this);
-                if (result) {
-                    if (verbose() == 1)
-                        output_partial(fmt::format("Restarting “{}” through its init system …", service()));
-                    else
-                        debug(fmt::format("Restarted “{}” through its init system.", service()));
-                    if (*result && !wait_for_service_status(0).empty()) {
-                        show_progress_word(true, false);
-                        return true;
-                    }
-                    show_progress_word(false, false);
-                }
-            }
+            if (_restart_in_place(graceful)) return true;
         }
     }
 
@@ -136,6 +107,38 @@ bool Base::restart(std::optional<int> graceful) {
     if (!start()) return false;
     debug(fmt::format("The restart of “{}” succeeded.", service()));
     return true;
+}
+
+bool Base::_restart_in_place(std::optional<int> graceful) {
+    const int want_graceful = graceful ? *graceful : graceful_by_default();
+    // The graceful capability is the Hot class: a class derives from it exactly when its
+    // daemon restarts itself on a signal.
+    if (auto* hot = dynamic_cast<Hot*>(this); hot && want_graceful) {
+        if (verbose() == 1)
+            output_partial(fmt::format("Restarting “{}” gracefully …", service()));
+        else
+            debug(fmt::format("Restarting “{}” gracefully.", service()));
+        if (hot->restart_gracefully() && !wait_for_service_status(0).empty()) {
+            show_progress_word(true, false);
+            return true;
+        }
+        show_progress_word(false, false);
+    }
+    if (restart_args().empty()) return false;
+    // The backend's restart writes to the startup log, not to the terminal, so the
+    // announcement can follow the answer to whether the backend has one.
+    auto result = service_manager().restart(*this);
+    if (!result) return false;
+    if (verbose() == 1)
+        output_partial(fmt::format("Restarting “{}” through its init system …", service()));
+    else
+        debug(fmt::format("Restarted “{}” through its init system.", service()));
+    if (*result && !wait_for_service_status(0).empty()) {
+        show_progress_word(true, false);
+        return true;
+    }
+    show_progress_word(false, false);
+    return false;
 }
 
 bool Base::start() {

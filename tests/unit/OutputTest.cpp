@@ -8,9 +8,11 @@
 #include "Output/Formatted.hpp"
 #include "Output/Formatted/HTML.hpp"
 #include "Output/Formatted/Terminal.hpp"
+#include "Output/JsonLines.hpp"
 #include "Output/Solarize.hpp"
 #include "Output/TerminalCapabilities.hpp"
 #include "Util/Guards.hpp"
+#include "Util/Text.hpp"
 #include "support/TestSupport.hpp"
 
 using Vexlan::Output;
@@ -134,6 +136,21 @@ TEST(OutputBase, RecordsAreJsonBetweenMarkers) {
     EXPECT_EQ(json["partial"], 1);
     EXPECT_EQ(json["pid"], ::getpid());
     EXPECT_EQ(Output::TO_JSON(), "Vexlan::Output object");
+}
+
+TEST(OutputJsonLines, EachMessageIsOneJsonLineAndBlankLinesAreDropped) {
+    Captured<Vexlan::JsonLinesOutput> c;
+    c.out.display_message_set("Service Status", "up\nline \"two\"\xff");
+    c.out.write_record({{"type", "result"}, {"exit", 0}});
+    std::vector<nlohmann::json> records;
+    for (const auto& line : Vexlan::Text::lines(c.text())) records.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(records.size(), 4u) << c.text();
+    EXPECT_EQ(records[0]["type"], "header");
+    EXPECT_EQ(records[1]["contents"], "up");
+    EXPECT_EQ(records[2]["indent"], 1);
+    EXPECT_EQ(records[2]["contents"].get<std::string>().substr(0, 10), "line \"two\"")
+        << "invalid UTF-8 replaced, not thrown";
+    EXPECT_EQ(records[3]["type"], "result");
 }
 
 TEST(OutputHtml, TextIsEscaped) {
