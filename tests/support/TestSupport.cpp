@@ -1,5 +1,9 @@
 #include "support/TestSupport.hpp"
 
+#include <fcntl.h>
+
+#include <sys/file.h>
+
 #include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -112,7 +116,9 @@ bool Child::alive() const {
     return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
 }
 
-std::string program_path() { return VEXLAN_BINARY; }
+std::string program_path() {
+    return VEXLAN_BINARY;
+}
 
 bool all_tests_required() {
     const char* v = std::getenv("VEXLAN_REQUIRE_ALL_TESTS");
@@ -139,7 +145,8 @@ ProgramRoot::ProgramRoot() {
     // ... and their services are monitored, which makes them installed.
     std::filesystem::create_directories(state("/svcmond/monitored"));
     for (const auto& entry : std::filesystem::directory_iterator(VEXLAN_MODULE_DIR)) {
-        std::filesystem::copy_file(entry.path(), product("/lib/services/") + entry.path().filename().string());
+        std::filesystem::copy_file(entry.path(),
+                                   product("/lib/services/") + entry.path().filename().string());
         std::string service = entry.path().stem().string();
         for (auto& c : service) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         write_file(state("/svcmond/monitored/" + service + ".conf"), "");
@@ -147,15 +154,18 @@ ProgramRoot::ProgramRoot() {
     // The classes of the distribution's daemons, as the package installs them.
     for (const auto& entry : std::filesystem::directory_iterator(VEXLAN_SERVICES_DIR))
         if (entry.path().extension() == ".so")
-            std::filesystem::copy_file(entry.path(), product("/lib/services/") + entry.path().filename().string());
+            std::filesystem::copy_file(entry.path(),
+                                       product("/lib/services/") + entry.path().filename().string());
 }
 
-std::vector<std::string> ProgramRoot::command(const std::string& name, const std::vector<std::string>& args) const {
+std::vector<std::string> ProgramRoot::command(const std::string& name,
+                                              const std::vector<std::string>& args) const {
     std::string link = dir_.path() + "/bin/" + name;
     std::error_code ec;
     if (!std::filesystem::exists(link, ec)) std::filesystem::create_symlink(program_path(), link, ec);
-    std::vector<std::string> cmd = {"unshare", "--mount", "--propagation", "private", "/bin/sh",
-                                    scripts_dir() + "/private_root.sh", dir_.path(), link};
+    std::vector<std::string> cmd = {"unshare",   "--mount", "--propagation",
+                                    "private",   "/bin/sh", scripts_dir() + "/private_root.sh",
+                                    dir_.path(), link};
     cmd.insert(cmd.end(), args.begin(), args.end());
     return cmd;
 }
@@ -173,6 +183,19 @@ ProgramResult run_command(const std::vector<std::string>& command, double timeou
     r.out = run.stdout_text();
     r.err = run.stderr_text();
     return r;
+}
+
+void ProgramRoot::init_script(const std::string& name, const std::string& body) const {
+    std::filesystem::create_directories(root() + "/initd");
+    write_file(root() + "/initd/" + name, "#!/bin/sh\n" + body + "\n", 0755);
+}
+
+bool ProgramRoot::lock_is_free(const std::string& service) const {
+    int fd = ::open(state("/restartsrv/locks/" + service).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return free;
 }
 
 ProgramResult ProgramRoot::run(const std::string& name, const std::vector<std::string>& args,

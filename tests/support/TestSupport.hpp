@@ -73,6 +73,10 @@ class ProgramRoot {
     std::vector<std::string> command(const std::string& name, const std::vector<std::string>& args) const;
     ProgramResult run(const std::string& name, const std::vector<std::string>& args,
                       const std::vector<std::string>& env = {}) const;
+    // An executable /etc/init.d/<name> inside the namespace: "#!/bin/sh" and `body`.
+    void init_script(const std::string& name, const std::string& body) const;
+    // True when nobody holds the service's restart lock.
+    bool lock_is_free(const std::string& service) const;
 
   private:
     ScratchDir dir_;

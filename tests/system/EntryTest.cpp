@@ -1,6 +1,6 @@
 // The real program, run under its service names in a private mount namespace.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,28 +9,20 @@
 
 #include <filesystem>
 
-#include "support/TestSupport.hpp"
 #include "Util/Time.hpp"
+#include "support/TestSupport.hpp"
 
 using testing_support::ProgramRoot;
 
 namespace {
 class Entry : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        VX_REQUIRE(testing_support::can_unshare(), "needs root and mount namespaces to run the program in a private root");
+        VX_REQUIRE(testing_support::can_unshare(),
+                   "needs root and mount namespaces to run the program in a private root");
     }
-    void init_script(const std::string& name, const std::string& body) {
-        std::filesystem::create_directories(root_.root() + "/initd");
-        testing_support::write_file(root_.root() + "/initd/" + name, "#!/bin/sh\n" + body + "\n", 0755);
-    }
-    bool lock_is_free(const std::string& service) {
-        int fd = ::open(root_.state("/restartsrv/locks/" + service).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return true;
-        bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        ::close(fd);
-        return free;
-    }
+    void init_script(const std::string& name, const std::string& body) { root_.init_script(name, body); }
+    bool lock_is_free(const std::string& service) { return root_.lock_is_free(service); }
     ProgramRoot root_;
 };
 }  // namespace
@@ -45,7 +37,9 @@ TEST_F(Entry, TheServiceNameComesFromTheInvocationName) {
 
 TEST_F(Entry, StopNamesAndTheBareStopWordSelectTheStopAction) {
     for (const auto& [name, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
-             {"stopexampleplain", {}}, {"restartsrv_exampleplain", {"stop"}}, {"restartsrv_base", {"exampleplain", "--stop"}}}) {
+             {"stopexampleplain", {}},
+             {"restartsrv_exampleplain", {"stop"}},
+             {"restartsrv_base", {"exampleplain", "--stop"}}}) {
         auto r = root_.run(name, args);
         EXPECT_EQ(r.status, 0) << name << "\n" << r.err;
         EXPECT_NE(r.out.find("nothing to stop"), std::string::npos) << name << "\n" << r.out;
@@ -157,21 +151,24 @@ TEST_F(Entry, TheAuditRecordIsOneLineWithMode0600WhateverTheUmask) {
 }
 
 TEST_F(Entry, AnUnwritableAuditLogNeverFailsTheProgram) {
-    std::filesystem::create_directories(root_.product("/logs/restartsrv_audit_log"));  // a directory where the file goes
+    std::filesystem::create_directories(
+        root_.product("/logs/restartsrv_audit_log"));  // a directory where the file goes
     auto r = root_.run("restartsrv_exampleflush", {"flush"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "flushed exampleflush (action flush)\n");
 }
 
 TEST_F(Entry, BadNamesAreClearErrorsAndTouchNothing) {
-    const std::vector<std::string> names = {"", "a/b", "..", "../../etc/passwd", "x\x01y", std::string(300, 'n')};
+    const std::vector<std::string> names = {
+        "", "a/b", "..", "../../etc/passwd", "x\x01y", std::string(300, 'n')};
     for (const auto& name : names) {
         auto r = root_.run("restartsrv_base", {name});
         EXPECT_NE(r.status, 0) << "[" << name << "]";
         EXPECT_LT(r.status, 128) << "no crash for [" << name << "]";
         EXPECT_FALSE(r.err.empty());
     }
-    EXPECT_FALSE(std::filesystem::exists(root_.state("/restartsrv/locks"))) << "no lock was taken for a bad name";
+    EXPECT_FALSE(std::filesystem::exists(root_.state("/restartsrv/locks")))
+        << "no lock was taken for a bad name";
     auto unknown = root_.run("restartsrv_exampleflush", {"--bogus"});
     EXPECT_EQ(unknown.status, 1);
     EXPECT_NE(unknown.err.find("Unknown option “--bogus”"), std::string::npos) << unknown.err;
@@ -209,8 +206,8 @@ TEST_F(Entry, UnreadableNumbersAreHandledNotFatal) {
     auto command = root_.command("stopexampleplain", {});
     std::string line;
     for (const auto& w : command) line += "'" + w + "' ";
-    auto r = testing_support::run_command(
-        {"env", "TERM=xterm-99999999999999999999color", "script", "-qec", line + "--verbose; echo \"exit=$?\"", "/dev/null"});
+    auto r = testing_support::run_command({"env", "TERM=xterm-99999999999999999999color", "script", "-qec",
+                                           line + "--verbose; echo \"exit=$?\"", "/dev/null"});
     EXPECT_NE(r.out.find("stopped successfully"), std::string::npos) << r.out << r.err;
     EXPECT_NE(r.out.find("exit=0"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("stoi"), std::string::npos) << r.out;

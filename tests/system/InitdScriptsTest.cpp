@@ -1,40 +1,33 @@
 // Init scripts of the tests' own, in a private root where no systemd runs: scripts that
 // hang, that lie about starting, and pidfiles that name what is not the service's.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "Process/ProcFs.hpp"
+#include "Util/Text.hpp"
+#include "Util/Time.hpp"
 #include "support/InsideSandbox.hpp"
 #include "support/ProcessHelpers.hpp"
 #include "support/TestSupport.hpp"
-#include "Util/Text.hpp"
-#include "Util/Time.hpp"
 
+#include <signal.h>
 #include <map>
 #include <set>
-#include <signal.h>
 
 using namespace testing_support;
 
 namespace {
 class InitdScripts : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { VX_REQUIRE(can_unshare(), "needs root and mount namespaces"); }
     void init_script(const std::string& name, const std::string& cases) {
-        std::filesystem::create_directories(root_.root() + "/initd");
-        write_file(root_.root() + "/initd/" + name, "#!/bin/sh\ncase \"$1\" in\n" + cases + "\n*) exit 2 ;;\nesac\n", 0755);
+        root_.init_script(name, "case \"$1\" in\n" + cases + "\n*) exit 2 ;;\nesac");
     }
-    bool lock_is_free(const std::string& service) {
-        int fd = ::open(root_.state("/restartsrv/locks/" + service).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return true;
-        bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        ::close(fd);
-        return free;
-    }
+    bool lock_is_free(const std::string& service) { return root_.lock_is_free(service); }
     ProgramRoot root_;
 };
 }  // namespace
@@ -42,7 +35,8 @@ protected:
 TEST_F(InitdScripts, AScriptThatDoesNotReturnIsEndedWithWhatItStarted) {
     // The administrator gave init scripts two seconds.
     write_file(root_.state("/vexlan.conf"), "restartsrv_startup_command_timeout=2\n");
-    init_script("vxhang", "start) sleep 60 & echo $! > " + root_.root() + "/helper; echo hanging; sleep 60 ;;");
+    init_script("vxhang",
+                "start) sleep 60 & echo $! > " + root_.root() + "/helper; echo hanging; sleep 60 ;;");
     double start = Vexlan::Time::monotonic_seconds_f();
     auto r = root_.run("restartsrv_vxhang", {});
     EXPECT_LT(Vexlan::Time::monotonic_seconds_f() - start, 30.0);
@@ -67,14 +61,16 @@ TEST_F(InitdScripts, AKilledScriptIsNotASuccess) {
     init_script("vxkilled", "start) kill -KILL $$ ;;");
     auto r = root_.run("restartsrv_vxkilled", {"--noverbose"});
     EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_NE(read_file(root_.product("/logs/error_log")).find("KILL"), std::string::npos) << "the signal is named in the log";
+    EXPECT_NE(read_file(root_.product("/logs/error_log")).find("KILL"), std::string::npos)
+        << "the signal is named in the log";
 }
 
 TEST_F(InitdScripts, ADaemonStartsWithTheCleanEnvironmentOnly) {
     const std::string pidfile = root_.root() + "/daemon";
-    init_script("vxenv", "start) sleep 60 >/dev/null 2>&1 & echo $! > " + pidfile + " ;;\nstatus) kill -0 $(cat " + pidfile +
-                             ") 2>/dev/null && exit 0; exit 3 ;;");
-    root_.run("restartsrv_vxenv", {"--noverbose"}, {"SECRET_TOKEN=x", "TMP=/tmp/user", "LD_PRELOAD=/tmp/evil.so", "HOME=/home/user"});
+    init_script("vxenv", "start) sleep 60 >/dev/null 2>&1 & echo $! > " + pidfile +
+                             " ;;\nstatus) kill -0 $(cat " + pidfile + ") 2>/dev/null && exit 0; exit 3 ;;");
+    root_.run("restartsrv_vxenv", {"--noverbose"},
+              {"SECRET_TOKEN=x", "TMP=/tmp/user", "LD_PRELOAD=/tmp/evil.so", "HOME=/home/user"});
     const std::string written = read_file(root_.root() + "/daemon");
     const std::string pid(Vexlan::Text::trim(written));
     ASSERT_FALSE(pid.empty());
@@ -85,9 +81,29 @@ TEST_F(InitdScripts, ADaemonStartsWithTheCleanEnvironmentOnly) {
         env[entry.substr(0, entry.find('='))] = entry.substr(entry.find('=') + 1);
     }
     ::kill(static_cast<pid_t>(std::stoi(pid)), SIGKILL);
-    const std::set<std::string> allowed = {"PATH", "HOME", "USER", "LOGNAME", "SHELL", "LANG", "LC_ALL", "TZ", "TERM", "TMPDIR",
-                                           "RESTARTSRV", "LANGUAGE", "LC_CTYPE", "LC_MESSAGES", "NO_COLOR", "VEXLAN_BASE_INSTALL",
-                                           "RESTARTSRV_CHECKMODE_HEADER", "COLUMNS", "LINES", "SSH_TTY", "PWD", "SHLVL", "_"};
+    const std::set<std::string> allowed = {"PATH",
+                                           "HOME",
+                                           "USER",
+                                           "LOGNAME",
+                                           "SHELL",
+                                           "LANG",
+                                           "LC_ALL",
+                                           "TZ",
+                                           "TERM",
+                                           "TMPDIR",
+                                           "RESTARTSRV",
+                                           "LANGUAGE",
+                                           "LC_CTYPE",
+                                           "LC_MESSAGES",
+                                           "NO_COLOR",
+                                           "VEXLAN_BASE_INSTALL",
+                                           "RESTARTSRV_CHECKMODE_HEADER",
+                                           "COLUMNS",
+                                           "LINES",
+                                           "SSH_TTY",
+                                           "PWD",
+                                           "SHLVL",
+                                           "_"};
     for (const auto& [name, value] : env) EXPECT_TRUE(allowed.contains(name)) << name << "=" << value;
     EXPECT_EQ(env["RESTARTSRV"], "1");
     EXPECT_EQ(env["HOME"], "/root");
