@@ -30,6 +30,61 @@ std::string status_line(const std::string& service, const std::string& command, 
     return fmt::format("{} ({}) is running as {} with PID {} {}.", service, shown, owner, pid,
                        method_suffix(label));
 }
+// What systemd says when it runs the service: a final answer (an empty one: down), or
+// nothing when the checks below decide, with the pid and label systemd leaves them.
+std::optional<std::string> ask_systemd(const CheckServiceArgs& args, std::string& pid, std::string& label,
+                                       bool& consulted) {
+    auto map = Systemd::has_service_via_systemd(args.service);
+    if (!map) return std::nullopt;
+    consulted = true;
+    auto systemd_pid = Systemd::get_pid_via_systemd(args.service);
+    if (!pid.empty() && !(systemd_pid && pid == *systemd_pid)) return std::nullopt;
+    if (pid.empty() && systemd_pid) pid = *systemd_pid;
+    label = LABEL_SYSTEMD;
+    auto& m = *map;
+    if (m["Type"] == Systemd::TYPE_BY_ACTIVE_STATE) {
+        if (m["ActiveState"] == Systemd::ACTIVE)
+            return fmt::format("{} is active {}.", args.service, method_suffix(label));
+    } else if (pid.empty() && m["Type"] == Systemd::TYPE_FIRST_CGROUP_PID) {
+        if (m["ActiveState"] == Systemd::ACTIVE) {
+            auto pids = Systemd::get_pids_via_systemd(args.service);
+            if (!pids.empty()) pid = pids.front();
+        }
+    } else if (m["Type"] == Systemd::TYPE_MAIN_PID && m["MainPID"] == pid &&
+               m["ActiveState"] == Systemd::ACTIVE && m["SubState"] == Systemd::MAIN_PID_SUBSTATE) {
+        return fmt::format("{} ({}) is running with PID {} {}.", args.service, m["FragmentPath"], pid,
+                           method_suffix(label));
+    }
+    if (pid.empty()) return "";
+    return std::nullopt;
+}
+
+// What /proc says of the pid: a final answer (empty: gone), or nothing when the pid must
+// still pass the identity checks.
+std::optional<std::string> ask_proc(const CheckServiceArgs& args, pid_t p, const std::string& pid,
+                                    const std::string& label) {
+    const std::string dir = ProcFs::pid_dir(p);
+    if (!FileUtils::is_directory(dir)) return "";
+    auto uid = ProcFs::owner_uid(p);
+    const std::string owner = uid ? ProcFs::user_name(*uid) : "";
+    auto raw = ProcFs::read_cmdline(p);
+    if (!raw) return "";
+    std::string command = *raw;
+    while (!command.empty() && command.back() == '\0') command.pop_back();
+    for (auto& c : command)
+        if (c == '\0') c = ' ';
+    // A zombie has exited: it has no descriptors left and is not the service.
+    if (!FileUtils::is_directory(dir + "/fd") || ProcFs::is_zombie(p)) return "";
+    // The ignore list is for wrappers and tools a name search may stumble on; the process
+    // systemd itself names as the unit's is the service's own whatever it runs. A pid from a
+    // pidfile may be stale and taken by another program: it must pass the identity checks.
+    if (label == LABEL_SYSTEMD ||
+        (label != LABEL_PIDFILE && !Services::Command::should_ignore_this_command(command))) {
+        const std::string l = label.empty() ? LABEL_PROC : label + "+" + LABEL_PROC;
+        return status_line(args.service, command, owner, pid, l);
+    }
+    return std::nullopt;
+}
 }  // namespace
 
 std::string check_service(const CheckServiceArgs& args) {
@@ -38,30 +93,7 @@ std::string check_service(const CheckServiceArgs& args) {
     bool systemd_consulted = false;
 
     if (!args.ignore_systemd) {
-        if (auto map = Systemd::has_service_via_systemd(args.service)) {
-            systemd_consulted = true;
-            auto systemd_pid = Systemd::get_pid_via_systemd(args.service);
-            if (pid.empty() || (systemd_pid && pid == *systemd_pid)) {
-                if (pid.empty() && systemd_pid) pid = *systemd_pid;
-                label = LABEL_SYSTEMD;
-                auto& m = *map;
-                if (m["Type"] == Systemd::TYPE_BY_ACTIVE_STATE) {
-                    if (m["ActiveState"] == Systemd::ACTIVE)
-                        return fmt::format("{} is active {}.", args.service, method_suffix(label));
-                } else if (pid.empty() && m["Type"] == Systemd::TYPE_FIRST_CGROUP_PID) {
-                    if (m["ActiveState"] == Systemd::ACTIVE) {
-                        auto pids = Systemd::get_pids_via_systemd(args.service);
-                        if (!pids.empty()) pid = pids.front();
-                    }
-                } else if (m["Type"] == Systemd::TYPE_MAIN_PID && m["MainPID"] == pid &&
-                           m["ActiveState"] == Systemd::ACTIVE &&
-                           m["SubState"] == Systemd::MAIN_PID_SUBSTATE) {
-                    return fmt::format("{} ({}) is running with PID {} {}.", args.service, m["FragmentPath"],
-                                       pid, method_suffix(label));
-                }
-                if (pid.empty()) return "";
-            }
-        }
+        if (auto answer = ask_systemd(args, pid, label, systemd_consulted)) return *answer;
     }
 
     if (!systemd_consulted && pid.empty() && !args.pidfile.empty()) {
@@ -74,30 +106,8 @@ std::string check_service(const CheckServiceArgs& args) {
     const auto pid_number = Number::parse_pid(pid);
     if (!pid.empty() && !pid_number) pid.clear();
 
-    std::string command;
     if (pid_number && FileUtils::is_directory(ProcFs::proc_root())) {
-        const pid_t p = *pid_number;
-        std::string dir = ProcFs::pid_dir(p);
-        if (!FileUtils::is_directory(dir)) return "";
-        auto uid = ProcFs::owner_uid(p);
-        std::string owner = uid ? ProcFs::user_name(*uid) : "";
-        auto raw = ProcFs::read_cmdline(p);
-        if (!raw) return "";
-        command = *raw;
-        while (!command.empty() && command.back() == '\0') command.pop_back();
-        for (auto& c : command)
-            if (c == '\0') c = ' ';
-        // A zombie has exited: it has no descriptors left and is not the service.
-        if (!FileUtils::is_directory(dir + "/fd") || ProcFs::is_zombie(p)) return "";
-        // The ignore list is for wrappers and tools a name search may stumble on; the process
-        // systemd itself names as the unit's is the service's own whatever it runs. A pid
-        // from a pidfile may be stale and taken by another program: it must pass the
-        // identity checks below.
-        if (label == LABEL_SYSTEMD ||
-            (label != LABEL_PIDFILE && !Services::Command::should_ignore_this_command(command))) {
-            std::string l = label.empty() ? LABEL_PROC : label + "+" + LABEL_PROC;
-            return status_line(args.service, command, owner, pid, l);
-        }
+        if (auto answer = ask_proc(args, *pid_number, pid, label)) return *answer;
     }
 
     if (!pid.empty() && !args.service.empty() && !args.user.empty()) {

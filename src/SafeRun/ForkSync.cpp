@@ -1,5 +1,7 @@
 #include "SafeRun/ForkSync.hpp"
 
+#include "SafeRun/Child.hpp"
+
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,7 +40,10 @@ json exception_report(std::exception_ptr ep) {
         json metadata = json::object();
         for (auto it = e.fields().begin(); it != e.fields().end(); ++it)
             if (!it->is_structured()) metadata[it.key()] = *it;
-        json structured = {{"class", e.class_name()}, {"string", e.to_string()}, {"longmess", e.longmess()}, {"metadata", metadata}};
+        json structured = {{"class", e.class_name()},
+                           {"string", e.to_string()},
+                           {"longmess", e.longmess()},
+                           {"metadata", metadata}};
         if (e.get("error").is_number_integer() && e.get("error").get<int>() != 0)
             structured["metadata_errno"] = e.get("error").get<int>();
         report["_structured_exception"] = structured;
@@ -58,8 +63,10 @@ json exception_report(std::exception_ptr ep) {
 
 bool ForkSync::is_encodable(const json& value) {
     switch (value.type()) {
-        case json::value_t::discarded: return false;
-        case json::value_t::string: return valid_utf8(value.get_ref<const std::string&>());
+        case json::value_t::discarded:
+            return false;
+        case json::value_t::string:
+            return valid_utf8(value.get_ref<const std::string&>());
         case json::value_t::array:
             for (const auto& v : value)
                 if (!is_encodable(v)) return false;
@@ -68,14 +75,17 @@ bool ForkSync::is_encodable(const json& value) {
             for (auto it = value.begin(); it != value.end(); ++it)
                 if (!valid_utf8(it.key()) || !is_encodable(*it)) return false;
             return true;
-        default: return true;
+        default:
+            return true;
     }
 }
 
 json ForkSync::to_plain_data(const json& value) {
     switch (value.type()) {
-        case json::value_t::discarded: return nullptr;
-        case json::value_t::binary: return nullptr;
+        case json::value_t::discarded:
+            return nullptr;
+        case json::value_t::binary:
+            return nullptr;
         case json::value_t::string:
             return valid_utf8(value.get_ref<const std::string&>())
                        ? value
@@ -91,11 +101,14 @@ json ForkSync::to_plain_data(const json& value) {
                 out[to_plain_data(json(it.key())).get<std::string>()] = to_plain_data(*it);
             return out;
         }
-        default: return value;
+        default:
+            return value;
     }
 }
 
-ForkSync::ForkSync(const Code& code) { run(nullptr, code, false); }
+ForkSync::ForkSync(const Code& code) {
+    run(nullptr, code, false);
+}
 
 ForkSync ForkSync::new_with_parent_callback(const std::function<void()>& parent_code, const Code& code) {
     ForkSync r;
@@ -127,12 +140,15 @@ void ForkSync::run(const std::function<void()>* parent_code, const Code& code, b
         }
         if (!is_encodable(report)) report = to_plain_data(report);
         std::vector<uint8_t> bytes = json::to_cbor(report);
-        if (!FileUtils::write_all(write_fd, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
-            throw Exception::create(Exception::Kinds::IO::FileWriteError, {{"path", "report pipe"}, {"error", errno}});
+        if (!FileUtils::write_all(
+                write_fd, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
+            throw Exception::create(Exception::Kinds::IO::FileWriteError,
+                                    {{"path", "report pipe"}, {"error", errno}});
         ::close(write_fd);
         if (raised) std::rethrow_exception(raised);
     };
     pid_ = quiet ? ForkAsync::do_in_child_quiet(child) : ForkAsync::do_in_child(child);
+    SafeRun::Child owner(pid_);  // ended and reaped on any way out of here
     pipe.write.reset();
     if (parent_code && *parent_code) {
         try {
@@ -142,44 +158,42 @@ void ForkSync::run(const std::function<void()>* parent_code, const Code& code, b
                          Exception::get_string(std::current_exception()).c_str());
         }
     }
+    const json report = read_report(read_fd);
+    pipe.read.reset();
+    {
+        LastChildStatusGuard keep;
+        child_error_ = owner.wait().value_or(0);
+    }
+    take_report(report);
+}
 
+json ForkSync::read_report(int fd) {
     std::string bytes;
     char buf[262144];
     for (;;) {
-        ssize_t n = ::read(read_fd, buf, sizeof buf);
+        ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             retrieve_err_ = std::string("read failed: ") + std::strerror(errno);
-            break;
+            return nullptr;
         }
         if (n == 0) break;
         bytes.append(buf, static_cast<size_t>(n));
     }
-    pipe.read.reset();
-
-    json report;
-    if (!retrieve_err_) {
-        try {
-            report = json::from_cbor(bytes);
-        } catch (const std::exception& e) {
-            retrieve_err_ = std::string("The child's report could not be decoded: ") + e.what();
-        }
+    try {
+        return json::from_cbor(bytes);
+    } catch (const std::exception& e) {
+        retrieve_err_ = std::string("The child's report could not be decoded: ") + e.what();
+        return nullptr;
     }
+}
 
-    {
-        LastChildStatusGuard keep;
-        int status = 0;
-        pid_t rc;
-        do {
-            rc = ::waitpid(pid_, &status, 0);
-        } while (rc < 0 && errno == EINTR);
-        child_error_ = rc == pid_ ? status : 0;
-    }
-
+void ForkSync::take_report(const json& report) {
     if (!report.is_object()) return;
     if (report.contains("_return")) return_ = report["_return"];
     if (report.contains("_exception"))
-        exception_ = report["_exception"].is_string() ? report["_exception"].get<std::string>() : report["_exception"].dump();
+        exception_ = report["_exception"].is_string() ? report["_exception"].get<std::string>()
+                                                      : report["_exception"].dump();
     if (report.contains("_full_exception_text") && report["_full_exception_text"].is_string())
         full_exception_text_ = report["_full_exception_text"].get<std::string>();
     if (report.contains("_structured_exception")) {
@@ -190,8 +204,8 @@ void ForkSync::run(const std::function<void()>* parent_code, const Code& code, b
                 int err = s["metadata_errno"].get<int>();
                 metadata["error"] = {{"number", err}, {"text", std::strerror(err)}};
             }
-            structured_exception_.emplace(s["class"].get<std::string>(), s.value("string", ""), s.value("longmess", ""),
-                                          metadata);
+            structured_exception_.emplace(s["class"].get<std::string>(), s.value("string", ""),
+                                          s.value("longmess", ""), metadata);
         } else {
             structured_data_ = s;
         }

@@ -14,7 +14,7 @@
 namespace Vexlan {
 
 class ForkSync : public ChildErrorStringifier {
-public:
+  public:
     // The code returns a list of values (a JSON array; any other value is one value).
     using Code = std::function<nlohmann::json()>;
 
@@ -44,9 +44,13 @@ public:
     static bool is_encodable(const nlohmann::json& value);
     static nlohmann::json to_plain_data(const nlohmann::json& value);
 
-private:
+  private:
     ForkSync() = default;
     void run(const std::function<void()>* parent_code, const Code& code, bool quiet);
+    // The child's report from the pipe; null (and retrieve_err_ set) when unreadable.
+    nlohmann::json read_report(int fd);
+    // Return value and exception of the child, as its report gives them.
+    void take_report(const nlohmann::json& report);
 
     pid_t pid_ = 0;
     nlohmann::json return_;

@@ -11,10 +11,11 @@
 #include <memory>
 
 #include "Exception/Exception.hpp"
+#include "SafeRun/Child.hpp"
+#include "SafeRun/Counters.hpp"
 #include "Util/File.hpp"
 #include "Util/Guards.hpp"
 #include "Util/UniqueFd.hpp"
-#include "SafeRun/Counters.hpp"
 
 extern char** environ;
 
@@ -32,30 +33,41 @@ bool is_unsafe(const char* entry) {
     return false;
 }
 
-bool has_shell_syntax(const std::string& s) { return s.find_first_of(" \t\n|&;<>()$`\\\"'*?[]{}~") != std::string::npos; }
-}  // namespace
+bool has_shell_syntax(const std::string& s) {
+    return s.find_first_of(" \t\n|&;<>()$`\\\"'*?[]{}~") != std::string::npos;
+}
 
-std::optional<std::string> run_mode(const Command& command, Mode mode) {
+// What must never run at all: an empty command, a whole shell line in one word, any
+// command while root's privileges are reduced.
+void refuse_unrunnable(const Command& command) {
     if (command.empty() || command[0].empty())
-        throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "A command needs a program."}});
+        throw Exception::create(Exception::Kinds::InvalidParameter,
+                                {{"message", "A command needs a program."}});
     if (::geteuid() != ::getuid() && ::getuid() == 0)
-        throw Exception::create(Exception::Kinds::Generic, {{"message", "Commands cannot run while privileges are reduced."}});
+        throw Exception::create(Exception::Kinds::Generic,
+                                {{"message", "Commands cannot run while privileges are reduced."}});
     if (command.size() == 1 && has_shell_syntax(command[0]))
         throw Exception::create(Exception::Kinds::InvalidParameter,
-                                {{"message", "“" + command[0] + "” looks like a shell command line; pass the program and its arguments as separate words."}});
-    const std::string& program = command[0];
-    if (program[0] == '/') {
-        std::string path = program;
-        if (!FileUtils::exists(path)) {
-            auto cut = path.find_first_of(" \t\n<>&|;");
-            if (cut != std::string::npos) path.resize(cut);
-        }
-        if (!FileUtils::is_executable_file(path)) {
-            set_last_child_status(-1);
-            return std::nullopt;
-        }
-    }
+                                {{"message", "“" + command[0] +
+                                                 "” looks like a shell command line; pass the program and "
+                                                 "its arguments as separate words."}});
+}
 
+// An absolute program path that names no executable file: no run, no error.
+bool program_is_missing(const std::string& program) {
+    if (program[0] != '/') return false;
+    std::string path = program;
+    if (!FileUtils::exists(path)) {
+        auto cut = path.find_first_of(" \t\n<>&|;");
+        if (cut != std::string::npos) path.resize(cut);
+    }
+    return !FileUtils::is_executable_file(path);
+}
+
+// Standard output (and error, as the mode says) to `out`, /dev/null where the mode drops a
+// stream; nothing else of the caller's; default signal dispositions and an empty mask.
+// The child's pid, or 0 when it could not be started.
+pid_t spawn(const Command& command, Mode mode, int out, int null_fd) {
     std::vector<char*> envp;
     for (char** e = environ; e && *e; ++e)
         if (!is_unsafe(*e)) envp.push_back(*e);
@@ -65,33 +77,23 @@ std::optional<std::string> run_mode(const Command& command, Mode mode) {
     for (auto& a : argv_storage) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    Pipe out;
-    try {
-        out = make_pipe();
-    } catch (const Exception::Base& e) {
-        std::fprintf(stderr, "warn [SafeRun] %s\n", e.to_string().c_str());
-        set_last_child_status(-1);
-        return std::nullopt;
-    }
-    UniqueFd null_fd;
-    if (mode == NULL_STDERR || mode == NULL_STDOUT) null_fd.reset(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-
-    SignalDispositionGuard chld(SIGCHLD, SIG_DFL);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    const int out_fd = (mode == NULL_STDOUT && null_fd) ? null_fd.get() : out.write.get();
+    const int out_fd = (mode == NULL_STDOUT && null_fd >= 0) ? null_fd : out;
     switch (mode) {
-        case KEEP_STDERR: posix_spawn_file_actions_adddup2(&fa, out_fd, 1); break;
+        case KEEP_STDERR:
+            posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
+            break;
         case MERGE_STDERR:
             posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
-            posix_spawn_file_actions_adddup2(&fa, out.write.get(), 2);
+            posix_spawn_file_actions_adddup2(&fa, out, 2);
             break;
         case NULL_STDERR:
             posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
-            if (null_fd) posix_spawn_file_actions_adddup2(&fa, null_fd.get(), 2);
+            if (null_fd >= 0) posix_spawn_file_actions_adddup2(&fa, null_fd, 2);
             break;
         case NULL_STDOUT:
-            posix_spawn_file_actions_adddup2(&fa, out.write.get(), 2);
+            posix_spawn_file_actions_adddup2(&fa, out, 2);
             posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
             break;
     }
@@ -107,46 +109,77 @@ std::optional<std::string> run_mode(const Command& command, Mode mode) {
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = 0;
     count_child_started();
-    int rc = ::posix_spawnp(&pid, program.c_str(), &fa, &attr, argv.data(), envp.data());
+    const int rc = ::posix_spawnp(&pid, command[0].c_str(), &fa, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
     posix_spawnattr_destroy(&attr);
-    out.write.reset();
-    null_fd.reset();
-    if (rc != 0) {
-        set_last_child_status(-1);
-        return std::nullopt;
-    }
+    return rc == 0 ? pid : 0;
+}
 
+std::string read_all(int fd, const std::string& program) {
     std::string output;
     char buf[262144];
     for (;;) {
-        ssize_t n = ::read(out.read.get(), buf, sizeof buf);
+        const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int err = errno;
-            out.read.reset();
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-            set_last_child_status(status);
-            throw Exception::create(Exception::Kinds::IO::FileReadError, {{"path", program + " output"}, {"error", err}});
-        }
-        if (n == 0) break;
+        if (n < 0)
+            throw Exception::create(Exception::Kinds::IO::FileReadError,
+                                    {{"path", program + " output"}, {"error", errno}});
+        if (n == 0) return output;
         output.append(buf, static_cast<size_t>(n));
     }
+}
+}  // namespace
+
+std::optional<std::string> run_mode(const Command& command, Mode mode) {
+    refuse_unrunnable(command);
+    if (program_is_missing(command[0])) {
+        set_last_child_status(-1);
+        return std::nullopt;
+    }
+    Pipe out;
+    try {
+        out = make_pipe();
+    } catch (const Exception::Base& e) {
+        std::fprintf(stderr, "warn [SafeRun] %s\n", e.to_string().c_str());
+        set_last_child_status(-1);
+        return std::nullopt;
+    }
+    UniqueFd null_fd;
+    if (mode == NULL_STDERR || mode == NULL_STDOUT) null_fd.reset(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+
+    SignalDispositionGuard chld(SIGCHLD, SIG_DFL);
+    const pid_t pid = spawn(command, mode, out.write.get(), null_fd ? null_fd.get() : -1);
+    out.write.reset();
+    null_fd.reset();
+    if (pid == 0) {
+        set_last_child_status(-1);
+        return std::nullopt;
+    }
+    Child child(pid);
+    std::string output;
+    try {
+        output = read_all(out.read.get(), command[0]);
+    } catch (...) {
+        set_last_child_status(child.end());
+        throw;
+    }
     out.read.reset();
-    int status = 0;
-    pid_t w;
-    do {
-        w = ::waitpid(pid, &status, 0);
-    } while (w < 0 && errno == EINTR);
-    set_last_child_status(w == pid ? status : -1);
+    set_last_child_status(child.wait().value_or(-1));
     return output;
 }
 
-std::optional<std::string> saferun(const Command& c) { return run_mode(c, KEEP_STDERR); }
-std::optional<std::string> saferunallerrors(const Command& c) { return run_mode(c, MERGE_STDERR); }
-std::optional<std::string> saferunnoerror(const Command& c) { return run_mode(c, NULL_STDERR); }
-std::optional<std::string> saferunonlyerrors(const Command& c) { return run_mode(c, NULL_STDOUT); }
+std::optional<std::string> saferun(const Command& c) {
+    return run_mode(c, KEEP_STDERR);
+}
+std::optional<std::string> saferunallerrors(const Command& c) {
+    return run_mode(c, MERGE_STDERR);
+}
+std::optional<std::string> saferunnoerror(const Command& c) {
+    return run_mode(c, NULL_STDERR);
+}
+std::optional<std::string> saferunonlyerrors(const Command& c) {
+    return run_mode(c, NULL_STDOUT);
+}
 std::shared_ptr<std::string> saferun_r(const Command& c) {
     auto out = run_mode(c, KEEP_STDERR);
     return out ? std::make_shared<std::string>(std::move(*out)) : nullptr;
@@ -172,11 +205,23 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
-std::optional<std::string> saferunallerrors(const Command& c) { return Simple::saferunallerrors(c); }
-std::optional<std::string> saferunnoerror(const Command& c) { return Simple::saferunnoerror(c); }
-std::optional<std::string> saferunonlyerrors(const Command& c) { return Simple::saferunonlyerrors(c); }
-std::vector<std::string> saferunallerrors_lines(const Command& c) { return split_lines(Simple::saferunallerrors(c).value_or("")); }
-std::vector<std::string> saferunnoerror_lines(const Command& c) { return split_lines(Simple::saferunnoerror(c).value_or("")); }
-std::vector<std::string> saferunonlyerrors_lines(const Command& c) { return split_lines(Simple::saferunonlyerrors(c).value_or("")); }
+std::optional<std::string> saferunallerrors(const Command& c) {
+    return Simple::saferunallerrors(c);
+}
+std::optional<std::string> saferunnoerror(const Command& c) {
+    return Simple::saferunnoerror(c);
+}
+std::optional<std::string> saferunonlyerrors(const Command& c) {
+    return Simple::saferunonlyerrors(c);
+}
+std::vector<std::string> saferunallerrors_lines(const Command& c) {
+    return split_lines(Simple::saferunallerrors(c).value_or(""));
+}
+std::vector<std::string> saferunnoerror_lines(const Command& c) {
+    return split_lines(Simple::saferunnoerror(c).value_or(""));
+}
+std::vector<std::string> saferunonlyerrors_lines(const Command& c) {
+    return split_lines(Simple::saferunonlyerrors(c).value_or(""));
+}
 
 }  // namespace Vexlan::SafeRun::Errors
