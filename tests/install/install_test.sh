@@ -71,4 +71,22 @@ in_root /usr/local/vexlan/scripts/stopmemcached >"$stage/stop.out" 2>&1 || fail 
 for _ in $(seq 50); do [ -d "/proc/$pid" ] || break; sleep 0.1; done
 [ ! -d "/proc/$pid" ] || fail "memcached still runs after stopmemcached"
 [ -s "$stage/usr/local/vexlan/logs/restartsrv_audit_log" ] || fail "the calls left no audit record in the installed log directory"
+# The Debian package: the same files, dependencies computed from the libraries, a maintainer
+# script that makes the state directories and never touches a service, nothing lintian
+# objects to beyond the overridden /usr/local tags.
+(cd "$build" && cpack -B "$stage/pkg" >/dev/null)
+deb=$(ls "$stage"/pkg/*.deb)
+contents=$(dpkg-deb -c "$deb")
+for path in usr/local/vexlan/scripts/restartsrv_base usr/local/vexlan/scripts/stopmemcached \
+            usr/local/vexlan/lib/services/Memcached.so usr/share/man/man8/restartsrv_base.8.gz \
+            usr/share/bash-completion/completions/restartsrv_base; do
+  grep -q " ./$path" <<<"$contents" || fail "the package lacks $path"
+done
+! grep -q " ./var/" <<<"$contents" || fail "the package ships state directories, which dpkg -r would remove"
+dpkg-deb -f "$deb" Depends | grep -q "libsystemd0" || fail "the dependencies were not computed: $(dpkg-deb -f "$deb" Depends)"
+postinst=$(dpkg-deb -I "$deb" postinst)
+grep -q "/var/vexlan/restartsrv/locks 0700" <<<"$postinst" || fail "the maintainer script does not make the lock directory"
+! grep -Eq "systemctl|invoke-rc.d|restartsrv_|/etc/init.d" <<<"$postinst" || fail "the maintainer script touches services"
+lint=$(lintian "$deb" 2>&1 | grep -E "^[EW]:" || true)
+[ -z "$lint" ] || fail "lintian: $lint"
 echo "install test passed"
