@@ -1,5 +1,7 @@
 #include "Process/ProcFs.hpp"
 
+#include <time.h>
+
 #include <dirent.h>
 #include <pwd.h>
 #include <signal.h>
@@ -11,13 +13,17 @@
 
 #include "Util/File.hpp"
 #include "Util/Guards.hpp"
-#include "Util/Paths.hpp"
 #include "Util/Number.hpp"
+#include "Util/Paths.hpp"
 
 namespace Vexlan::ProcFs {
 
-std::string proc_root() { return Paths::get(Paths::Key::ProcRoot); }
-std::string pid_dir(pid_t pid) { return proc_root() + "/" + std::to_string(pid); }
+std::string proc_root() {
+    return Paths::get(Paths::Key::ProcRoot);
+}
+std::string pid_dir(pid_t pid) {
+    return proc_root() + "/" + std::to_string(pid);
+}
 
 long Stat::field(size_t i) const {
     if (i >= fields.size()) return 0;
@@ -51,7 +57,8 @@ bool parse_stat_view(std::string_view line, StatView& out) {
     auto close = line.rfind(')');
     if (close == std::string_view::npos || close + 1 >= line.size()) return false;
     auto open = line.find('(');
-    out.comm = open != std::string_view::npos && open < close ? line.substr(open + 1, close - open - 1) : std::string_view();
+    out.comm = open != std::string_view::npos && open < close ? line.substr(open + 1, close - open - 1)
+                                                              : std::string_view();
     out.count = 0;
     size_t i = close + 1;
     while (i < line.size() && out.count < 20) {
@@ -69,8 +76,12 @@ std::optional<Stat> read_stat(pid_t pid) {
     return parse_stat(*line);
 }
 
-std::optional<std::string> read_cmdline(pid_t pid) { return FileUtils::read_file(pid_dir(pid) + "/cmdline"); }
-std::optional<std::string> read_cgroup(pid_t pid) { return FileUtils::read_file(pid_dir(pid) + "/cgroup"); }
+std::optional<std::string> read_cmdline(pid_t pid) {
+    return FileUtils::read_file(pid_dir(pid) + "/cmdline");
+}
+std::optional<std::string> read_cgroup(pid_t pid) {
+    return FileUtils::read_file(pid_dir(pid) + "/cgroup");
+}
 
 std::optional<uid_t> owner_uid(pid_t pid) {
     ErrnoGuard keep;
@@ -97,6 +108,15 @@ std::optional<unsigned long long> start_time(pid_t pid) {
     auto st = read_stat(pid);
     if (!st || st->fields.size() <= 19) return std::nullopt;
     return Number::parse<unsigned long long>(st->fields[19]);
+}
+
+std::optional<double> age_seconds(pid_t pid) {
+    auto ticks = start_time(pid);
+    struct timespec now {};
+    if (!ticks || ::clock_gettime(CLOCK_BOOTTIME, &now) != 0) return std::nullopt;
+    const double started = static_cast<double>(*ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    const double age = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9 - started;
+    return age < 0 ? 0 : age;
 }
 
 std::optional<pid_t> parent_pid(pid_t pid) {

@@ -37,16 +37,20 @@ bool Base::uses_initd_option() const {
     return false;
 }
 
-std::string Base::_get_systemd_name(const std::string& name) { return OS::systemd_unit_name(name); }
+std::string Base::_get_systemd_name(const std::string& name) {
+    return OS::systemd_unit_name(name);
+}
 
 std::unique_ptr<Manager::Backend> Base::_build_service_manager() {
-    if (uses_initd_option() || ::getppid() == 1) return std::make_unique<Manager::Initd>(service_name(), true);
+    if (uses_initd_option() || ::getppid() == 1)
+        return std::make_unique<Manager::Initd>(service_name(), true);
     const std::string systemd_name = _get_systemd_name(service_name());
     if (auto map = RestartSrv::Systemd::has_service_via_systemd(systemd_name))
         return std::make_unique<Manager::Systemd>(systemd_name, *map);
     const char* base_install = std::getenv("VEXLAN_BASE_INSTALL");
     if (!(base_install && *base_install))
-        logger()->warn(fmt::format("The service “{}” has no systemd unit; using its init script.", service_name()));
+        logger()->warn(
+            fmt::format("The service “{}” has no systemd unit; using its init script.", service_name()));
     return std::make_unique<Manager::Initd>(service_name(), false);
 }
 
@@ -72,7 +76,8 @@ std::string Base::status() {
     if (!from_restart) check_sanity();
     // "Down" only when this process could have seen it up.
     if (auto why = status_cannot_be_told())
-        throw Exception::create(Exception::Kinds::Services::Undetermined, {{"service", service()}, {"reason", *why}});
+        throw Exception::create(Exception::Kinds::Services::Undetermined,
+                                {{"service", service()}, {"reason", *why}});
     _generate_is_down_exception();
 }
 
@@ -80,7 +85,8 @@ std::optional<std::string> Base::status_cannot_be_told() {
     if (::geteuid() == 0) return std::nullopt;
     if (auto why = RestartSrv::Systemd::systemd_cannot_be_asked()) return why;
     // With /proc mounted hidepid, other users' processes (PID 1 among them) are invisible.
-    if (!FileUtils::exists(ProcFs::pid_dir(1))) return std::string("the processes of other users are hidden from this user");
+    if (!FileUtils::exists(ProcFs::pid_dir(1)))
+        return std::string("the processes of other users are hidden from this user");
     return std::nullopt;
 }
 
@@ -127,7 +133,21 @@ std::string Base::wait_for_service_status(int attempt) {
         } catch (...) {
             last.clear();  // a failed probe counts as down
         }
-        if (!last.empty()) break;
+        if (!last.empty()) {
+            // Up, unless the init system only vouches that the daemon was forked: then it
+            // must still be up a moment later.
+            const double settle = service_manager().settle_before_started(*this);
+            if (settle <= 0) break;
+            debug(fmt::format("Confirming that “{}” stays up.", service()));
+            Time::sleep_for(settle);
+            RestartSrv::Systemd::Bus::get().forget();
+            try {
+                last = status();
+            } catch (...) {
+                last.clear();
+            }
+            if (!last.empty()) break;
+        }
         // Once the init system says the start is over (failed, or gone inactive after its
         // start), more waiting cannot change the verdict.
         if (service_manager().start_has_ended(*this).value_or(false)) {
@@ -159,7 +179,8 @@ int Base::is_up_via_pidfile() {
     const std::string pf = pidfile();
     if (pf.empty()) return 0;
     if (!RestartSrv::_has_proc())
-        throw Exception::create(Exception::Kinds::Generic, {{"message", "/proc is not mounted; process liveness cannot be judged."}});
+        throw Exception::create(Exception::Kinds::Generic,
+                                {{"message", "/proc is not mounted; process liveness cannot be judged."}});
     const long start = Time::monotonic_seconds();
     bool appeared = FileUtils::is_regular_file(pf);
     while (!appeared && Time::monotonic_seconds() - start <= startup_timeout()) {
@@ -168,7 +189,8 @@ int Base::is_up_via_pidfile() {
     }
     if (!appeared) {
         Logger::ENABLE_BACKTRACE = false;
-        logger()->warn(fmt::format("The pidfile “{}” of “{}” did not appear within {} seconds.", pf, service(), startup_timeout()));
+        logger()->warn(fmt::format("The pidfile “{}” of “{}” did not appear within {} seconds.", pf,
+                                   service(), startup_timeout()));
         return 0;
     }
     pidfile_precheck();
@@ -226,11 +248,13 @@ bool Base::check_sanity() {
     if (!is_configured()) _generate_not_configured_exception();
     if (can_check_service_status() && !is_enabled()) {
         if (verbose() && RestartSrv::is_service_disabled(service()))
-            debug(fmt::format("The legacy disable marker “{}” exists.", RestartSrv::legacy_disable_marker(service())));
+            debug(fmt::format("The legacy disable marker “{}” exists.",
+                              RestartSrv::legacy_disable_marker(service())));
         _generate_disabled_exception();
     }
     const std::string binary = service_binary();
-    const bool runnable = !binary.empty() && ::access(binary.c_str(), X_OK) == 0 && FileUtils::is_regular_file(binary);
+    const bool runnable =
+        !binary.empty() && ::access(binary.c_str(), X_OK) == 0 && FileUtils::is_regular_file(binary);
     const auto packages = service_package();
     if (!runnable && !packages.empty()) {
         debug(fmt::format("“{}” has no runnable binary; checking its packages.", service()));
@@ -238,11 +262,13 @@ bool Base::check_sanity() {
             const auto state = Pkgr::package_state(pkg);
             if (state == Pkgr::State::Unknown) {
                 // A package tool that cannot answer (a locked database) proves nothing.
-                warn(fmt::format("Whether the package “{}” of “{}” is installed cannot be told now.", pkg, service()));
+                warn(fmt::format("Whether the package “{}” of “{}” is installed cannot be told now.", pkg,
+                                 service()));
                 continue;
             }
             if (state == Pkgr::State::Missing) {
-                if (verbose()) info(fmt::format("The package “{}” of “{}” is not installed.", pkg, service()));
+                if (verbose())
+                    info(fmt::format("The package “{}” of “{}” is not installed.", pkg, service()));
                 _generate_not_installed_exception();
             }
         }

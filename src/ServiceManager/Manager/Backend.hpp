@@ -37,6 +37,9 @@ public:
     // True when the init system's answer after a start is final: the service failed or
     // went inactive, so waiting longer for it to come up cannot change the verdict.
     virtual std::optional<bool> start_has_ended(Base&) { return std::nullopt; }
+    // Seconds to wait before a service just seen up may be called started: the init system
+    // vouches only that it forked the daemon, which may still die at once.
+    virtual double settle_before_started(Base&) { return 0; }
     // What the init system said about the last action that failed (empty when none did).
     const std::string& last_error() const { return last_error_; }
     void note_failure(std::string reason) { last_error_ = std::move(reason); }

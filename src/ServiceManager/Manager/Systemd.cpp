@@ -5,11 +5,13 @@
 #include <fmt/format.h>
 
 #include "Exception/Exception.hpp"
+#include "Process/ProcFs.hpp"
 #include "RestartSrv/CheckService.hpp"
 #include "RestartSrv/Legacy.hpp"
 #include "RestartSrv/SystemdBus.hpp"
 #include "RestartSrv/SystemdQueries.hpp"
 #include "ServiceManager/Base.hpp"
+#include "Util/Number.hpp"
 #include "Util/Time.hpp"
 
 namespace Vexlan::ServiceManager::Manager {
@@ -20,12 +22,16 @@ namespace {
 double g_confirm_pause = 1.0;
 }  // namespace
 
-void Systemd::set_confirm_pause_for_testing(double seconds) { g_confirm_pause = seconds; }
+void Systemd::set_confirm_pause_for_testing(double seconds) {
+    g_confirm_pause = seconds;
+}
 
-Systemd::Systemd(std::string service, PropertyMap snapshot) : service_(std::move(service)), snapshot_(std::move(snapshot)) {
+Systemd::Systemd(std::string service, PropertyMap snapshot)
+    : service_(std::move(service)), snapshot_(std::move(snapshot)) {
     if (::getppid() == 1)
-        throw Exception::create(Exception::Kinds::Generic, {{"message", "The systemd backend cannot act on “" + service_ +
-                                                                            "” from a process that systemd started."}});
+        throw Exception::create(Exception::Kinds::Generic,
+                                {{"message", "The systemd backend cannot act on “" + service_ +
+                                                 "” from a process that systemd started."}});
 }
 
 bool Systemd::job(Base& svc, const std::string& method, const std::string& unit, const char* what) {
@@ -38,12 +44,17 @@ bool Systemd::job(Base& svc, const std::string& method, const std::string& unit,
         return true;
     }
     last_error_ = outcome.error;
-    svc.info(fmt::format("The system failed to {} “{}”: {}", method == "StopUnit" ? "stop" : method == "ReloadUnit" ? "reload" : "start",
+    svc.info(fmt::format("The system failed to {} “{}”: {}",
+                         method == "StopUnit"     ? "stop"
+                         : method == "ReloadUnit" ? "reload"
+                                                  : "start",
                          svc.service_name(), outcome.error));
     return false;
 }
 
-bool Systemd::start(Base& svc) { return job(svc, "RestartUnit", unit(), "started"); }
+bool Systemd::start(Base& svc) {
+    return job(svc, "RestartUnit", unit(), "started");
+}
 
 bool Systemd::stop(Base& svc, const std::string& type) {
     const std::string name = service_ + "." + type;
@@ -61,7 +72,9 @@ bool Systemd::stop(Base& svc, const std::string& type) {
     return true;
 }
 
-std::optional<bool> Systemd::reload(Base& svc) { return job(svc, "ReloadUnit", unit(), "reloaded"); }
+std::optional<bool> Systemd::reload(Base& svc) {
+    return job(svc, "ReloadUnit", unit(), "reloaded");
+}
 
 std::optional<bool> Systemd::restart_attempt(Base& svc, int attempt) {
     auto rules = svc.doomed_rules();
@@ -73,7 +86,9 @@ std::optional<bool> Systemd::restart_attempt(Base& svc, int attempt) {
     return true;
 }
 
-std::string Systemd::live_state() { return Queries::get_service_info_via_systemd(service_)["ActiveState"]; }
+std::string Systemd::live_state() {
+    return Queries::get_service_info_via_systemd(service_)["ActiveState"];
+}
 
 bool Systemd::_systemctl_is_active(const std::string& name) {
     // What `systemctl is-active` counts as active.
@@ -104,13 +119,28 @@ std::optional<bool> Systemd::has_something_to_stop(Base&) {
     auto get = [&](const char* key) { return props->contains(key) ? props->at(key) : std::string(); };
     const std::string state = get("ActiveState");
     // A queued start job counts too: a moment later the unit is starting.
-    return state == Queries::ACTIVE || state == "activating" || state == "reloading" || state == "deactivating" ||
-           !get("Job").empty();
+    return state == Queries::ACTIVE || state == "activating" || state == "reloading" ||
+           state == "deactivating" || !get("Job").empty();
 }
 
 std::optional<bool> Systemd::start_has_ended(Base&) {
     const std::string state = live_state();
     return state == "failed" || state == "inactive";
+}
+
+double Systemd::settle_before_started(Base&) {
+    // "simple" and "exec" units are active as soon as their process exists: one that exits
+    // at once (a bad configuration, a missing file) must first be seen alive for a moment.
+    const PropertyMap* props = Queries::Bus::get().unit_properties(unit());
+    if (!props) return 0;
+    auto type = props->find("Type");
+    if (type == props->end() || (type->second != Queries::TYPE_MAIN_PID && type->second != "exec")) return 0;
+    auto main = props->find("MainPID");
+    const auto pid = main == props->end() ? std::nullopt : Number::parse_pid(main->second);
+    if (!pid) return 0;
+    const auto age = ProcFs::age_seconds(*pid);
+    if (!age) return 0;
+    return *age < MAIN_PROCESS_SETTLE_SECONDS ? MAIN_PROCESS_SETTLE_SECONDS - *age : 0;
 }
 
 std::optional<std::string> Systemd::status_helper(Base& svc) {

@@ -21,6 +21,9 @@ public:
     std::string service() const override { return service_; }
     std::optional<bool> has_something_to_stop(Base& svc) override;
     std::optional<bool> start_has_ended(Base& svc) override;
+    double settle_before_started(Base& svc) override;
+    // How long the main process of a unit without readiness of its own must have lived.
+    static constexpr double MAIN_PROCESS_SETTLE_SECONDS = 0.2;
 
     // Reconciles the snapshot with live answers: an active answer that contradicts the
     // snapshot is confirmed twice more, one second apart.
