@@ -4,8 +4,7 @@ namespace Vexlan {
 
 void JsonLinesOutput::message(const std::string& kind, const nlohmann::json& contents,
                               const nlohmann::json& source, int partial, int /*prepend*/) {
-    // A line that ends in a line break is a complete message already; the text keeps it
-    // only where it says something (a lone "\n" is a blank line of the text display).
+    // The blank separator line of the text display ("\n") tells a program nothing.
     if (contents.is_string() && contents.get_ref<const std::string&>() == "\n") return;
     emit(dump(record(kind, contents, source, partial)) + "\n");
 }
