@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "Entry/restartsrv_base.hpp"
+#include "Entry/Invocation.hpp"
 #include "Exception/Exception.hpp"
 #include "RestartSrv/ParseArgv.hpp"
 

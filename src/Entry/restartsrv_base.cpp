@@ -138,24 +138,6 @@ void _exit(int code) {
     throw ExitRequest(code);
 }
 
-std::string normalize_command_line(const std::string& raw) {
-    std::string line = raw.substr(0, raw.find('\n'));
-    std::string out;
-    bool in_run = false;
-    for (unsigned char c : line) {
-        if (c < '!' || c > '~') {
-            if (!in_run) out += ' ';
-            in_run = true;
-            continue;
-        }
-        in_run = false;
-        out += c == '"' ? '\'' : static_cast<char>(c);
-    }
-    auto first = out.find_first_not_of(' ');
-    if (first == std::string::npos) return "";
-    return out.substr(first, out.find_last_not_of(' ') - first + 1);
-}
-
 std::string escape_control_characters(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -232,13 +214,6 @@ int _show_fpm_status() {
     g_srv->status();
     std::fputs("\n", stdout);
     return 1;
-}
-
-std::optional<Invocation> service_from_invocation(const std::string& path) {
-    static const Vexlan::Regex kName(R"((?:^|/)(start|stop|restartsrv_)([\w\-]+)$)");
-    auto m = kName.captures(path);
-    if (!m) return std::nullopt;
-    return Invocation{(*m)[1], (*m)[2]};
 }
 
 int run(std::vector<std::string>& args) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Entry/Invocation.hpp"
+
 namespace Vexlan::ServiceManager {
 class Base;
 }
@@ -35,14 +37,6 @@ int main(const std::string& invocation, std::vector<std::string> args);
 void set_invocation(const std::string& path);
 const std::string& invocation();
 
-// What an invocation path names: the action word ("start", "stop" or "restartsrv_") and
-// the service; nothing when the name is none of the program's forms.
-struct Invocation {
-    std::string action;
-    std::string service;
-};
-std::optional<Invocation> service_from_invocation(const std::string& path);
-
 int run(std::vector<std::string>& args);
 Vexlan::ServiceManager::Base* get_current_service();
 void release_current_service();
@@ -54,7 +48,6 @@ int _show_fpm_status();
 
 // One line: time stamp, path, arguments, parent pid and its normalised command line.
 std::string audit_record(const std::vector<std::string>& args, int ppid, const std::string& parent_cmdline);
-std::string normalize_command_line(const std::string& raw);
 void write_audit_record(const std::vector<std::string>& args);
 
 }  // namespace scripts::restartsrv_base

@@ -43,8 +43,8 @@ std::string program_of(pid_t pid) {
         if (exe.ends_with(" (deleted)")) exe.resize(exe.size() - 10);
         return exe;
     }
-    auto cmdline = ProcFs::read_cmdline(pid).value_or("");
-    return cmdline.substr(0, cmdline.find('\0'));
+    const std::string cmdline = ProcFs::read_cmdline(pid).value_or("");
+    return std::string(cmdline.c_str());  // the first word ends at the first NUL
 }
 
 std::string line_for(const std::string& service, const std::vector<pid_t>& pids, const std::string& method) {
