@@ -36,8 +36,14 @@ class Limits : public ScratchRootTest {
             ::_exit(127);
         }
         children_.push_back(pid);
-        wait_until([&] { return read_file("/proc/" + std::to_string(pid) + "/syscall").starts_with("230 "); },
-                   3);
+        // Asleep in the program it executed, not in a pause of its own before the exec.
+        const std::string proc = "/proc/" + std::to_string(pid);
+        wait_until(
+            [&] {
+                return read_file(proc + "/comm") == "sleep\n" &&
+                       read_file(proc + "/syscall").starts_with("230 ");
+            },
+            3);
         return pid;
     }
     std::string limit_line(pid_t pid, const std::string& name) {
