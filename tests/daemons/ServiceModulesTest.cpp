@@ -185,7 +185,8 @@ TEST_F(ServiceModules, AGracefulRestartKeepsTheWebServerAnswering) {
                "while not os.path.exists('/run/vxpoll.stop'):\n"
                "    try:\n        urllib.request.urlopen('http://127.0.0.1/',timeout=5).read(); ok+=1\n"
                "    except Exception: bad+=1\n"
-               "open('/run/vxpoll.out','w').write(f'{ok} {bad}')\n");
+               "open('/run/vxpoll.tmp','w').write(f'{ok} {bad}')\n"
+               "os.rename('/run/vxpoll.tmp','/run/vxpoll.out')\n");
     sandbox_->exec({"systemd-run", "--unit=vxpoll", "python3", "/run/vxpoll.py"});
     Vexlan::Time::sleep_for(0.5);
     auto r = run("restartsrv_httpd");
@@ -193,7 +194,8 @@ TEST_F(ServiceModules, AGracefulRestartKeepsTheWebServerAnswering) {
     EXPECT_NE(r.out.find("gracefully"), std::string::npos) << r.out;
     Vexlan::Time::sleep_for(0.5);
     write_file(sandbox_->path("/run/vxpoll.stop"), "");
-    wait_until([&] { return std::filesystem::exists(sandbox_->path("/run/vxpoll.out")); }, 10);
+    // The poller renames its tally into place, so the file is never seen half-written.
+    wait_until([&] { return std::filesystem::exists(sandbox_->path("/run/vxpoll.out")); }, 15);
     const std::string counts = read_file(sandbox_->path("/run/vxpoll.out"));
     EXPECT_EQ(expect_running(httpd), main) << "the same server";
     EXPECT_NE(std::filesystem::last_write_time(pidfile), written) << "the pidfile was rewritten";
