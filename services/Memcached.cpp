@@ -1,5 +1,7 @@
 // memcached: /etc/memcached.conf holds its command-line options, one per line ("-p 11211",
 // "-u memcache", "-P /var/run/memcached/memcached.pid").
+#include <fmt/format.h>
+
 #include "ServiceManager/Base.hpp"
 #include "ServiceManager/Daemon.hpp"
 #include "ServiceManager/LoadModule/Custom.hpp"
@@ -44,7 +46,7 @@ protected:
     nlohmann::json _build_doomed_rules() override { return {"memcached"}; }
     int _build_is_configured() override {
         if (FileUtils::is_regular_file(kConf)) return 1;
-        not_configured_reason(std::string(kConf) + " does not exist.");
+        not_configured_reason(fmt::format("{} does not exist.", kConf));
         return 0;
     }
 };

@@ -1,5 +1,7 @@
 // BIND (named). named.conf is a block language: the pidfile is "pid-file" and the ports
 // "listen-on port N" in the options block, both optional.
+#include <fmt/format.h>
+
 #include "ServiceManager/Base.hpp"
 #include "ServiceManager/Daemon.hpp"
 #include "ServiceManager/LoadModule/Custom.hpp"
@@ -37,7 +39,7 @@ protected:
     nlohmann::json _build_doomed_rules() override { return {"named"}; }
     int _build_is_configured() override {
         if (FileUtils::is_regular_file(kConf)) return 1;
-        not_configured_reason(std::string(kConf) + " does not exist.");
+        not_configured_reason(fmt::format("{} does not exist.", kConf));
         return 0;
     }
 };

@@ -1,6 +1,8 @@
 // nginx: its pidfile and listening ports come from nginx.conf and the files it includes.
 // A reload rereads the configuration; there is no in-place restart on SIGUSR1 (that
 // reopens the logs).
+#include <fmt/format.h>
+
 #include "ServiceManager/Base.hpp"
 #include "ServiceManager/Daemon.hpp"
 #include "ServiceManager/LoadModule/Custom.hpp"
@@ -36,7 +38,7 @@ protected:
     nlohmann::json _build_doomed_rules() override { return {"nginx"}; }
     int _build_is_configured() override {
         if (FileUtils::is_regular_file(kConf)) return 1;
-        not_configured_reason(std::string(kConf) + " does not exist.");
+        not_configured_reason(fmt::format("{} does not exist.", kConf));
         return 0;
     }
 };

@@ -1,5 +1,7 @@
 // Redis (redis-server on Debian, where the program is a link to redis-check-rdb: the
 // process's executable is that name).
+#include <fmt/format.h>
+
 #include "ServiceManager/Base.hpp"
 #include "ServiceManager/Daemon.hpp"
 #include "ServiceManager/LoadModule/Custom.hpp"
@@ -36,7 +38,7 @@ protected:
     nlohmann::json _build_doomed_rules() override { return {"redis-server"}; }
     int _build_is_configured() override {
         if (FileUtils::is_regular_file(kConf)) return 1;
-        not_configured_reason(std::string(kConf) + " does not exist.");
+        not_configured_reason(fmt::format("{} does not exist.", kConf));
         return 0;
     }
 };

@@ -1,6 +1,8 @@
 // rsyslog. Under systemd it runs in the foreground without a pidfile; started otherwise it
 // keeps /run/rsyslogd.pid. Its ports are those of the network inputs it loads, in either
 // syntax (input(type="imtcp" port="514") or $InputTCPServerRun 514).
+#include <fmt/format.h>
+
 #include "ServiceManager/Base.hpp"
 #include "ServiceManager/Daemon.hpp"
 #include "ServiceManager/LoadModule/Custom.hpp"
@@ -42,7 +44,7 @@ protected:
     nlohmann::json _build_doomed_rules() override { return {"rsyslogd"}; }
     int _build_is_configured() override {
         if (FileUtils::is_regular_file(kConf)) return 1;
-        not_configured_reason(std::string(kConf) + " does not exist.");
+        not_configured_reason(fmt::format("{} does not exist.", kConf));
         return 0;
     }
 };

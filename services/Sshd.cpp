@@ -3,6 +3,8 @@
 // count. Sessions are sshd processes too, so there is no leftover rule.
 #include <algorithm>
 
+#include <fmt/format.h>
+
 #include "ServiceManager/Base.hpp"
 #include "ServiceManager/Daemon.hpp"
 #include "ServiceManager/LoadModule/Custom.hpp"
@@ -45,7 +47,7 @@ protected:
     int _build_support_reload() override { return Daemon::can_reload(*this, true); }
     int _build_is_configured() override {
         if (FileUtils::is_regular_file(kConf)) return 1;
-        not_configured_reason(std::string(kConf) + " does not exist.");
+        not_configured_reason(fmt::format("{} does not exist.", kConf));
         return 0;
     }
 };

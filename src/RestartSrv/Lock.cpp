@@ -11,10 +11,10 @@
 namespace Vexlan::RestartSrv {
 
 namespace {
-int g_timeout = Lock::LOCK_TIMEOUT;
+int g_lock_timeout = Lock::LOCK_TIMEOUT;
 }
 
-void Lock::set_timeout_for_testing(int seconds) { g_timeout = seconds > 0 ? seconds : LOCK_TIMEOUT; }
+void Lock::set_timeout_for_testing(int seconds) { g_lock_timeout = seconds > 0 ? seconds : LOCK_TIMEOUT; }
 
 std::string get_run_lock_file_for_service(const std::string& service) {
     if (!Validate::is_valid_service_name(service))
@@ -41,8 +41,8 @@ std::unique_ptr<Lock> Lock::create(const std::string& service) {
         throw Exception::create(Exception::Kinds::IO::FileOpenError,
                                 {{"path", path}, {"mode", "append"}, {"error", FileUtils::describe_open_error(errno)}});
     auto fh = std::make_unique<FileUtils::Flock>(std::move(fd), path);
-    if (!wait_for_ex_lock(*fh, g_timeout))
-        throw Exception::create(Exception::Kinds::LockNotObtained, {{"path", path}, {"service", service}, {"timeout", g_timeout}});
+    if (!wait_for_ex_lock(*fh, g_lock_timeout))
+        throw Exception::create(Exception::Kinds::LockNotObtained, {{"path", path}, {"service", service}, {"timeout", g_lock_timeout}});
     return std::unique_ptr<Lock>(new Lock(path, std::move(fh)));
 }
 

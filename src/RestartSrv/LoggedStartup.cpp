@@ -28,7 +28,7 @@ namespace Vexlan::RestartSrv {
 
 namespace {
 constexpr double kDefaultTimeout = 300;
-double g_timeout = kDefaultTimeout;
+double g_startup_timeout = kDefaultTimeout;
 std::optional<double> g_last_timeout;
 int g_last_raw_status = 0;
 
@@ -137,13 +137,13 @@ bool start_capture_and_wait(const std::vector<std::string>& command, int log, do
 }  // namespace
 
 double startup_command_timeout() {
-    if (g_timeout != kDefaultTimeout) return g_timeout;
+    if (g_startup_timeout != kDefaultTimeout) return g_startup_timeout;
     // An administrator may give init scripts more (or less) time in the main configuration.
     if (auto v = Config::LoadVxConf::value(TIMEOUT_KEY))
         if (auto n = Number::parse<int>(*v, 1, 86400)) return *n;
-    return g_timeout;
+    return g_startup_timeout;
 }
-void set_startup_command_timeout_for_testing(double seconds) { g_timeout = seconds > 0 ? seconds : kDefaultTimeout; }
+void set_startup_command_timeout_for_testing(double seconds) { g_startup_timeout = seconds > 0 ? seconds : kDefaultTimeout; }
 std::optional<double> last_startup_timeout() { return g_last_timeout; }
 int last_startup_wait_status() { return g_last_raw_status; }
 

@@ -7,12 +7,12 @@
 #include "support/TestSupport.hpp"
 
 using namespace testing_support;
-namespace Config = Vexlan::Services::DaemonConfig;
+namespace Conf = Vexlan::Services::DaemonConfig;
 
 namespace {
-std::vector<std::string> args_of(const std::vector<Config::Directive>& all, const std::string& key) {
+std::vector<std::string> args_of(const std::vector<Conf::Directive>& all, const std::string& key) {
     std::vector<std::string> out;
-    for (const auto& d : Config::all(all, key)) out.push_back(d.args.empty() ? "" : d.args.front());
+    for (const auto& d : Conf::all(all, key)) out.push_back(d.args.empty() ? "" : d.args.front());
     return out;
 }
 }  // namespace
@@ -30,14 +30,14 @@ TEST(DaemonConfig, WordFilesFollowIncludesInOrderAndSkipComments) {
                "x \"\"{ y }\n");  // an empty quoted word before a block (found by fuzzing)
     write_file(dir.file("sites/b.conf"), "server { listen [::]:443 ssl; listen unix:/run/x.sock; }\n");
     write_file(dir.file("sites/a.conf"), "server { listen 127.0.0.1:80 default_server; }\n");
-    auto all = Config::read_words(dir.file("main.conf"), {"include"}, dir.path());
+    auto all = Conf::read_words(dir.file("main.conf"), {"include"}, dir.path());
     auto listens = args_of(all, "listen");
     ASSERT_GE(listens.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(listens.begin(), listens.begin() + 4),
               (std::vector<std::string>{"127.0.0.1:80", "[::]:443", "unix:/run/x.sock", "8080"}))
         << "sorted includes where they are included; no commented-out values";
-    EXPECT_EQ(Config::first_value(all, "pid"), "/run/a.pid");
-    EXPECT_EQ(Config::last_value(all, "pidfile"), "${APACHE_PID_FILE}")
+    EXPECT_EQ(Conf::first_value(all, "pid"), "/run/a.pid");
+    EXPECT_EQ(Conf::last_value(all, "pidfile"), "${APACHE_PID_FILE}")
         << "a variable is one word, not a block";
     EXPECT_EQ(args_of(all, "LogFormat").front(), "%h \"%r\" ") << "escaped quotes stay inside the word";
 }
@@ -49,30 +49,30 @@ TEST(DaemonConfig, AssignmentFilesKnowSectionsAndBothIncludeStyles) {
                                        dir.file("conf.d") + "\n");
     write_file(dir.file("conf.d/50-server.cnf"),
                "[mysqld]\npid_file = \"/run/two.pid\"  # later wins\nskip-networking\n");
-    auto my = Config::read_assignments(dir.file("my.cnf"));
-    EXPECT_EQ(Config::last_value(my, "pid-file", {"mysqld"}), "/run/two.pid");
-    EXPECT_EQ(Config::last_value(my, "port", {"mysqld"}), std::nullopt)
+    auto my = Conf::read_assignments(dir.file("my.cnf"));
+    EXPECT_EQ(Conf::last_value(my, "pid-file", {"mysqld"}), "/run/two.pid");
+    EXPECT_EQ(Conf::last_value(my, "port", {"mysqld"}), std::nullopt)
         << "the client's port is not the server's";
-    EXPECT_EQ(Config::all(my, "skip-networking").size(), 1u);
+    EXPECT_EQ(Conf::all(my, "skip-networking").size(), 1u);
 
     write_file(dir.file("postgresql.conf"),
                "port = 5433\t\t# note\ninclude_dir = 'conf.d'\nexternal_pid_file = '/run/pg.pid'\n");
     write_file(dir.file("conf.d/10.conf"), "port 5434\n");
-    auto pg = Config::read_assignments(dir.file("postgresql.conf"));
-    EXPECT_EQ(Config::last_value(pg, "port"), "5434");
-    EXPECT_EQ(Config::last_value(pg, "external_pid_file"), "/run/pg.pid");
+    auto pg = Conf::read_assignments(dir.file("postgresql.conf"));
+    EXPECT_EQ(Conf::last_value(pg, "port"), "5434");
+    EXPECT_EQ(Conf::last_value(pg, "external_pid_file"), "/run/pg.pid");
 }
 
 TEST(DaemonConfig, PortsOfListenAddresses) {
-    EXPECT_EQ(Config::port_of("80"), 80);
-    EXPECT_EQ(Config::port_of("*:8080"), 8080);
-    EXPECT_EQ(Config::port_of("[::1]:443"), 443);
-    EXPECT_EQ(Config::port_of("smtp"), 25) << "a name from /etc/services";
+    EXPECT_EQ(Conf::port_of("80"), 80);
+    EXPECT_EQ(Conf::port_of("*:8080"), 8080);
+    EXPECT_EQ(Conf::port_of("[::1]:443"), 443);
+    EXPECT_EQ(Conf::port_of("smtp"), 25) << "a name from /etc/services";
     for (const char* none : {"[::1]", "unix:/run/a.sock", "/run/a.sock", "0", "70000", "no-such-service", ""})
-        EXPECT_EQ(Config::port_of(none), std::nullopt) << none;
+        EXPECT_EQ(Conf::port_of(none), std::nullopt) << none;
     std::vector<int> ports;
-    for (auto p : {Config::port_of("80"), Config::port_of("*:80"), Config::port_of("443")})
-        Config::add_port(ports, p);
+    for (auto p : {Conf::port_of("80"), Conf::port_of("*:80"), Conf::port_of("443")})
+        Conf::add_port(ports, p);
     EXPECT_EQ(ports, (std::vector<int>{80, 443}));
 }
 
@@ -83,7 +83,7 @@ TEST(DaemonConfig, ShellExportsExpandWhatWasDefinedBefore) {
         "unset HOME\nif [ \"${X##/a-}\" != \"$X\" ] ; then\n\tSUFFIX=\"-${X##/a-}\"\nelse\n\tSUFFIX=\nfi\n"
         "export APACHE_RUN_DIR=/var/run/apache2$SUFFIX\nexport "
         "APACHE_PID_FILE=${APACHE_RUN_DIR}/apache2.pid\n");
-    auto vars = Config::read_shell_exports(dir.file("envvars"));
-    EXPECT_EQ(Config::expand_vars("${APACHE_PID_FILE}", vars), "/var/run/apache2/apache2.pid");
-    EXPECT_EQ(Config::expand_vars("$NOPE/x", vars), "/x");
+    auto vars = Conf::read_shell_exports(dir.file("envvars"));
+    EXPECT_EQ(Conf::expand_vars("${APACHE_PID_FILE}", vars), "/var/run/apache2/apache2.pid");
+    EXPECT_EQ(Conf::expand_vars("$NOPE/x", vars), "/x");
 }
