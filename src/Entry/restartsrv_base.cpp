@@ -385,6 +385,10 @@ void prepare_process() {
 int main(const std::string& invocation_path, std::vector<std::string> args) {
     prepare_process();
     set_invocation(invocation_path);
+    // systemd takes a millisecond or two to accept and authenticate a new connection: start
+    // it now, so that it happens while this process reads its configuration and logs the
+    // call, rather than after.
+    if (!any_arg_is(args, HELP_OPTION)) Vexlan::RestartSrv::Systemd::Bus::get().reachable();
     write_audit_record(args);
     const bool json = any_arg_is(args, Vexlan::RestartSrv::OPT_JSON);
     int status;

@@ -137,9 +137,11 @@ double Systemd::settle_before_started(Base&) {
     if (type == props->end() || (type->second != Queries::TYPE_MAIN_PID && type->second != "exec")) return 0;
     auto main = props->find("MainPID");
     const auto pid = main == props->end() ? std::nullopt : Number::parse_pid(main->second);
-    if (!pid) return 0;
-    const auto age = ProcFs::age_seconds(*pid);
-    if (!age) return 0;
+    // No main process left (it exited between systemd's answer and this look) proves
+    // nothing either way: wait the full moment and ask again, so that a unit kept active
+    // without one (RemainAfterExit=yes) still counts and a crashed one does not.
+    const auto age = pid ? ProcFs::age_seconds(*pid) : std::nullopt;
+    if (!age) return MAIN_PROCESS_SETTLE_SECONDS;
     return *age < MAIN_PROCESS_SETTLE_SECONDS ? MAIN_PROCESS_SETTLE_SECONDS - *age : 0;
 }
 
