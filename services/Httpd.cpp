@@ -43,6 +43,7 @@ protected:
         return ports;
     }
     std::string _build_service_binary() override { return "/usr/sbin/apache2"; }
+    std::vector<std::string> configuration_test_command() override { return {"/usr/sbin/apache2ctl", "configtest"}; }
     std::optional<std::string> _build_pid_exe() override { return R"(^/usr/sbin/(?:apache2|httpd)$)"; }
     int _build_support_reload() override { return Daemon::can_reload(*this, true); }
     nlohmann::json _build_doomed_rules() override { return {"apache2", "httpd"}; }

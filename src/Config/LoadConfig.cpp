@@ -9,6 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fmt/format.h>
+
+#include "Output/Debug.hpp"
 #include "Util/File.hpp"
 #include "Util/Text.hpp"
 
@@ -29,9 +32,15 @@ std::optional<Map> parse_cache(std::string_view text) {
     return map;
 }
 
-Map parse(std::string_view text) {
+Map parse(std::string_view text, std::vector<size_t>* skipped) {
     Map map;
+    size_t number = 0;
     for (const auto& raw : Text::lines(text)) {
+        ++number;
+        if (!Text::is_utf8(raw)) {
+            if (skipped) skipped->push_back(number);
+            continue;
+        }
         std::string_view line = Text::trim(raw);
         if (line.empty() || line.front() == '#') continue;
         auto eq = line.find('=');
@@ -75,7 +84,10 @@ Result loadConfig(const std::string& path, bool lock, bool rw) {
         r.error = FileUtils::describe_open_error(errno);
         return r;
     }
-    r.map = parse(*text);
+    std::vector<size_t> skipped;
+    r.map = parse(*text, &skipped);
+    for (size_t n : skipped)
+        Debug::log_warn(fmt::format("Line {} of “{}” is not valid UTF-8; it is ignored.", n, path));
     if (rw) r.fh = std::move(fd);
     return r;
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Util/UniqueFd.hpp"
 
@@ -24,7 +25,10 @@ struct Result {
 // file stays open (and locked) in the result. A symlink or anything but a regular file is
 // refused.
 Result loadConfig(const std::string& path, bool lock, bool rw);
-Map parse(std::string_view text);
+// A line that is not valid UTF-8 is left out (its number goes to `skipped`, counted from
+// 1): every consumer of the map (the JSON cache, the terminal) needs text, and one bad
+// byte must cost that setting, never the whole file.
+Map parse(std::string_view text, std::vector<size_t>* skipped = nullptr);
 // The JSON cache of the map: a flat object of texts, numbers and booleans. Anything else
 // (not JSON, not an object, a nested value) is not a cache of ours: nothing.
 std::optional<Map> parse_cache(std::string_view text);

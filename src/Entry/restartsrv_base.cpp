@@ -74,6 +74,20 @@ std::string status_body(Vexlan::ServiceManager::Base& srv) {
     return s.empty() ? fmt::format("The {} object reported no status.", srv.class_name()) : s;
 }
 
+// After a failure the last status line may be from before the action (the old pid of a
+// service that is down now): what is shown is looked at afresh.
+std::string fresh_status_body(Vexlan::ServiceManager::Base& srv) {
+    Vexlan::RestartSrv::Systemd::Bus::get().forget();
+    std::string s;
+    try {
+        s = srv.get_status_string();
+    } catch (const std::exception&) {
+        s.clear();
+    }
+    srv.service_status(s);
+    return status_body(srv);
+}
+
 // True unless the arguments ask only for --status or --check.
 bool changes_a_service(const std::vector<std::string>& args) {
     std::vector<std::string> rest;
@@ -138,31 +152,13 @@ void _exit(int code) {
     throw ExitRequest(code);
 }
 
-std::string escape_control_characters(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (unsigned char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c < 0x20 || c == 0x7f)
-            out += fmt::format("\\x{:02x}", c);
-        else
-            out += static_cast<char>(c);
-    }
-    return out;
-}
-
 std::string audit_record(const std::vector<std::string>& args, int ppid, const std::string& parent_cmdline) {
     // One call is one line: an argument holding a newline must not forge a second record.
     std::vector<std::string> escaped;
-    for (const auto& a : args) escaped.push_back(escape_control_characters(a));
+    for (const auto& a : args) escaped.push_back(Vexlan::Text::escape_control(a));
     const std::string joined = fmt::format("{}", fmt::join(escaped, " "));
     return fmt::format("[{}] {}{}{} called by pid {}: {}\n", Vexlan::Time::localtime2timestamp(),
-                       escape_control_characters(g_invocation), joined.empty() ? "" : " ", joined, ppid,
+                       Vexlan::Text::escape_control(g_invocation), joined.empty() ? "" : " ", joined, ppid,
                        parent_cmdline);
 }
 
@@ -237,26 +233,28 @@ int run(std::vector<std::string>& args) {
     const std::string action = named->action;
     std::string service = named->service;
     if ((service.empty() || service == PLACEHOLDER_SERVICE) && !args.empty()) {
+        // "restartsrv_base <service> …": the first word names the service and is no action.
         service.clear();
-        for (const auto& a : args)
-            if (!a.starts_with("-")) {
-                service = a;
+        for (auto it = args.begin(); it != args.end(); ++it)
+            if (!it->starts_with("-")) {
+                service = *it;
+                args.erase(it);
                 break;
             }
     }
     if (any_arg_is(args, HELP_OPTION))
         _exit(Vexlan::RestartSrv::Help::usage(service, custom_action_names(service)));
 
-    static const Vexlan::Regex kBareAction(R"(^((?:re)?start|stop)$)");
-    const size_t given = args.size();
-    for (size_t i = 0; i < given; ++i)
-        if (kBareAction.match(args[i])) args.push_back("--" + args[i]);
+    // Bare action words are the options they stand for; any other bare word must be an
+    // action of the service's class, or the run stops before anything is done.
+    for (auto& a : args)
+        if (auto option = Vexlan::RestartSrv::option_for_action_word(a)) a = *option;
     if (action == "stop") args.push_back("--stop");
 
     _exit_if_triggered_by_systemd_term_or_kill_signal(args);
 
     if (service.empty()) throw FatalError("No service was named.");
-    if (kBareAction.match(service))
+    if (Vexlan::RestartSrv::option_for_action_word(service))
         throw FatalError(fmt::format("“{}” is an action, not a service.", service));
     // A name that starts like an option would reach the init system as one.
     if (service.starts_with("-")) throw FatalError(fmt::format("“{}” is not a service name.", service));
@@ -325,7 +323,7 @@ int run(std::vector<std::string>& args) {
                 std::fputs((e.class_name() + "\n").c_str(), stdout);
                 std::fflush(stdout);
             }
-            g_srv->output_obj()->display_message_set("Service Status", status_body(*g_srv));
+            g_srv->output_obj()->display_message_set("Service Status", fresh_status_body(*g_srv));
             g_srv->output_obj()->display_message_set("Service Error", e.to_string());
             handled_error = true;
         } else {

@@ -76,7 +76,8 @@ InitScriptFacts parse_init_script(const std::string& text) {
     return facts;
 }
 
-std::optional<int> init_script_status(const std::string& script) {
+std::optional<int> init_script_status(const std::string& script, bool* timed_out) {
+    if (timed_out) *timed_out = false;
     if (!read_init_script_facts(script).has_status_action) return std::nullopt;
     UniqueFd null_fd(::open("/dev/null", O_WRONLY | O_CLOEXEC));
     SafeRun::Options o;
@@ -88,6 +89,7 @@ std::optional<int> init_script_status(const std::string& script) {
     o.new_session = true;
     o.timeout = INIT_SCRIPT_STATUS_TIMEOUT;
     SafeRun::Object run(std::move(o));
+    if (timed_out) *timed_out = run.timed_out().has_value();
     if (run.timed_out() || run.exec_failed() || run.signal_code().value_or(0) != 0) return std::nullopt;
     auto code = run.error_code().value_or(0);
     if (code != 0 && code != 3) return std::nullopt;

@@ -17,7 +17,9 @@ struct InitScriptFacts {
 
 // 0 running, 3 not running, as the script's own status action says (bounded in time);
 // nothing when it says anything else, has no status action, or does not return in time.
-std::optional<int> init_script_status(const std::string& script);
+// `timed_out` (when given) tells a script that did not answer in time from one that has no
+// answer: the first proves nothing about the daemon, either way.
+std::optional<int> init_script_status(const std::string& script, bool* timed_out = nullptr);
 inline constexpr double INIT_SCRIPT_STATUS_TIMEOUT = 10;
 
 InitScriptFacts read_init_script_facts(const std::string& script);

@@ -22,11 +22,13 @@ std::string get_run_lock_file_for_service(const std::string& service) {
     return Paths::get(Paths::Key::LockBase) + "/" + service;
 }
 
-bool wait_for_ex_lock(FileUtils::Flock& handle, int timeout) {
+bool wait_for_ex_lock(FileUtils::Flock& handle, int timeout, bool* waited) {
     // Whole seconds on the monotonic clock: a clock change cannot stretch or cut the wait.
     const long deadline = Time::monotonic_seconds() + timeout;
+    if (waited) *waited = false;
     while (Time::monotonic_seconds() < deadline) {
         if (FileUtils::Flock::flock(handle, {"EX", "NB"})) return true;
+        if (waited) *waited = true;
         Time::sleep_for(Lock::POLL_INTERVAL);
     }
     return false;
@@ -41,9 +43,10 @@ std::unique_ptr<Lock> Lock::create(const std::string& service) {
         throw Exception::create(Exception::Kinds::IO::FileOpenError,
                                 {{"path", path}, {"mode", "append"}, {"error", FileUtils::describe_open_error(errno)}});
     auto fh = std::make_unique<FileUtils::Flock>(std::move(fd), path);
-    if (!wait_for_ex_lock(*fh, g_lock_timeout))
+    bool waited = false;
+    if (!wait_for_ex_lock(*fh, g_lock_timeout, &waited))
         throw Exception::create(Exception::Kinds::LockNotObtained, {{"path", path}, {"service", service}, {"timeout", g_lock_timeout}});
-    return std::unique_ptr<Lock>(new Lock(path, std::move(fh)));
+    return std::unique_ptr<Lock>(new Lock(path, std::move(fh), waited));
 }
 
 bool Lock::release() {

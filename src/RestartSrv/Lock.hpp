@@ -19,6 +19,9 @@ public:
     // Drops the handle, which unlocks; true. A second call finds no handle.
     bool release();
     bool held() const { return fh_ != nullptr; }
+    // True when another call held the lock when this one asked for it: that call may have
+    // done, meanwhile, what this one was about to do.
+    bool waited() const { return waited_; }
     const std::string& path() const { return path_; }
     int fd() const { return fh_ ? fh_->fd() : -1; }
 
@@ -26,14 +29,17 @@ public:
     static void set_timeout_for_testing(int seconds);
 
 private:
-    Lock(std::string path, std::unique_ptr<FileUtils::Flock> fh) : path_(std::move(path)), fh_(std::move(fh)) {}
+    Lock(std::string path, std::unique_ptr<FileUtils::Flock> fh, bool waited)
+        : path_(std::move(path)), fh_(std::move(fh)), waited_(waited) {}
     std::string path_;
     std::unique_ptr<FileUtils::Flock> fh_;
+    bool waited_ = false;
 };
 
 // LOCK_BASE/<service>; throws on an invalid service name before touching anything.
 std::string get_run_lock_file_for_service(const std::string& service);
 // Polls for an exclusive lock until `timeout` whole seconds have passed.
-bool wait_for_ex_lock(FileUtils::Flock& handle, int timeout);
+// `waited` (when given) is set when the first attempt found the lock held.
+bool wait_for_ex_lock(FileUtils::Flock& handle, int timeout, bool* waited = nullptr);
 
 }  // namespace Vexlan::RestartSrv

@@ -140,6 +140,13 @@ ParsedArgs parse_option_list(const std::vector<std::string>& args, std::vector<s
     return p;
 }
 
+std::optional<std::string> option_for_action_word(const std::string& word) {
+    static const char* const kWords[] = {"start", "stop", "restart", "reload", "status", "check"};
+    for (const char* w : kWords)
+        if (word == w) return "--" + word;
+    return std::nullopt;
+}
+
 bool is_directly_read_argument(const std::string& a) {
     static const char* const kDirect[] = {
         OPT_NON_GRACEFUL,  OPT_FORCE,    OPT_FORCE_ALT, OPT_INITD, "--notconfigured-ok",

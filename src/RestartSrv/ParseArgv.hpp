@@ -37,6 +37,10 @@ inline constexpr const char* OPT_FORCE = "--force";
 inline constexpr const char* OPT_FORCE_ALT = "--forced";
 inline constexpr const char* OPT_INITD = "--initd";
 inline constexpr const char* OPT_JSON = "--json";
+// The action words, typed bare as systemctl's verbs are ("restartsrv_x status"): the one
+// table the entry and the option reader share. The option a word stands for, or nothing
+// when the word is no action of the program (a class may still define it).
+std::optional<std::string> option_for_action_word(const std::string& word);
 // True for an argument something in the program reads besides the option reader.
 bool is_directly_read_argument(const std::string& arg);
 

@@ -68,6 +68,14 @@ std::optional<std::string> read_value(sd_bus_message* m, const char* contents) {
             default: return std::nullopt;
         }
     }
+    if (type == "ay") {  // InvocationID: 16 bytes, printed as 32 hex digits
+        const void* data = nullptr;
+        size_t size = 0;
+        if (sd_bus_message_read_array(m, 'y', &data, &size) < 0) return std::nullopt;
+        std::string hex;
+        for (size_t i = 0; i < size; ++i) hex += fmt::format("{:02x}", static_cast<const uint8_t*>(data)[i]);
+        return hex;
+    }
     if (type == "(uo)") {  // Job: its id, or nothing when no job is queued
         uint32_t id = 0;
         const char* path = nullptr;
@@ -125,8 +133,11 @@ std::string job_result_text(const std::string& unit, const std::string& result, 
 // The properties anyone in the program reads; the other few hundred are skipped unread.
 constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
 constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
-constexpr std::string_view kUnitKeys[] = {"LoadState", "ActiveState", "SubState", "FragmentPath", "UnitFileState", "Job", "Id", "CanReload"};
-constexpr const char* kServiceKeys[] = {"Type", "MainPID", "PIDFile", "Result", "ExecMainCode", "ExecMainStatus"};
+constexpr std::string_view kUnitKeys[] = {"LoadState", "ActiveState",  "SubState",   "FragmentPath", "UnitFileState",
+                                          "Job",       "Id",           "CanReload",  "SourcePath",   "InvocationID"};
+constexpr const char* kServiceKeys[] = {"Type",         "MainPID",        "PIDFile",
+                                        "Result",       "ExecMainCode",   "ExecMainStatus",
+                                        "ExecMainStartTimestamp"};
 bool wanted(std::string_view key) {
     for (auto k : kUnitKeys)
         if (k == key) return true;
@@ -293,7 +304,8 @@ const PropertyMap* Bus::unit_properties(const std::string& unit) {
     if (!wait_for_answers(answers.pending)) return nullptr;
     if (!answers.unit_ok) return nullptr;
     auto map = std::make_unique<PropertyMap>(std::move(answers.map));
-    if ((*map)["LoadState"] == "loaded")
+    // A unit masked while it runs still has its processes, and its main pid is what says so.
+    if ((*map)["LoadState"] == "loaded" || (*map)["LoadState"] == "masked")
         for (auto& one : service)
             if (one.value) (*map)[one.key] = std::move(*one.value);
     properties_.emplace_back(unit, std::move(map));

@@ -34,7 +34,8 @@ std::pair<std::string, std::string> code_and_signal(const PropertyMap& map) {
 const std::vector<std::string>& needs_systemd_show_keys() {
     static const std::vector<std::string> kKeys = {"LoadState", "ActiveState", "SubState",      "Type",
                                                    "MainPID",   "FragmentPath", "PIDFile",      "UnitFileState",
-                                                   "Result",    "ExecMainCode", "ExecMainStatus"};
+                                                   "Result",    "ExecMainCode", "ExecMainStatus", "CanReload",
+                                                   "SourcePath", "InvocationID", "ExecMainStartTimestamp"};
     return kKeys;
 }
 
@@ -74,6 +75,15 @@ std::optional<PropertyMap> has_service_via_systemd(const std::string& name) {
             if (fragment.starts_with(prefix)) accepted = true;
         if (!accepted) return std::nullopt;
     }
+    return map;
+}
+
+std::optional<PropertyMap> generated_from_init_script(const std::string& name) {
+    if (name.empty()) return std::nullopt;
+    PropertyMap map = get_service_info_via_systemd(name);
+    if (map["LoadState"] != LOADED || !map["SourcePath"].starts_with("/etc/init.d/") ||
+        !map["FragmentPath"].starts_with("/run/systemd/generator"))
+        return std::nullopt;
     return map;
 }
 

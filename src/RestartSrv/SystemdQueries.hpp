@@ -27,6 +27,10 @@ PropertyMap get_service_info_via_systemd(const std::string& name);
 // unit is not found, its fragment lies outside the unit directories, or systemd cannot be
 // reached.
 std::optional<PropertyMap> has_service_via_systemd(const std::string& name);
+// The property map of a unit that systemd generated from an init script (a package that
+// ships only a script): not one of the unit directories' units, but the only way to drive
+// it, since the script's own start hands over to systemd.
+std::optional<PropertyMap> generated_from_init_script(const std::string& name);
 std::optional<std::string> get_pid_via_systemd(const std::string& name, const std::optional<PropertyMap>& map = std::nullopt);
 // The pids systemd lists in the unit's control group, when the unit is loaded and active.
 std::vector<std::string> get_pids_via_systemd(const std::string& name);

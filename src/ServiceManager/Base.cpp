@@ -240,6 +240,13 @@ int Base::is_enabled() {
 int Base::can_check_service_status() {
     return num(get("can_check_service_status", [this] { return _build_can_check_service_status(); }));
 }
+int Base::_build_support_reload() {
+    auto props = service_manager().service_via_systemd();
+    if (!props) return 0;
+    auto it = props->find("CanReload");
+    return it != props->end() && it->second == "yes" ? 1 : 0;
+}
+
 int Base::support_reload() {
     return num(get("support_reload", [this] { return _build_support_reload(); }));
 }

@@ -156,6 +156,12 @@ class Base {
     // A restart without a stop: the graceful signal of a Hot class, else the init system's
     // own restart; false when neither applies or neither brought the service back.
     bool _restart_in_place(std::optional<int> graceful);
+    // The service's main process now: systemd's MainPID, else the pidfile's pid once it is
+    // confirmed as the service's own.
+    std::optional<pid_t> main_pid_now();
+    // The status line when another call restarted (or started) the service after this one
+    // was asked for, while this one waited for the restart lock, and it is up; else nothing.
+    std::optional<std::string> _restarted_since_request();
     // The refusals a start can make (disabled, start_check, base installation, log
     // directory); false when the start would decline. Restart runs them before it stops.
     bool _start_would_proceed();
@@ -190,7 +196,14 @@ class Base {
     virtual std::string status();
     virtual bool check();
     std::pair<bool, std::string> check_with_message();
+    // Waits until the service is up and has stayed up for the confirmation window (or
+    // ran to completion); its status line, or empty when it failed or never came up.
     std::string wait_for_service_status(int attempt);
+    // The confirmation window, in seconds: the main configuration's START_CONFIRM_KEY (in
+    // milliseconds), START_CONFIRM_SECONDS without one, never less than the class asks.
+    double start_confirm_seconds();
+    static constexpr double START_CONFIRM_SECONDS = 1.0;
+    static constexpr const char* START_CONFIRM_KEY = "restartsrv_start_confirm_ms";
     bool is_up(const std::string& via = "");
     int is_up_via_pidfile();
     bool check_sanity();
@@ -219,7 +232,9 @@ class Base {
     virtual std::vector<int> _build_ports() { return {}; }
     virtual std::optional<std::string> _build_command_line_regex() { return std::nullopt; }
     virtual std::optional<std::string> _build_pid_exe() { return std::nullopt; }
-    virtual int _build_support_reload() { return 0; }
+    // systemd's own answer (the unit has a reload command) for a unit; a class vouches for
+    // an init script's reload.
+    virtual int _build_support_reload();
     virtual int _build_can_check_service_status() { return 1; }
     virtual int _build_graceful_by_default() { return 1; }
     virtual int _build_startup_timeout() { return 10; }
@@ -234,6 +249,8 @@ class Base {
     virtual std::optional<std::string> _build_service_override() { return std::nullopt; }
     virtual int _build_block_fresh_install() { return 0; }
     virtual int _build_suspend_time() { return 600; }
+    // A daemon known to die later than the panel's window after a bad start asks for more.
+    virtual double _build_minimum_start_confirm_seconds() { return 0; }
 
     void set(const std::string& name, nlohmann::json value) { attrs_[name] = std::move(value); }
     // The stored value, or the builder's result stored on first read.

@@ -42,10 +42,18 @@ void Base::run_from_argv(const std::vector<std::string>& args) {
     }
     // An option nobody reads is a typo; acting on a production service anyway (a restart
     // by default) would do what the caller did not ask for.
-    for (const auto& a : rest)
-        if (a.size() > 1 && a[0] == '-' && !RestartSrv::is_directly_read_argument(a))
+    for (const auto& a : rest) {
+        if (RestartSrv::is_directly_read_argument(a)) continue;
+        if (a.size() > 1 && a[0] == '-')
             throw Exception::create(Exception::Kinds::InvalidParameter,
                                     {{"message", "Unknown option “" + a + "”."}});
+        // A word that is no action ("statsu", "flsuh") would otherwise fall through to the
+        // default action: a restart.
+        throw Exception::create(
+            Exception::Kinds::InvalidParameter,
+            {{"message", fmt::format("“{}” is not an action of “{}” (start, stop, restart, reload, status, check{}).",
+                                     a, service(), custom_actions().empty() ? "" : " or the service's own")}});
+    }
 
     verbose(p.verbose);
     // The user counts attempts from 1, the object from 0; a value that is not a plain
@@ -64,6 +72,9 @@ void Base::run_from_argv(const std::vector<std::string>& args) {
         } else if (p.restart == RestartSrv::RELOAD && support_reload()) {
             service_argv_action("RELOAD");
             if (!reload()) _generate_reload_exception();
+        } else if (p.restart == RestartSrv::RELOAD && verbose() == 1) {
+            // Accepted and done nothing: say so, or the silence reads as a reload.
+            output(fmt::format("“{}” cannot reload its configuration; nothing was done.", svc));
         }
         return;
     }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -14,6 +15,9 @@
 #include "Output/LogCheck.hpp"
 #include "Process/IONice/IONice.hpp"
 #include "Process/Kill/AppPort.hpp"
+#include "Process/PidFile/PidFile.hpp"
+#include "Process/ProcessInfo/ProcessInfo.hpp"
+#include "Process/ProcFs.hpp"
 #include "Process/Rlimit/Unset.hpp"
 #include "RestartSrv/Legacy.hpp"
 #include "RestartSrv/SystemdBus.hpp"
@@ -25,11 +29,21 @@
 #include "Svcmond/Tiny.hpp"
 #include "Util/ExitRequest.hpp"
 #include "Util/File.hpp"
+#include "Util/Number.hpp"
+#include "Util/Text.hpp"
 #include "Util/Time.hpp"
 
 namespace Vexlan::ServiceManager {
 
 namespace {
+// A process's command line as one printable line (its words joined by blanks).
+std::string command_line_of(pid_t pid) {
+    std::string raw = ProcFs::read_cmdline(pid).value_or("?");
+    while (!raw.empty() && raw.back() == '\0') raw.pop_back();
+    std::replace(raw.begin(), raw.end(), '\0', ' ');
+    return Text::escape_control(raw);
+}
+
 bool env_set(const char* name) {
     const char* v = std::getenv(name);
     return v && *v;
@@ -54,6 +68,17 @@ bool Base::restart(std::optional<int> graceful) {
     });
 
     _exit_if_block_fresh_install();
+    if (outer) {
+        if (auto text = _restarted_since_request()) {
+            // Restarting again would add nothing but another start to systemd's start limit.
+            if (verbose() == 1)
+                output(fmt::format("“{}” was restarted by a concurrent call while this one waited for it.", service()));
+            info(fmt::format("“{}” was restarted by a concurrent call after this request; it was not restarted again.",
+                             service()));
+            service_status(*text);
+            return true;
+        }
+    }
     std::string is_running;
     try {
         is_running = status();
@@ -101,12 +126,54 @@ bool Base::restart(std::optional<int> graceful) {
             output_partial(fmt::format("Restarting “{}” …", service()));
         else
             debug(fmt::format("Stopping “{}” for the restart.", service()));
-        stop();
+        // A stop that left the service running is a failed restart: a start on top of it
+        // would leave two daemons, or report the old one as restarted.
+        if (!stop()) _generate_restart_exception();
     }
     if (!is_enabled()) _generate_disabled_exception();
     if (!start()) return false;
+    // The stop suspended the monitor so it would not start the service behind our back; it
+    // runs again, and a monitor left suspended would not notice its next crash.
+    if (running && !Svcmond::Tiny::resume_service(service_to_suspend()) && errno != ENOENT)
+        warn(fmt::format("The monitor's suspension of “{}” could not be lifted.", service_to_suspend()));
     debug(fmt::format("The restart of “{}” succeeded.", service()));
     return true;
+}
+
+std::optional<pid_t> Base::main_pid_now() {
+    RestartSrv::Systemd::Bus::get().forget();
+    if (auto props = service_manager().service_via_systemd()) {
+        const auto* live = RestartSrv::Systemd::Bus::get().unit_properties(service_manager().service() + ".service");
+        if (!live || !live->contains("MainPID")) return std::nullopt;
+        return Number::parse_pid(live->at("MainPID"));
+    }
+    const std::string pf = pidfile();
+    if (pf.empty()) return std::nullopt;
+    auto pid = PidFile::read(pf);
+    if (!pid || !PidFile::may_signal(*pid) || !pid_is_own_process(*pid)) return std::nullopt;
+    return pid;
+}
+
+std::optional<std::string> Base::_restarted_since_request() {
+    // Only a call that had to wait for the lock can have been overtaken.
+    auto* held = lock();
+    if (!held || !held->waited()) return std::nullopt;
+    // The service's main process against this program, both by their start in /proc: one
+    // clock, and no window in which a restart is counted twice.
+    const auto pid = main_pid_now();
+    if (!pid) return std::nullopt;
+    const auto theirs = ProcFs::start_time(*pid);
+    const auto ours = ProcFs::start_time(::getpid());
+    if (!theirs || !ours || *theirs <= *ours) return std::nullopt;
+    std::string text;
+    try {
+        text = status();
+    } catch (const Exception::Base&) {
+        return std::nullopt;
+    }
+    if (text.empty()) return std::nullopt;
+    debug(fmt::format("The main process {} of “{}” started after this call did.", *pid, service()));
+    return text;
 }
 
 bool Base::_restart_in_place(std::optional<int> graceful) {
@@ -114,6 +181,15 @@ bool Base::_restart_in_place(std::optional<int> graceful) {
     // The graceful capability is the Hot class: a class derives from it exactly when its
     // daemon restarts itself on a signal.
     if (auto* hot = dynamic_cast<Hot*>(this); hot && want_graceful) {
+        // A configuration the daemon would die on: no signal, no stop; the running
+        // instance goes on serving with the configuration it has.
+        if (auto problem = hot->configuration_problem()) {
+            service_manager().note_failure(fmt::format(
+                "The configuration test of “{}” failed; the running instance was left as it is.\n{}", service(),
+                *problem));
+            info(service_manager().last_error());
+            _generate_restart_exception();
+        }
         if (verbose() == 1)
             output_partial(fmt::format("Restarting “{}” gracefully …", service()));
         else
@@ -210,6 +286,12 @@ bool Base::_still_up_after_stop() {
 
 bool Base::_start_would_proceed() {
     if (!is_enabled()) return false;
+    // systemd would refuse the start: a restart must not stop what it cannot start again.
+    if (auto why = service_manager().start_refusal(*this)) {
+        service_manager().note_failure(*why);
+        info(fmt::format("“{}” cannot be started: {}", service(), *why));
+        return false;
+    }
     if (auto ok = start_check(); ok && !*ok) return false;
     _exit_if_block_fresh_install();
     debug("Checking the log directory.");
@@ -271,9 +353,23 @@ bool Base::reload() {
             throw;
         out.clear();
     }
-    if (!out.empty() && is_enabled()) {
-        if (verbose() != 0) info(fmt::format("Reloading “{}”.", service()));
-        if (auto r = service_manager().reload(*this)) return *r;
+    auto& backend = service_manager();
+    if (out.empty()) {
+        // Nothing ran to read its configuration again: calling that a reload would tell the
+        // caller the new configuration is live.
+        backend.note_failure(fmt::format("“{}” is not running; there is nothing to reload.", service()));
+        return false;
+    }
+    if (verbose() != 0) info(fmt::format("Reloading “{}”.", service()));
+    auto r = backend.reload(*this);
+    if (!r) return true;
+    if (!*r) return false;
+    // A daemon may take a bad configuration as its cue to exit: the reload is only done
+    // when the service still runs after it.
+    RestartSrv::Systemd::Bus::get().forget();
+    if (!is_up()) {
+        backend.note_failure(fmt::format("“{}” is no longer running after its reload.", service()));
+        return false;
     }
     return true;
 }
@@ -303,6 +399,19 @@ std::optional<int> Base::kill_apps_on_ports(const std::vector<std::string>& excl
     if (p.empty()) return std::nullopt;
     debug(fmt::format("Terminating the programs that hold the ports {} of “{}”.", fmt::join(p, ", "),
                       service()));
+    // Another program may be ended here: the operator must be able to tell which, from the
+    // screen and from the log.
+    const auto lineage = ProcessInfo::get_pid_lineage();
+    for (const auto& l : Kill::AppPort::find_listeners(p, exclude_ips)) {
+        if (l.pid == 1 || std::find(lineage.begin(), lineage.end(), l.pid) != lineage.end()) continue;
+        const auto uid = ProcFs::owner_uid(l.pid);
+        const std::string line = fmt::format(
+            "Ending process {} ({}, user {}) to free port {} for “{}”.", l.pid,
+            command_line_of(l.pid),
+            uid ? ProcFs::user_name(*uid) : std::string("?"), l.port, service());
+        if (verbose() == 1) output(line);
+        logger()->warn(line);
+    }
     Kill::AppPort::kill_apps_on_ports(p, Kill::AppPort::VERBOSE, exclude_ips);
     return 1;
 }
@@ -354,7 +463,7 @@ void Base::_generate_stop_exception() {
     throw service_error(Exception::Kinds::Services::StopFailed, service(), service_manager().last_error());
 }
 void Base::_generate_restart_exception() {
-    throw Exception::create(Exception::Kinds::Services::RestartFailed, {{"service", service()}});
+    throw service_error(Exception::Kinds::Services::RestartFailed, service(), service_manager().last_error());
 }
 void Base::_generate_reload_exception() {
     throw service_error(Exception::Kinds::Services::ReloadFailed, service(), service_manager().last_error());

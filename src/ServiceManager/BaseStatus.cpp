@@ -4,10 +4,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <set>
 
 #include <fmt/format.h>
 
+#include "Config/LoadVxConf.hpp"
 #include "Exception/Exception.hpp"
 #include "OS/OS.hpp"
 #include "Output/Debug.hpp"
@@ -26,6 +28,7 @@
 #include "ServiceManager/Manager/Initd.hpp"
 #include "ServiceManager/Manager/Systemd.hpp"
 #include "Util/File.hpp"
+#include "Util/Number.hpp"
 #include "Util/Regex.hpp"
 #include "Util/Time.hpp"
 
@@ -46,6 +49,10 @@ std::unique_ptr<Manager::Backend> Base::_build_service_manager() {
         return std::make_unique<Manager::Initd>(service_name(), true);
     const std::string systemd_name = _get_systemd_name(service_name());
     if (auto map = RestartSrv::Systemd::has_service_via_systemd(systemd_name))
+        return std::make_unique<Manager::Systemd>(systemd_name, *map);
+    // Driving the script of a generated unit directly would be turned by the script's own
+    // hook into a start of an already active unit: a no-op that leaves a dead daemon dead.
+    if (auto map = RestartSrv::Systemd::generated_from_init_script(systemd_name))
         return std::make_unique<Manager::Systemd>(systemd_name, *map);
     const char* base_install = std::getenv("VEXLAN_BASE_INSTALL");
     if (!(base_install && *base_install))
@@ -121,10 +128,13 @@ std::string Base::wait_for_service_status(int attempt) {
             debug(fmt::format("Waiting for “{}” to come up.", service()));
     }
     service_status("");
+    const double window = start_confirm_seconds();
     const long start = Time::monotonic_seconds();
+    const double began = Time::monotonic_seconds_f();
     long t = 0;
     std::set<long> logged;
     std::string last;
+    StartState state = StartState::Pending;
     while (t < 120) {
         if (verbose() == 1 && !logged.count(t)) output_partial(PROGRESS_MARK);
         RestartSrv::Systemd::Bus::get().forget();  // every probe asks afresh
@@ -133,36 +143,38 @@ std::string Base::wait_for_service_status(int attempt) {
         } catch (...) {
             last.clear();  // a failed probe counts as down
         }
-        if (!last.empty()) {
-            // Up, unless the init system only vouches that the daemon was forked: then it
-            // must still be up a moment later.
-            const double settle = service_manager().settle_before_started(*this);
-            if (settle <= 0) break;
-            debug(fmt::format("Confirming that “{}” stays up.", service()));
-            Time::sleep_for(settle);
-            RestartSrv::Systemd::Bus::get().forget();
-            try {
-                last = status();
-            } catch (...) {
-                last.clear();
-            }
-            if (!last.empty()) break;
-        }
-        // Once the init system says the start is over (failed, or gone inactive after its
-        // start), more waiting cannot change the verdict.
-        if (service_manager().start_has_ended(*this).value_or(false)) {
-            debug(fmt::format("The init system reports that “{}” did not come up.", service()));
-            break;
-        }
+        state = judge_start(
+            service_manager().start_evidence(*this, !last.empty(), Time::monotonic_seconds_f() - began), window);
+        if (state != StartState::Pending) break;
         t = Time::monotonic_seconds() - start;
         if (!logged.count(t)) {
-            debug(fmt::format("“{}” is not up after {} seconds.", service(), t));
+            debug(fmt::format("“{}” is not confirmed up after {} seconds.", service(), t));
             logged.insert(t);
         }
         Time::sleep_for(0.05);
     }
+    if (state == StartState::Failed) {
+        debug(fmt::format("“{}” did not come up, or did not stay up.", service()));
+        last.clear();
+    } else if (state == StartState::Confirmed && last.empty()) {
+        last = fmt::format("“{}” ran to completion.", service());
+    } else if (state == StartState::Pending) {
+        last.clear();
+    }
     service_status(last);
     return last;
+}
+
+double Base::start_confirm_seconds() {
+    // The main configuration sets the window for the whole panel; a class whose daemon is
+    // known to die later may lengthen it, never shorten it.
+    double configured = START_CONFIRM_SECONDS;
+    if (auto text = Config::LoadVxConf::value(START_CONFIRM_KEY)) {
+        if (auto ms = Number::parse_trimmed<long>(*text, 0, 600000)) configured = static_cast<double>(*ms) / 1000.0;
+        else warn(fmt::format("“{}” in the main configuration is not a number of milliseconds; {} s applies.",
+                              START_CONFIRM_KEY, START_CONFIRM_SECONDS));
+    }
+    return std::max(configured, _build_minimum_start_confirm_seconds());
 }
 
 bool Base::is_up(const std::string& via) {

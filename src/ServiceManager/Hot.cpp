@@ -14,9 +14,14 @@
 
 #include <fmt/format.h>
 
+#include <fmt/ranges.h>
+
+#include "Exception/Exception.hpp"
 #include "Process/PidFile/PidFile.hpp"
+#include "SafeRun/Object.hpp"
 #include "Util/File.hpp"
 #include "Util/Number.hpp"
+#include "Util/Text.hpp"
 #include "Util/Time.hpp"
 #include "Util/UniqueFd.hpp"
 
@@ -29,6 +34,27 @@ Hot::Hot(const Options& options) : Base(options) {
 int Hot::is_graceful_restart_enabled() {
     const auto& v = get("is_graceful_restart_enabled", [] { return 1; });
     return v.is_number() ? v.get<int>() : (v.is_boolean() ? v.get<bool>() : 0);
+}
+
+std::optional<std::string> Hot::configuration_problem() {
+    const auto command = configuration_test_command();
+    if (command.empty()) return std::nullopt;
+    debug(fmt::format("Testing the configuration of “{}” with “{}”.", service(), fmt::join(command, " ")));
+    SafeRun::Options o;
+    o.program = command.front();
+    o.args.assign(command.begin() + 1, command.end());
+    o.timeout = CONFIGURATION_TEST_TIMEOUT;
+    o.keep_env = true;
+    try {
+        SafeRun::Object run(std::move(o));
+        if (run.CHILD_ERROR().value_or(0) == 0) return std::nullopt;
+        std::string said = Text::escape_control_keep_lines(run.stdout_text() + run.stderr_text());
+        while (!said.empty() && said.back() == '\n') said.pop_back();
+        const std::string how = run.autopsy().value_or("it failed");
+        return said.empty() ? how : how + "\n" + said;
+    } catch (const Exception::Base& e) {
+        return e.to_string_no_id();
+    }
 }
 
 std::optional<std::string> Hot::_read_pid_from_pidfile() {

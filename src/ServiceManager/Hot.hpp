@@ -3,6 +3,7 @@
 // pidfile: the restart flow tries that first.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ServiceManager/Base.hpp"
 
@@ -20,6 +21,12 @@ public:
     virtual int restart_gracefully();
     std::optional<std::string> _read_pid_from_pidfile();
     int _send_usr1(pid_t pid);
+    // The daemon's own test of its configuration (empty: it has none). A daemon signalled
+    // with a broken configuration dies, and the site is down until someone notices.
+    virtual std::vector<std::string> configuration_test_command() { return {}; }
+    // What the test said when it failed; nothing when it passed or there is none.
+    std::optional<std::string> configuration_problem();
+    static constexpr double CONFIGURATION_TEST_TIMEOUT = 60;
 
     static constexpr int POLLS = 600;
     static constexpr double POLL_WAIT = 0.025;

@@ -8,6 +8,7 @@
 #include "RestartSrv/Initd.hpp"
 #include "RestartSrv/SystemdQueries.hpp"
 #include "ServiceManager/LoadModule/Custom.hpp"
+#include "Services/Enabled.hpp"
 #include "Util/Text.hpp"
 #include "Util/Validate.hpp"
 
@@ -54,7 +55,9 @@ std::unique_ptr<Base> new_service(const Options& options) {
     if (RestartSrv::Initd::has_service_via_initd(service) ||
         RestartSrv::Systemd::has_service_via_systemd(service)) {
         Options generic = options;
-        generic["is_enabled"] = 1;
+        // No class knows its configuration keys, but the panel's disable file speaks for
+        // every service alike.
+        generic["is_enabled"] = Services::Enabled::has_default_disable_file(service) ? 0 : 1;
         return make_service<Base>(generic);
     }
     if (load_error && Logger::is_sandbox()) throw *load_error;

@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "Exception/Exception.hpp"
 #include "Process/PidFile/PidFile.hpp"
 #include "Process/ProcFs.hpp"
 #include "Process/PsParser/PsParser.hpp"
@@ -129,17 +130,41 @@ std::string check_service(const RestartSrv::CheckServiceArgs& args) {
     RestartSrv::InitScriptFacts facts;
     const auto script = RestartSrv::getinitfile(args.service);
     if (script) {
+        // The script's own status answer is one witness, and the weakest: it reads the same
+        // pidfile without the identity checks. Processes confirmed as the daemon's decide
+        // first, both ways; the script is asked only when nothing here can tell.
         facts = RestartSrv::read_init_script_facts(*script);
+        bool pidfile_refused = false;
         if (facts.pidfile) {
-            if (auto pid = PidFile::read(*facts.pidfile);
-                pid && pidfile_process_is_the_daemon(*facts.pidfile, *pid, facts, args))
+            auto pid = PidFile::read(*facts.pidfile);
+            if (pid && pidfile_process_is_the_daemon(*facts.pidfile, *pid, facts, args))
                 return line_for(args.service, {*pid}, "init script pidfile");
+            // Junk, a FIFO, a link, a pid never to be trusted, or a live process of another
+            // program than the script's: no pid from this file, which the script's status
+            // (reading it blindly) must not overturn.
+            struct stat st {};
+            if (::lstat(facts.pidfile->c_str(), &st) == 0)
+                pidfile_refused = !S_ISREG(st.st_mode) || !pid || !PidFile::may_signal(*pid) ||
+                                  (facts.daemon && alive(*pid));
         }
-        auto status = RestartSrv::init_script_status(*script);
-        if (status == 0) return fmt::format("{} is running ({} status check method).", args.service, *script);
-        if (status == 3) return "";
+        if (facts.daemon) {
+            if (auto text = by_program(*facts.daemon, args); !text.empty()) return text;
+            // Its program runs nowhere as its user: only a script that knows better (a
+            // daemon of another user) may still call it running, and not from a refused file.
+            if (pidfile_refused) return "";
+        }
+        bool timed_out = false;
+        auto status = RestartSrv::init_script_status(*script, &timed_out);
+        if (status == 0 && !pidfile_refused)
+            return fmt::format("{} is running ({} status check method).", args.service, *script);
+        if (status == 0 || status == 3) return "";
+        if (timed_out)
+            throw Exception::create(Exception::Kinds::Services::Undetermined,
+                                    {{"service", args.service},
+                                     {"reason", fmt::format("“{} status” did not answer within {} seconds.", *script,
+                                                            RestartSrv::INIT_SCRIPT_STATUS_TIMEOUT)}});
+        if (facts.daemon) return "";
     }
-    if (facts.daemon) return by_program(*facts.daemon, args);
     if (args.command_line_regex) return "";
     // A program named like the service, of the service's user.
     std::vector<pid_t> pids;

@@ -147,6 +147,14 @@ bool service_has_files(const std::string& service) {
     return !config_controlled().contains(service) || kMail.match(service);
 }
 
+bool has_default_disable_file(const std::string& service) {
+    for (const auto& path : {disable_dir() + "/" + service, disable_dir() + "/" + service + ".disable"}) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) return true;
+    }
+    return false;
+}
+
 std::optional<std::vector<std::string>> get_files_for_service(const std::string& service) {
     if (!service_has_files(service)) return std::nullopt;
     if (auto it = disable_file_exceptions().find(service); it != disable_file_exceptions().end()) return it->second;

@@ -24,6 +24,9 @@ bool are_provided(const Spec& spec);
 // The disable files of a service: existence of any one disables it.
 bool service_has_files(const std::string& service);
 std::optional<std::vector<std::string>> get_files_for_service(const std::string& service);
+// True when one of the default disable files of a service (its name, or its name with
+// ".disable", in the disable directory) exists: what disables a service without a class.
+bool has_default_disable_file(const std::string& service);
 // Creates the first disable file; true also when nothing had to be done.
 std::optional<bool> touch_disable_file(const std::optional<std::string>& service);
 // Removes the disable files that are regular files (never symlinks or directories).

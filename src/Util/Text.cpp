@@ -41,4 +41,67 @@ std::vector<std::string> split(std::string_view text, char separator) {
     return out;
 }
 
+bool is_utf8(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t extra;
+        unsigned min_second = 0x80, max_second = 0xBF;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            if (c == 0xE0) min_second = 0xA0;  // overlong
+            if (c == 0xED) max_second = 0x9F;  // surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            if (c == 0xF0) min_second = 0x90;  // overlong
+            if (c == 0xF4) max_second = 0x8F;  // past U+10FFFF
+        } else {
+            return false;
+        }
+        if (i + extra >= text.size()) return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            const auto b = static_cast<unsigned char>(text[i + k]);
+            const unsigned lo = k == 1 ? min_second : 0x80, hi = k == 1 ? max_second : 0xBF;
+            if (b < lo || b > hi) return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::string escape_control(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c < 0x20 || c == 0x7f) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+std::string escape_control_keep_lines(std::string_view text) {
+    std::string out;
+    for (const auto& line : split(text, '\n')) {
+        if (!out.empty()) out += '\n';
+        out += escape_control(line);
+    }
+    return out;
+}
+
 }  // namespace Vexlan::Text

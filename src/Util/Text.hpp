@@ -15,5 +15,13 @@ std::string_view trim(std::string_view text);
 std::vector<std::string> lines(std::string_view text);
 // Split at one separator character (empty fields kept).
 std::vector<std::string> split(std::string_view text, char separator);
+// True when the text is well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF): what a JSON writer accepts.
+bool is_utf8(std::string_view text);
+// Control characters (and the backslash) written as escapes ("\n", "\t", "\x1b", "\\"):
+// text from others on one line, never steering a terminal or forging a log line.
+std::string escape_control(std::string_view text);
+// The same, but line ends stay: a command's output shown as the lines it wrote.
+std::string escape_control_keep_lines(std::string_view text);
 
 }  // namespace Vexlan::Text

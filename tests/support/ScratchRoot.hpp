@@ -5,6 +5,8 @@
 
 #include <filesystem>
 
+#include "Config/VxConfGuard.hpp"
+#include "Output/Debug.hpp"
 #include "Output/Logger.hpp"
 #include "RestartSrv/SystemdBus.hpp"
 #include "support/TestSupport.hpp"
@@ -19,15 +21,24 @@ protected:
         Vexlan::Paths::set_test_root(root_.path());
         std::filesystem::create_directories(root_.path() + "/usr/local/vexlan/logs");
         Vexlan::Logger::clear_singleton_stash();
+        Vexlan::Debug::set_logger(nullptr);  // the process-wide logger writes to the old root's log
         Vexlan::RestartSrv::Systemd::Bus::get().close();
     }
     void TearDown() override {
         Vexlan::Paths::set_test_root("");
         Vexlan::Paths::clear_overrides();
+        Vexlan::Config::VxConfGuard::clearcache();
         Vexlan::Logger::clear_singleton_stash();
         Vexlan::RestartSrv::Systemd::Bus::get().close();
     }
     std::string error_log() { return read_file(Vexlan::Paths::get(Vexlan::Paths::Key::ErrorLog)); }
+    // The main configuration of the scratch root, read afresh from now on.
+    void set_main_config(const std::string& text) {
+        const std::string path = Vexlan::Paths::get(Vexlan::Paths::Key::MainConfig);
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        write_file(path, text);
+        Vexlan::Config::VxConfGuard::clearcache();
+    }
 
     ScratchDir root_;
     Vexlan::EnvGuard env_;

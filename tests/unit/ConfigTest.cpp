@@ -81,6 +81,18 @@ TEST_F(Config, ReadingRefreshesTheCacheAtomicallyWithTheConfigurationsMode) {
     EXPECT_EQ(read_file(cache()), R"({"coredump":"1","maxmem":"8192"})");
 }
 
+TEST_F(Config, ALineThatIsNotUtf8CostsOnlyThatLine) {
+    VX_REQUIRE(::geteuid() == 0, "only root writes the cache");
+    // Latin-1, a lone continuation byte, an overlong slash, a surrogate, a cut sequence.
+    write_file(conf(), "a=1\nname=caf\xe9\nb=\x80\nc=\xc0\xaf\nd=\xed\xa0\x80\ne=\xe2\x82\nutf=caf\xc3\xa9\nz=2\n");
+    EXPECT_EQ(LoadVxConf::value("a"), "1");
+    EXPECT_EQ(LoadVxConf::value("z"), "2");
+    EXPECT_EQ(LoadVxConf::value("utf"), "caf\xc3\xa9") << "well-formed UTF-8 stays";
+    for (const char* bad : {"name", "b", "c", "d", "e"}) EXPECT_EQ(LoadVxConf::value(bad), std::nullopt) << bad;
+    EXPECT_TRUE(VxConfGuard::_cache_is_valid()) << "the cache was written";
+    EXPECT_NE(error_log().find("Line 2 of"), std::string::npos) << error_log();
+}
+
 TEST_F(Config, MissingOrPlantedFilesGiveTheDefaultsAndALogLine) {
     EXPECT_TRUE(LoadVxConf::loadvxconf_not_copy().empty());
     write_file(root_.file("elsewhere"), "maxmem=1\n");

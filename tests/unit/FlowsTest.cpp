@@ -57,6 +57,7 @@ struct Recorded : Base {
 class Flows : public testing_support::ScratchRootTest {
   protected:
     std::unique_ptr<Recorded> make(Vexlan::Options o) {
+        set_main_config("restartsrv_start_confirm_ms=0\n");  // the window is not what these tests are about
         o["service"] = "rec";
         if (!o.contains("is_enabled")) o["is_enabled"] = 1;  // enablement is not what these tests are about
         o["service_binary"] = "";
@@ -133,9 +134,10 @@ TEST_F(Flows, AStopInsideARestartIsQuietUnlessItPretendsOtherwise) {
     ::close(fd);
 }
 
-TEST_F(Flows, ReloadWithoutABackendReloadOrOfADownServiceSucceedsWithoutAction) {
+TEST_F(Flows, ReloadOfADownServiceFailsAndWithoutABackendReloadSucceedsWithoutAction) {
     auto srv = make({{"support_reload", 1}});
-    EXPECT_TRUE(srv->reload());  // down: nothing to reload
+    EXPECT_FALSE(srv->reload()) << "down: nothing was reloaded";
+    EXPECT_NE(srv->backend->last_error().find("is not running; there is nothing to reload"), std::string::npos);
     srv->backend->running = true;
     EXPECT_TRUE(srv->reload());  // up, but the backend cannot reload
     srv->is_enabled(0);

@@ -124,11 +124,38 @@ TEST_F(Status, WaitingReturnsAtTheFirstSuccessfulProbe) {
         }
     };
     auto srv = make_service<UpAfterThree>({{"service", "waiter"}});
+    set_main_config("restartsrv_start_confirm_ms=0\n");
     double start = Vexlan::Time::monotonic_seconds_f();
     EXPECT_EQ(srv->wait_for_service_status(1), "up now");
     EXPECT_EQ(static_cast<UpAfterThree*>(srv.get())->probes, 3);
     EXPECT_LT(Vexlan::Time::monotonic_seconds_f() - start, 1.0);
     EXPECT_EQ(srv->service_status(), "up now");
+}
+
+TEST_F(Status, AStartCountsOnlyOnceTheServiceStayedUpForTheWindow) {
+    struct AlwaysUp : Base {
+        using Base::Base;
+        int probes = 0;
+        double minimum = 0;
+        std::string status() override { return ++probes ? "up" : ""; }
+        double _build_minimum_start_confirm_seconds() override { return minimum; }
+    };
+    auto srv = make_service<AlwaysUp>({{"service", "steady"}});
+    auto& steady = static_cast<AlwaysUp&>(*srv);
+    EXPECT_EQ(srv->start_confirm_seconds(), Base::START_CONFIRM_SECONDS) << "the default";
+    set_main_config("restartsrv_start_confirm_ms=300\n");
+    EXPECT_EQ(srv->start_confirm_seconds(), 0.3);
+    const double start = Vexlan::Time::monotonic_seconds_f();
+    EXPECT_EQ(srv->wait_for_service_status(1), "up");
+    EXPECT_GE(Vexlan::Time::monotonic_seconds_f() - start, 0.3) << "up at once, but confirmed only after the window";
+    EXPECT_GT(steady.probes, 3) << "looked at again and again during the window";
+    steady.minimum = 2;
+    EXPECT_EQ(srv->start_confirm_seconds(), 2.0) << "a class may lengthen the window";
+    set_main_config("restartsrv_start_confirm_ms=5000\n");
+    EXPECT_EQ(srv->start_confirm_seconds(), 5.0) << "but not shorten it";
+    set_main_config("restartsrv_start_confirm_ms=soon\n");
+    EXPECT_EQ(srv->start_confirm_seconds(), 2.0);
+    EXPECT_NE(error_log().find("is not a number of milliseconds"), std::string::npos) << error_log();
 }
 
 TEST_F(Status, ALatePidfileGivesZeroAndOneWarning) {

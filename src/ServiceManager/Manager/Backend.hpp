@@ -5,6 +5,7 @@
 #include <string>
 
 #include "RestartSrv/PropertyMap.hpp"
+#include "ServiceManager/StartVerdict.hpp"
 
 namespace Vexlan::ServiceManager {
 class Base;
@@ -34,12 +35,18 @@ public:
     // True when the init system is still working on the service (starting, reloading,
     // stopping) or runs it: a stop then has something to stop even when no status says up.
     virtual std::optional<bool> has_something_to_stop(Base&) { return std::nullopt; }
-    // True when the init system's answer after a start is final: the service failed or
-    // went inactive, so waiting longer for it to come up cannot change the verdict.
-    virtual std::optional<bool> start_has_ended(Base&) { return std::nullopt; }
-    // Seconds to wait before a service just seen up may be called started: the init system
-    // vouches only that it forked the daemon, which may still die at once.
-    virtual double settle_before_started(Base&) { return 0; }
+    // What the init system knows, right now, about a start it was asked for: the evidence
+    // the start verdict is judged from (`status_up` is the status check's fresh answer,
+    // `waited` the seconds since the wait for it began).
+    virtual StartEvidence start_evidence(Base&, bool status_up, double waited) {
+        StartEvidence e;
+        e.status_up = status_up;
+        e.since_started = waited;
+        return e;
+    }
+    // Why the init system would refuse to start the service (a masked unit), asked before
+    // anything is stopped; nothing when it would start it.
+    virtual std::optional<std::string> start_refusal(Base&) { return std::nullopt; }
     // What the init system said about the last action that failed (empty when none did).
     const std::string& last_error() const { return last_error_; }
     void note_failure(std::string reason) { last_error_ = std::move(reason); }

@@ -115,6 +115,7 @@ std::optional<bool> Initd::restart(Base& svc) {
     }
     last_error_.clear();
     auto status = run(svc, command, wipe_startup_log_);
+    started_at_ = Time::monotonic_seconds_f();
     if (status && *status != 0) return false;
     svc.debug(fmt::format("“{}” was restarted.", svc.service_name()));
     return true;
@@ -135,29 +136,31 @@ std::optional<bool> Initd::reload(Base& svc) {
     return true;
 }
 
-std::optional<bool> Initd::start_has_ended(Base&) {
+StartEvidence Initd::start_evidence(Base&, bool status_up, double waited) {
+    StartEvidence e;
+    e.status_up = status_up;
+    // Without a start of this run (a graceful restart), the wait's own age.
+    e.since_started = started_at_ > 0 ? Time::monotonic_seconds_f() - started_at_ : waited;
     // A daemon may need a moment after its script returns; after that, the script's own
     // "not running" is final: it started nothing.
-    if (started_at_ == 0 || Time::monotonic_seconds_f() - started_at_ < START_SETTLE_SECONDS) return false;
-    const auto& script = init_script();
-    return script && RestartSrv::init_script_status(*script) == 3;
+    if (!status_up && e.since_started >= START_SETTLE_SECONDS) {
+        const auto& script = init_script();
+        e.script_says_stopped = script && RestartSrv::init_script_status(*script) == 3;
+    }
+    return e;
 }
 
 bool Initd::stop_by_pidfile(Base& svc) {
     const std::string pidfile = svc.pidfile();
     if (pidfile.empty() || !FileUtils::exists(pidfile)) return false;
-    auto content = FileUtils::read_regular_file(pidfile, 4096);
-    if (!content)
-        throw Exception::create(Exception::Kinds::IO::FileOpenError,
-                                {{"path", pidfile},
-                                 {"mode", "read"},
-                                 {"error", FileUtils::describe_open_error(errno)},
-                                 {"service", svc.service_name()}});
+    // A FIFO, a link or junk planted where the pidfile belongs gives no pid; that is no
+    // error: the script's stop may already have ended the daemon, and failing here would
+    // leave the restart with the service stopped and nothing started.
     auto pid = PidFile::read(pidfile);
     // Only a real pid that is not this program, its callers or PID 1, and only once the
     // process is confirmed as the service's own.
     if (!pid) {
-        svc.debug(fmt::format("The pidfile “{}” names no process.", pidfile));
+        svc.debug(fmt::format("The pidfile “{}” gives no pid that can be trusted.", pidfile));
         return false;
     }
     if (!PidFile::may_signal(*pid)) {

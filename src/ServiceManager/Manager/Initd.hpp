@@ -20,7 +20,7 @@ public:
     std::optional<bool> restart(Base& svc) override;
     bool this_process_was_executed_by_systemd() const override { return executed_by_systemd_; }
     // The init script's own status still says "not running" a while after its start.
-    std::optional<bool> start_has_ended(Base& svc) override;
+    StartEvidence start_evidence(Base& svc, bool status_up, double waited) override;
     static constexpr double START_SETTLE_SECONDS = 5;
     std::string service() const override { return service_; }
     const std::optional<std::string>& init_script();

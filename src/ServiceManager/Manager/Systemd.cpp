@@ -36,6 +36,7 @@ Systemd::Systemd(std::string service, PropertyMap snapshot)
 
 bool Systemd::job(Base& svc, const std::string& method, const std::string& unit, const char* what) {
     auto outcome = Queries::Bus::get().run_job(method, unit);
+    job_done_at_ = Time::monotonic_seconds_f();
     // The unit may have changed in every way; the next questions must see it as it is now.
     snapshot_ = Queries::get_service_info_via_systemd(service_);
     if (outcome.ok) {
@@ -123,26 +124,29 @@ std::optional<bool> Systemd::has_something_to_stop(Base&) {
            state == "deactivating" || !get("Job").empty();
 }
 
-std::optional<bool> Systemd::start_has_ended(Base&) {
-    const std::string state = live_state();
-    return state == "failed" || state == "inactive";
+std::optional<std::string> Systemd::start_refusal(Base&) {
+    Queries::Bus::get().forget();
+    const PropertyMap* props = Queries::Bus::get().unit_properties(unit());
+    if (props && props->contains("LoadState") && props->at("LoadState") == "masked")
+        return fmt::format("Unit {} is masked.", unit());
+    return std::nullopt;
 }
 
-double Systemd::settle_before_started(Base&) {
-    // "simple" and "exec" units are active as soon as their process exists: one that exits
-    // at once (a bad configuration, a missing file) must first be seen alive for a moment.
+StartEvidence Systemd::start_evidence(Base&, bool status_up, double waited) {
+    StartEvidence e;
+    e.status_up = status_up;
+    // Without a job of this run (a graceful restart), the wait's own age.
+    e.since_started = job_done_at_ > 0 ? Time::monotonic_seconds_f() - job_done_at_ : waited;
     const PropertyMap* props = Queries::Bus::get().unit_properties(unit());
-    if (!props) return 0;
-    auto type = props->find("Type");
-    if (type == props->end() || (type->second != Queries::TYPE_MAIN_PID && type->second != "exec")) return 0;
-    auto main = props->find("MainPID");
-    const auto pid = main == props->end() ? std::nullopt : Number::parse_pid(main->second);
-    // No main process left (it exited between systemd's answer and this look) proves
-    // nothing either way: wait the full moment and ask again, so that a unit kept active
-    // without one (RemainAfterExit=yes) still counts and a crashed one does not.
-    const auto age = pid ? ProcFs::age_seconds(*pid) : std::nullopt;
-    if (!age) return MAIN_PROCESS_SETTLE_SECONDS;
-    return *age < MAIN_PROCESS_SETTLE_SECONDS ? MAIN_PROCESS_SETTLE_SECONDS - *age : 0;
+    if (!props) return e;
+    auto get = [&](const char* key) { return props->contains(key) ? props->at(key) : std::string(); };
+    e.active_state = get("ActiveState");
+    e.type = get("Type");
+    e.result = get("Result");
+    // The main process's own age: a restart that systemd ran for its own reasons meanwhile
+    // (Restart=) starts the window again.
+    if (const auto pid = Number::parse_pid(get("MainPID"))) e.main_age = ProcFs::age_seconds(*pid);
+    return e;
 }
 
 std::optional<std::string> Systemd::status_helper(Base& svc) {

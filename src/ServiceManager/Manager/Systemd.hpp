@@ -20,10 +20,8 @@ public:
     bool this_process_was_executed_by_systemd() const override { return false; }
     std::string service() const override { return service_; }
     std::optional<bool> has_something_to_stop(Base& svc) override;
-    std::optional<bool> start_has_ended(Base& svc) override;
-    double settle_before_started(Base& svc) override;
-    // How long the main process of a unit without readiness of its own must have lived.
-    static constexpr double MAIN_PROCESS_SETTLE_SECONDS = 0.2;
+    StartEvidence start_evidence(Base& svc, bool status_up, double waited) override;
+    std::optional<std::string> start_refusal(Base& svc) override;
 
     // Reconciles the snapshot with live answers: an active answer that contradicts the
     // snapshot is confirmed twice more, one second apart.
@@ -40,6 +38,7 @@ private:
     std::string unit() const { return service_ + ".service"; }
     std::string service_;
     PropertyMap snapshot_;
+    double job_done_at_ = 0;  // monotonic seconds
 };
 
 }  // namespace Vexlan::ServiceManager::Manager

@@ -37,7 +37,7 @@ std::string line_of(sd_journal* j) {
 }
 }  // namespace
 
-std::optional<std::string> unit_lines(const std::string& unit, size_t max_lines) {
+std::optional<std::string> unit_lines(const std::string& unit, size_t max_lines, const std::string& invocation_id) {
     sd_journal* j = nullptr;
     if (sd_journal_open(&j, SD_JOURNAL_LOCAL_ONLY | SD_JOURNAL_SYSTEM) < 0) return std::nullopt;
     struct Closer {
@@ -46,9 +46,14 @@ std::optional<std::string> unit_lines(const std::string& unit, size_t max_lines)
     } closer{j};
     // What the unit's processes logged, or what systemd itself said about the unit.
     const std::string own = "_SYSTEMD_UNIT=" + unit, about = "UNIT=" + unit;
-    if (sd_journal_add_match(j, own.data(), own.size()) < 0 || sd_journal_add_disjunction(j) < 0 ||
-        sd_journal_add_match(j, about.data(), about.size()) < 0 || sd_journal_add_match(j, "_PID=1", 0) < 0)
-        return std::nullopt;
+    const std::string own_run = "_SYSTEMD_INVOCATION_ID=" + invocation_id, about_run = "INVOCATION_ID=" + invocation_id;
+    auto match = [&](const std::string& m) { return sd_journal_add_match(j, m.data(), m.size()) >= 0; };
+    const bool matched =
+        invocation_id.empty()
+            ? match(own) && sd_journal_add_disjunction(j) >= 0 && match(about) && match("_PID=1")
+            : match(own) && match(own_run) && sd_journal_add_disjunction(j) >= 0 && match(about) && match(about_run) &&
+                  match("_PID=1");
+    if (!matched) return std::nullopt;
     sd_id128_t boot{};
     const bool know_boot = sd_id128_get_boot(&boot) >= 0;
     std::vector<std::string> lines;

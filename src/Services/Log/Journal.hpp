@@ -8,6 +8,9 @@ namespace Vexlan::Services::Log::Journal {
 
 // The last `max_lines` lines of the current boot that the unit's processes logged, or
 // systemd logged about the unit; nullopt when the journal cannot be opened.
-std::optional<std::string> unit_lines(const std::string& unit, size_t max_lines = 10);
+// With an invocation id (systemd's InvocationID of the unit, 32 hex digits), only that run's
+// lines: what an earlier run said is not this start's log.
+std::optional<std::string> unit_lines(const std::string& unit, size_t max_lines = 10,
+                                      const std::string& invocation_id = "");
 
 }  // namespace Vexlan::Services::Log::Journal

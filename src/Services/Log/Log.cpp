@@ -12,6 +12,7 @@
 #include "Exception/Exception.hpp"
 #include "OS/OS.hpp"
 #include "RestartSrv/LoggedStartup.hpp"
+#include "RestartSrv/SystemdBus.hpp"
 #include "RestartSrv/SystemdQueries.hpp"
 #include "Services/Log/Journal.hpp"
 #include "Services/Log/Names.hpp"
@@ -63,7 +64,10 @@ Result fetch_service_startup_log(const std::string& service, const std::optional
     if (systemd) {
         // The unit the service runs as (exim runs as exim4.service on Debian).
         const std::string unit = RestartSrv::Systemd::normalize_unit_name(OS::systemd_unit_name(service));
-        auto lines = Journal::unit_lines(unit);
+        // The unit's run as it is now: this start's lines, not an earlier run's errors.
+        RestartSrv::Systemd::Bus::get().forget();
+        const std::string run = RestartSrv::Systemd::get_service_info_via_systemd(unit)["InvocationID"];
+        auto lines = Journal::unit_lines(unit, 10, run);
         if (!lines) return {false, fmt::format("The journal of “{}” cannot be read.", unit)};
         text = *lines;
     } else {
@@ -127,6 +131,12 @@ Result fetch_service_log_messages(const std::string& services_to_match, const st
     std::map<std::string, LogEntry> logs;
     for (const auto& name : logs_to_check()) logs[name] = {};
     const std::string lower = Text::lower(services_to_match);
+    // A whole name: a service called "vxhttpd-proxy" is not Apache.
+    auto named = [&](const char* want) {
+        for (const auto& n : names)
+            if (Text::lower(n) == want) return true;
+        return false;
+    };
     if (services_to_match.find("ftp") != std::string::npos) {
         names = {"pure-ftpd", "proftpd", "ftpd"};
     } else if (services_to_match.find("syslogd") != std::string::npos && !command.empty()) {
@@ -135,10 +145,10 @@ Result fetch_service_log_messages(const std::string& services_to_match, const st
         logs["exim_mainlog"] = {64, LOG_READ_BYTES};
     } else if (lower.find("vexlan_php_fpm") != std::string::npos) {
         logs["/usr/local/vexlan/logs/php-fpm/error.log"] = {64, LOG_READ_BYTES};
-    } else if (lower.find("httpd") != std::string::npos) {
+    } else if (named("httpd") || named("apache2")) {
         logs["/var/log/apache2/error.log"] = {4096, 32768};
         names = {"httpd", "apache2"};
-    } else if (lower.find("mysql") != std::string::npos) {
+    } else if (named("mysql") || named("mariadb")) {
         logs["/var/log/mysql/error.log"] = {128, LOG_READ_BYTES};
         names = {"mysqld"};
     }
@@ -149,7 +159,10 @@ Result fetch_service_log_messages(const std::string& services_to_match, const st
     for (const auto& n : names) alternation += (alternation.empty() ? "" : "|") + Regex::quote(n);
     // A line of one of the named programs: "prog:", "prog[pid]:", or the program's own
     // bracketed tag.
-    const std::string filter = "(?:\\b(?:" + alternation + ")\\[\\d+\\]:|\\b(?:" + alternation + "):|\\[(?:" + alternation + ")\\])";
+    // "\b" alone would take "my-httpd[1]:" for httpd's: a name starts after no name character.
+    const std::string start = R"((?<![\w.-]))";
+    const std::string filter = "(?:" + start + "(?:" + alternation + ")\\[\\d+\\]:|" + start + "(?:" + alternation +
+                               "):|\\[(?:" + alternation + ")\\])";
     std::string text;
     std::vector<ReadError> errors;
     bool any_read = false;
