@@ -12,6 +12,7 @@
 #include "Output/Logger.hpp"
 #include "RestartSrv/Legacy.hpp"
 #include "RestartSrv/Lock.hpp"
+#include "RestartSrv/SystemdBus.hpp"
 #include "Services/Enabled.hpp"
 #include "Util/Number.hpp"
 #include "Util/Regex.hpp"
@@ -112,7 +113,9 @@ Base::~Base() {
 void Base::BUILD() {
     debug(fmt::format("Building the service object for “{}”.", service()));
     RestartSrv::setuppath();
-    lock();
+    // Whatever was learnt while another call held the lock (the factory asked systemd
+    // about the unit) may have changed by now: every question after it is asked afresh.
+    if (auto* held = lock(); held && held->waited()) RestartSrv::Systemd::Bus::get().forget();
 }
 
 void Base::release() {

@@ -325,8 +325,9 @@ bool Base::stop() {
     if (verbose() == 1) output_partial(PROGRESS_MARK);
     bool success = service_manager().stop(*this);
     // An init script may call a stop done while its daemon runs on; the verdict is the
-    // service's state afterwards. (A stop that systemd itself runs is checked by systemd.)
-    if (success && !backend.this_process_was_executed_by_systemd() && _still_up_after_stop()) {
+    // service's state afterwards. (A stop that systemd itself runs is checked by systemd;
+    // one asked for with --initd by a person is not.)
+    if (success && ::getppid() != 1 && _still_up_after_stop()) {
         backend.note_failure(fmt::format("“{}” is still running after its stop.", service()));
         info(backend.last_error());
         success = false;

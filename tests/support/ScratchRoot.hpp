@@ -37,6 +37,9 @@ protected:
         const std::string path = Vexlan::Paths::get(Vexlan::Paths::Key::MainConfig);
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         write_file(path, text);
+        // The JSON cache is judged by whole-second times: a rewrite in the same second
+        // would leave the old one valid.
+        std::filesystem::remove(Vexlan::Paths::get(Vexlan::Paths::Key::MainConfigCache));
         Vexlan::Config::VxConfGuard::clearcache();
     }
 

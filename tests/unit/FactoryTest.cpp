@@ -86,14 +86,20 @@ TEST_F(FactoryTest, TheCustomDirectoryIsSearchedFirst) {
     EXPECT_EQ(srv->service(), "exampleplain");  // the option still names the service
 }
 
-TEST_F(FactoryTest, AnInitScriptAloneGivesTheGenericObjectAlwaysEnabled) {
+TEST_F(FactoryTest, AnInitScriptAloneGivesTheGenericObjectEnabledUnlessItsDisableFileExists) {
     init_script("mysvc");
-    std::filesystem::create_directories(dir_.path() + "/var/vexlan/services/disabled");
-    testing_support::write_file(dir_.path() + "/var/vexlan/services/disabled/mysvc", "");
     auto srv = new_service({{"service", "mysvc"}});
     EXPECT_EQ(srv->class_name(), "Vexlan::ServiceManager::Base");
     EXPECT_EQ(srv->service(), "mysvc");
-    EXPECT_EQ(srv->is_enabled(), 1);
+    EXPECT_EQ(srv->is_enabled(), 1) << "no class, no configuration key: enabled";
+    srv.reset();
+    std::filesystem::create_directories(dir_.path() + "/var/vexlan/services/disabled");
+    for (const char* marker : {"mysvc", "mysvc.disable"}) {
+        const std::string path = dir_.path() + "/var/vexlan/services/disabled/" + marker;
+        testing_support::write_file(path, "");
+        EXPECT_EQ(new_service({{"service", "mysvc"}})->is_enabled(), 0) << marker;
+        std::filesystem::remove(path);
+    }
 }
 
 TEST_F(FactoryTest, ABrokenModuleWarnsOnceThenGenericOrUnknown) {

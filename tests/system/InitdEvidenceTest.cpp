@@ -1,0 +1,108 @@
+// Init-script services judged by evidence: processes confirmed as the daemon's beat the
+// script's own status answer both ways, and a pidfile the program refuses stays refused.
+// Everything runs inside a systemd sandbox (its pid namespace holds the daemons) with
+// --initd, so only the script, the pidfile and /proc speak.
+#include <gtest/gtest.h>
+
+#include "Util/Text.hpp"
+#include "support/SystemdSandbox.hpp"
+#include "support/TestSupport.hpp"
+
+using namespace testing_support;
+
+namespace {
+enum class Via { Plain, ExecSelf, Parent };
+
+struct Row {
+    const char* what;
+    bool start_first;   // the daemon runs before the action
+    const char* setup;  // shell run before the action (NAME is the service)
+    const char* stop;   // the script's stop action
+    Via via;            // how the program is called (to make a pidfile name it or its parent)
+    std::vector<std::string> args;
+    int exit;
+    int daemons_after;  // processes of the daemon's program afterwards
+};
+
+const char* kStopForReal = "start-stop-daemon --stop --oknodo --pidfile $PIDFILE --retry 5; rm -f $PIDFILE";
+// Exits 0 and stops nothing: the pidfile goes, the daemon stays.
+const char* kStopNothing = "rm -f $PIDFILE";
+
+std::string script(const std::string& stop) {
+    return "#!/bin/sh\n. /lib/lsb/init-functions\nDAEMON=/run/NAMEd\nPIDFILE=/run/NAME.pid\ncase \"$1\" in\n"
+           "start) start-stop-daemon --start --background --make-pidfile --pidfile $PIDFILE --exec $DAEMON -- infinity "
+           ";;\nstop) " +
+           stop + " ;;\nstatus) status_of_proc -p $PIDFILE $DAEMON NAME ;;\n*) exit 2 ;;\nesac\n";
+}
+
+std::string with_name(std::string text, const std::string& name) {
+    for (size_t at = text.find("NAME"); at != std::string::npos; at = text.find("NAME", at + name.size()))
+        text.replace(at, 4, name);
+    return text;
+}
+}  // namespace
+
+TEST(InitdEvidence, PidfileFaultsScriptAnswersAndActions) {
+    std::string why;
+    VX_REQUIRE(SystemdSandbox::available(&why), "no systemd sandbox: " << why);
+    ProgramRoot root;
+    SystemdSandbox sandbox(root);
+    ASSERT_TRUE(sandbox.ready()) << sandbox.why_not();
+    // Daemons get the pids a real host gives them (the process-table rules skip low ones).
+    sandbox.exec({"sh", "-c", "i=0; while [ $i -lt 400 ]; do /bin/true; i=$((i+1)); done"});
+    // A live process that is not the daemon, for pidfiles to name.
+    sandbox.exec({"systemd-run", "--unit=vxother", "/bin/sleep", "infinity"});
+    const std::string other = Vexlan::Text::trim(sandbox.systemctl_show("vxother.service", "MainPID")).data();
+
+    const std::string other_pid = "echo " + other + " > /run/NAME.pid";
+    const std::vector<Row> rows = {
+        {"healthy: start", false, "", kStopForReal, Via::Plain, {"start"}, 0, 1},
+        {"healthy: stop", true, "", kStopForReal, Via::Plain, {"stop"}, 0, 0},
+        {"pidfile removed while running: up", true, "rm /run/NAME.pid", kStopForReal, Via::Plain, {"--status"}, 0, 1},
+        {"pidfile removed while running: a restart starts no second daemon", true, "rm /run/NAME.pid", kStopForReal,
+         Via::Plain, {}, 255, 1},
+        {"a stop that stops nothing fails", true, "", kStopNothing, Via::Plain, {"stop"}, 255, 1},
+        {"a restart whose stop stops nothing starts nothing on top", true, "", kStopNothing, Via::Plain, {}, 255, 1},
+        {"junk pidfile while running: up", true, "echo 4294967295 > /run/NAME.pid", kStopForReal, Via::Plain,
+         {"--status"}, 0, 1},
+        {"FIFO pidfile while running: up, and no hang", true, "rm /run/NAME.pid; mkfifo /run/NAME.pid", kStopForReal,
+         Via::Plain, {"--status"}, 0, 1},
+        {"symlinked pidfile while stopped: down", false, "ln -s /run/vxother.ref /run/NAME.pid", kStopForReal, Via::Plain,
+         {"--status"}, 1, 0},
+        {"pidfile naming another live process while stopped: down", false, other_pid.c_str(), kStopForReal, Via::Plain,
+         {"--status"}, 1, 0},
+        {"pidfile naming another live process: a restart starts it", false, other_pid.c_str(), kStopForReal, Via::Plain,
+         {}, 0, 1},
+        {"pidfile holding 0 while stopped: down", false, "echo 0 > /run/NAME.pid", kStopForReal, Via::Plain, {"--status"},
+         1, 0},
+        {"pidfile holding 1 while stopped: down", false, "echo 1 > /run/NAME.pid", kStopForReal, Via::Plain, {"--status"},
+         1, 0},
+        {"pidfile naming the program itself: down", false, "", kStopForReal, Via::ExecSelf, {"--status"}, 1, 0},
+        {"pidfile naming the program's parent: down", false, "", kStopForReal, Via::Parent, {"--status"}, 1, 0},
+    };
+    sandbox.exec({"sh", "-c", "echo " + other + " > /run/vxother.ref"});
+    int n = 0;
+    for (const auto& row : rows) {
+        const std::string name = "vxi" + std::to_string(++n);
+        SCOPED_TRACE(row.what);
+        sandbox.exec({"cp", "/bin/sleep", "/run/" + name + "d"});
+        write_file(sandbox.path("/etc/init.d/" + name), with_name(script(row.stop), name), 0755);
+        if (row.start_first) {
+            ASSERT_EQ(sandbox.exec({"/etc/init.d/" + name, "start"}).status, 0);
+        }
+        if (*row.setup) sandbox.exec({"sh", "-c", with_name(row.setup, name)});
+        std::string program = root.command("restartsrv_" + name, {})[7];
+        for (const auto& a : row.args) program += " " + a;
+        program += " --initd";
+        const std::string pidfile = "/run/" + name + ".pid";
+        const std::string call = row.via == Via::ExecSelf ? "echo $$ > " + pidfile + "; exec " + program
+                                 : row.via == Via::Parent ? "echo $$ > " + pidfile + "; " + program + "; exit $?"
+                                                          : "exec " + program;
+        auto r = sandbox.exec({"sh", "-c", call});
+        EXPECT_EQ(r.status, row.exit) << r.out << r.err;
+        auto count = sandbox.exec({"sh", "-c", "pgrep -cx " + name + "d || true"});
+        EXPECT_EQ(std::stoi(count.out), row.daemons_after) << r.out << r.err;
+        EXPECT_EQ(sandbox.systemctl_show("vxother.service", "ActiveState"), "active") << "the other process lives on";
+        sandbox.exec({"pkill", "-x", name + "d"});
+    }
+}

@@ -1,0 +1,72 @@
+// Many callers restarting one service at once: the restart lock orders them, and a caller
+// whose wish a concurrent restart already fulfilled does not restart the service again.
+#include <gtest/gtest.h>
+
+#include "Util/Text.hpp"
+#include "support/SystemdSandbox.hpp"
+#include "support/TestSupport.hpp"
+
+using namespace testing_support;
+
+namespace {
+class RestartStorm : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string why;
+        VX_REQUIRE(SystemdSandbox::available(&why), "no systemd sandbox: " << why);
+        sandbox_ = std::make_unique<SystemdSandbox>(root_);
+        ASSERT_TRUE(sandbox_->ready()) << sandbox_->why_not();
+        sandbox_->install_unit("vxstorm.service", "[Service]\nExecStart=/bin/sleep infinity\n");
+        ASSERT_EQ(sandbox_->exec({"systemctl", "start", "vxstorm"}).status, 0);
+    }
+    std::string show(const char* property) { return sandbox_->systemctl_show("vxstorm.service", property); }
+    // How often systemd started the unit, from its own journal.
+    int starts() {
+        auto r = sandbox_->exec({"sh", "-c", "journalctl -b -u vxstorm.service -o cat --no-pager | grep -c '^Started '"});
+        return std::stoi(r.out.empty() ? "0" : r.out);
+    }
+    std::string program(const std::string& name) { return root_.command(name, {})[7]; }
+    ProgramRoot root_;
+    std::unique_ptr<SystemdSandbox> sandbox_;
+};
+}  // namespace
+
+TEST_F(RestartStorm, TwelveConcurrentRestartsRestartOnceOrTwiceAndAllSucceed) {
+    const std::string program = this->program("restartsrv_vxstorm");
+    const int before = starts();
+    auto r = sandbox_->exec(
+        {"sh", "-c",
+         "for i in 1 2 3 4 5 6 7 8 9 10 11 12; do (" + program +
+             " > /run/storm.$i 2>&1; echo $? > /run/storm.$i.rc) & done; wait; cat /run/storm.*.rc | tr -d '\\n'"});
+    EXPECT_EQ(r.out, "000000000000") << "every caller exits 0";
+    EXPECT_EQ(show("ActiveState"), "active");
+    EXPECT_EQ(show("Result"), "success") << "never left failed by the start limit";
+    const int restarts = starts() - before;
+    EXPECT_GE(restarts, 1);
+    EXPECT_LE(restarts, 3) << "systemd saw " << restarts << " starts for twelve callers";
+    auto told = sandbox_->exec({"sh", "-c", "grep -l 'restarted by a concurrent call' /run/storm.* | wc -l"});
+    EXPECT_GE(std::stoi(told.out), 12 - restarts) << "the callers that did not restart say why";
+    RecordProperty("starts_for_twelve_callers", restarts);
+}
+
+TEST_F(RestartStorm, AStopBehindARestartStillStopsAndALaterRestartStillRestarts) {
+    // The stop asks while the restart holds the lock: it is a different wish, and runs.
+    const std::string restart = program("restartsrv_vxstorm"), stop = program("stopvxstorm");
+    const std::string lock = "/var/vexlan/restartsrv/locks/vxstorm";
+    auto r = sandbox_->exec({"sh", "-c",
+                             restart + " > /run/r.out 2>&1 & i=0; until [ $i -ge 1000 ] || { [ -e " + lock +
+                                 " ] && ! flock -n " + lock + " true 2>/dev/null; }; do i=$((i+1)); sleep 0.01; done; " +
+                                 stop +
+                                 " > /run/s.out 2>&1; echo $?; wait"});
+    const std::string said = read_file(sandbox_->path("/run/r.out")) + read_file(sandbox_->path("/run/s.out"));
+    EXPECT_EQ(Vexlan::Text::trim(r.out), "0") << said;
+    EXPECT_EQ(show("ActiveState"), "inactive") << said;
+    // A request that comes after the last restart finished restarts again.
+    ASSERT_EQ(sandbox_->exec({"systemctl", "start", "vxstorm"}).status, 0);
+    const std::string first = show("MainPID");
+    ASSERT_EQ(sandbox_->program("restartsrv_vxstorm", {}).status, 0);
+    const std::string second = show("MainPID");
+    ASSERT_EQ(sandbox_->program("restartsrv_vxstorm", {}).status, 0);
+    EXPECT_NE(show("MainPID"), second);
+    EXPECT_NE(second, first);
+}

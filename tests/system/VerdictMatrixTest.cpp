@@ -1,0 +1,165 @@
+// Verdicts against the real systemd: unit shapes x faults x actions, each row judged by its
+// exit status and by what systemd shows afterwards, never by the program's own words alone.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/SystemdSandbox.hpp"
+#include "support/TestSupport.hpp"
+
+using namespace testing_support;
+
+namespace {
+enum class Before { Stopped, Running, RunningThenMasked, GeneratedDaemonKilled };
+enum class Pid { Any, Same, New };
+
+struct Row {
+    const char* what;
+    const char* unit;  // [Service] section; empty: a script in /etc/init.d (a generated unit)
+    Before before;
+    std::vector<std::string> args;
+    int exit;
+    const char* active_after;  // systemd's ActiveState afterwards ("" = not checked)
+    Pid pid;
+};
+
+const char* kSimple = "ExecStart=/bin/sleep infinity\n";
+const char* kReloads = "ExecStart=/bin/sleep infinity\nExecReload=/bin/true\n";
+// A daemon that announces readiness from its own main process.
+const char* kNotify =
+    "Type=notify\nExecStart=/usr/bin/python3 -c \"import os,socket,time\\n"
+    "a=os.environ['NOTIFY_SOCKET']\\na='\\\\0'+a[1:] if a[0]=='@' else a\\n"
+    "s=socket.socket(socket.AF_UNIX,socket.SOCK_DGRAM); s.sendto(b'READY=1',a); time.sleep(100000)\"\n";
+const char* kGeneratedScript =
+    "### BEGIN INIT INFO\n# Provides: NAME\n# Default-Start: 2 3 4 5\n### END INIT INFO\n"
+    "DAEMON=/run/NAMEd\nPIDFILE=/run/NAME.pid\n"
+    "case \"$1\" in\n"
+    "start) start-stop-daemon --start --background --make-pidfile --pidfile $PIDFILE --exec $DAEMON -- infinity ;;\n"
+    "stop) start-stop-daemon --stop --oknodo --pidfile $PIDFILE --retry 5; rm -f $PIDFILE ;;\n"
+    "status) start-stop-daemon --status --pidfile $PIDFILE; exit $? ;;\n"
+    "*) exit 2 ;;\nesac\n";
+
+std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+class VerdictMatrix : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string why;
+        VX_REQUIRE(SystemdSandbox::available(&why), "no systemd sandbox: " << why);
+        sandbox_ = std::make_unique<SystemdSandbox>(root_);
+        ASSERT_TRUE(sandbox_->ready()) << sandbox_->why_not();
+    }
+    std::string show(const std::string& unit, const char* property) {
+        return sandbox_->systemctl_show(unit + ".service", property);
+    }
+    // Puts the unit into the row's starting state.
+    void prepare(const std::string& name, const Row& row) {
+        if (*row.unit) {
+            sandbox_->install_unit(name + ".service", std::string("[Service]\n") + row.unit);
+        } else {
+            sandbox_->exec({"cp", "/bin/sleep", "/run/" + name + "d"});
+            write_file(sandbox_->path("/etc/init.d/" + name), "#!/bin/sh\n" + replace_all(kGeneratedScript, "NAME", name),
+                       0755);
+            sandbox_->exec({"systemctl", "daemon-reload"});
+        }
+        if (row.before == Before::Stopped) return;
+        ASSERT_EQ(sandbox_->exec({"systemctl", "start", name}).status, 0) << row.what;
+        if (row.before == Before::RunningThenMasked) {
+            std::filesystem::remove(sandbox_->path("/etc/systemd/system/" + name + ".service"));
+            std::filesystem::create_symlink("/dev/null", sandbox_->path("/etc/systemd/system/" + name + ".service"));
+            sandbox_->exec({"systemctl", "daemon-reload"});
+        }
+        if (row.before == Before::GeneratedDaemonKilled) {
+            sandbox_->exec({"sh", "-c", "kill $(cat /run/" + name + ".pid); while [ -e /proc/$(cat /run/" + name +
+                                            ".pid)/exe ]; do sleep 0.05; done"});
+            ASSERT_EQ(show(name, "ActiveState"), "active") << "systemd does not notice: " << row.what;
+        }
+    }
+    ProgramRoot root_;
+    std::unique_ptr<SystemdSandbox> sandbox_;
+};
+}  // namespace
+
+TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
+    const auto S = Before::Stopped, R = Before::Running, M = Before::RunningThenMasked, G = Before::GeneratedDaemonKilled;
+    const auto Any = Pid::Any, Same = Pid::Same, New = Pid::New;
+    const std::vector<Row> rows = {
+        // Healthy units of every long-running shape start, restart and answer.
+        {"simple: start", kSimple, S, {"start"}, 0, "active", New},
+        {"simple: restart of a running unit", kSimple, R, {}, 0, "active", New},
+        {"simple: the word status", kSimple, R, {"status"}, 0, "active", Same},
+        {"simple: the word check", kSimple, R, {"check"}, 0, "active", Same},
+        {"simple: a misspelt word does nothing", kSimple, R, {"statsu"}, 1, "active", Same},
+        {"simple: stop", kSimple, R, {"stop"}, 0, "inactive", Any},
+        {"simple: reload without a reload command does nothing", kSimple, R, {"--reload"}, 0, "active", Same},
+        {"exec: start", "Type=exec\nExecStart=/bin/sleep infinity\n", S, {"start"}, 0, "active", New},
+        {"forking: start", "Type=forking\nExecStart=/bin/sh -c 'sleep infinity & exit 0'\n", S, {"start"}, 0, "active", Any},
+        {"notify: start", kNotify, S, {"start"}, 0, "active", New},
+        {"idle: start", "Type=idle\nExecStart=/bin/sleep infinity\n", S, {"start"}, 0, "active", New},
+        {"oneshot: ran to completion", "Type=oneshot\nExecStart=/bin/true\n", S, {"start"}, 0, "inactive", Any},
+        {"oneshot: remains after its exit", "Type=oneshot\nRemainAfterExit=yes\nExecStart=/bin/true\n", S, {"start"}, 0,
+         "active", Any},
+        {"oneshot: fails", "Type=oneshot\nExecStart=/bin/false\n", S, {"start"}, 255, "failed", Any},
+        // Daemons that die soon after their start are never called started.
+        {"simple: exits at once", "ExecStart=/bin/false\n", S, {"start"}, 255, "failed", Any},
+        {"simple: exits after 0.5 s", "ExecStart=/bin/sh -c 'sleep 0.5; exit 1'\n", S, {"start"}, 255, "failed", Any},
+        {"simple: restart into a daemon that exits after 0.5 s",
+         "ExecStart=/bin/sh -c 'test -e /run/vxbroken && { sleep 0.5; exit 1; }; exec sleep infinity'\n", R, {}, 255,
+         "failed", Any},
+        {"forking: dies after 0.3 s", "Type=forking\nExecStart=/bin/sh -c '(sleep 0.3; exit 1) & exit 0'\n", S,
+         {"start"}, 255, "failed", Any},
+        {"idle: exits after 0.5 s", "Type=idle\nExecStart=/bin/sh -c 'sleep 0.5; exit 1'\n", S, {"start"}, 255, "failed",
+         Any},
+        // Reload: the job's result, and still running afterwards.
+        {"reload: works", kReloads, R, {"reload"}, 0, "active", Same},
+        {"reload: fails", "ExecStart=/bin/sleep infinity\nExecReload=/bin/false\n", R, {"--reload"}, 255, "active", Same},
+        {"reload: the daemon dies of it", "ExecStart=/bin/sleep infinity\nExecReload=/bin/kill $MAINPID\n", R, {"reload"},
+         255, "", Any},
+        {"reload: a stopped unit is not reloaded", kReloads, S, {"reload"}, 255, "inactive", Any},
+        // Masked while running: up, and never ended for a start systemd would refuse.
+        {"masked: status", kSimple, M, {"--status"}, 0, "active", Same},
+        {"masked: restart", kSimple, M, {}, 255, "active", Same},
+        // A unit generated from an init script: judged by its daemon, driven through systemd.
+        {"generated: check with its daemon dead", "", G, {"--check"}, 1, "active", Any},
+        {"generated: restart with its daemon dead", "", G, {}, 0, "active", Any},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        const std::string name = "vxm" + std::to_string(++n);
+        SCOPED_TRACE(row.what);
+        prepare(name, row);
+        if (std::string(row.what).starts_with("simple: restart into")) sandbox_->exec({"touch", "/run/vxbroken"});
+        const std::string pid_before = show(name, "MainPID");
+        auto r = sandbox_->program("restartsrv_" + name, row.args);
+        sandbox_->exec({"rm", "-f", "/run/vxbroken"});
+        EXPECT_EQ(r.status, row.exit) << r.out << r.err;
+        if (*row.active_after) {
+            EXPECT_EQ(show(name, "ActiveState"), row.active_after) << r.out << r.err;
+        }
+        const std::string pid_after = show(name, "MainPID");
+        if (row.pid == Pid::Same) {
+            EXPECT_EQ(pid_after, pid_before) << r.out;
+        } else if (row.pid == Pid::New) {
+            EXPECT_TRUE(pid_after != pid_before && pid_after != "0") << pid_before << " " << pid_after;
+        }
+        if (!*row.unit && row.exit == 0 && row.args.empty()) {
+            EXPECT_EQ(sandbox_->exec({"pgrep", "-x", name + "d"}).status, 0) << "its daemon runs again: " << r.out;
+        }
+    }
+}
+
+TEST_F(VerdictMatrix, AReaderThatLeavesEarlyDoesNotCutTheRestartShort) {
+    sandbox_->install_unit("vxpipe.service", std::string("[Service]\n") + kSimple);
+    sandbox_->exec({"systemctl", "start", "vxpipe"});
+    const std::string before = show("vxpipe", "MainPID");
+    const std::string program = root_.command("restartsrv_vxpipe", {})[7];
+    auto r = sandbox_->exec({"sh", "-c", program + " | head -c 5"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(show("vxpipe", "ActiveState"), "active");
+    const std::string after = show("vxpipe", "MainPID");
+    EXPECT_TRUE(after != before && after != "0") << before << " " << after;
+}
