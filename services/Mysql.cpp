@@ -44,7 +44,7 @@ protected:
     int _build_startup_timeout() override { return 60; }
     nlohmann::json _build_doomed_rules() override { return {"mariadbd", "mysqld"}; }
     int _build_is_configured() override {
-        if (FileUtils::is_regular_file(conf())) return 1;
+        if (Daemon::configuration_present(conf())) return 1;
         not_configured_reason("The MariaDB server configuration does not exist.");
         return 0;
     }

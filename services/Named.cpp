@@ -38,7 +38,7 @@ protected:
     int _build_support_reload() override { return Daemon::can_reload(*this, true); }
     nlohmann::json _build_doomed_rules() override { return {"named"}; }
     int _build_is_configured() override {
-        if (FileUtils::is_regular_file(kConf)) return 1;
+        if (Daemon::configuration_present(kConf)) return 1;
         not_configured_reason(fmt::format("{} does not exist.", kConf));
         return 0;
     }

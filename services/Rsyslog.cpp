@@ -43,7 +43,7 @@ protected:
     std::optional<std::string> _build_pid_exe() override { return R"(^/usr/sbin/rsyslogd$)"; }
     nlohmann::json _build_doomed_rules() override { return {"rsyslogd"}; }
     int _build_is_configured() override {
-        if (FileUtils::is_regular_file(kConf)) return 1;
+        if (Daemon::configuration_present(kConf)) return 1;
         not_configured_reason(fmt::format("{} does not exist.", kConf));
         return 0;
     }

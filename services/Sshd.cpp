@@ -46,7 +46,7 @@ protected:
     std::optional<std::string> _build_pid_exe() override { return R"(^/usr/sbin/sshd$)"; }
     int _build_support_reload() override { return Daemon::can_reload(*this, true); }
     int _build_is_configured() override {
-        if (FileUtils::is_regular_file(kConf)) return 1;
+        if (Daemon::configuration_present(kConf)) return 1;
         not_configured_reason(fmt::format("{} does not exist.", kConf));
         return 0;
     }

@@ -1,5 +1,10 @@
 #include "ServiceManager/Daemon.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "OS/OS.hpp"
 
 namespace Vexlan::ServiceManager::Daemon {
@@ -23,6 +28,12 @@ int can_reload(Base& svc, bool init_script_reloads) {
         return it != props->end() && it->second == "yes" ? 1 : 0;
     }
     return init_script_reloads ? 1 : 0;
+}
+
+bool configuration_present(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return S_ISREG(st.st_mode);
+    return (errno == EACCES || errno == EPERM) && ::geteuid() != 0;
 }
 
 std::optional<std::string> distribution_name(const std::string& service) {

@@ -21,6 +21,10 @@ std::string pidfile_for(Base& svc, const std::string& configured, bool always_wr
 // offers.
 int can_reload(Base& svc, bool init_script_reloads);
 
+// True when the daemon's configuration file is there, or when this user may not look (a
+// directory closed to others): a user who cannot see a file must not call a running
+// service "not configured".
+bool configuration_present(const std::string& path);
 // The unit or init-script name the distribution gives the service ("httpd" is "apache2"
 // on Debian), or nothing when it is the service's own name.
 std::optional<std::string> distribution_name(const std::string& service);

@@ -18,6 +18,7 @@ struct Row {
     bool start_first;   // the daemon runs before the action
     const char* setup;  // shell run before the action (NAME is the service)
     const char* stop;   // the script's stop action
+    const char* daemon; // how the script names its daemon
     Via via;            // how the program is called (to make a pidfile name it or its parent)
     std::vector<std::string> args;
     int exit;
@@ -28,8 +29,12 @@ const char* kStopForReal = "start-stop-daemon --stop --oknodo --pidfile $PIDFILE
 // Exits 0 and stops nothing: the pidfile goes, the daemon stays.
 const char* kStopNothing = "rm -f $PIDFILE";
 
-std::string script(const std::string& stop) {
-    return "#!/bin/sh\n. /lib/lsb/init-functions\nDAEMON=/run/NAMEd\nPIDFILE=/run/NAME.pid\ncase \"$1\" in\n"
+// A daemon the script names plainly, or one it computes (the program cannot tell which).
+const char* kNamedDaemon = "DAEMON=/run/NAMEd";
+const char* kComputedDaemon = "DAEMON=$(echo /run/NAMEd)";
+
+std::string script(const std::string& stop, const std::string& daemon) {
+    return "#!/bin/sh\n. /lib/lsb/init-functions\n" + daemon + "\nPIDFILE=/run/NAME.pid\ncase \"$1\" in\n"
            "start) start-stop-daemon --start --background --make-pidfile --pidfile $PIDFILE --exec $DAEMON -- infinity "
            ";;\nstop) " +
            stop + " ;;\nstatus) status_of_proc -p $PIDFILE $DAEMON NAME ;;\n*) exit 2 ;;\nesac\n";
@@ -56,29 +61,35 @@ TEST(InitdEvidence, PidfileFaultsScriptAnswersAndActions) {
 
     const std::string other_pid = "echo " + other + " > /run/NAME.pid";
     const std::vector<Row> rows = {
-        {"healthy: start", false, "", kStopForReal, Via::Plain, {"start"}, 0, 1},
-        {"healthy: stop", true, "", kStopForReal, Via::Plain, {"stop"}, 0, 0},
-        {"pidfile removed while running: up", true, "rm /run/NAME.pid", kStopForReal, Via::Plain, {"--status"}, 0, 1},
-        {"pidfile removed while running: a restart starts no second daemon", true, "rm /run/NAME.pid", kStopForReal,
+        {"healthy: start", false, "", kStopForReal, kNamedDaemon, Via::Plain, {"start"}, 0, 1},
+        {"healthy: stop", true, "", kStopForReal, kNamedDaemon, Via::Plain, {"stop"}, 0, 0},
+        {"pidfile removed while running: up", true, "rm /run/NAME.pid", kStopForReal, kNamedDaemon, Via::Plain, {"--status"}, 0, 1},
+        {"pidfile removed while running: a restart starts no second daemon", true, "rm /run/NAME.pid", kStopForReal, kNamedDaemon,
          Via::Plain, {}, 255, 1},
-        {"a stop that stops nothing fails", true, "", kStopNothing, Via::Plain, {"stop"}, 255, 1},
-        {"a restart whose stop stops nothing starts nothing on top", true, "", kStopNothing, Via::Plain, {}, 255, 1},
-        {"junk pidfile while running: up", true, "echo 4294967295 > /run/NAME.pid", kStopForReal, Via::Plain,
+        {"a stop that stops nothing fails", true, "", kStopNothing, kNamedDaemon, Via::Plain, {"stop"}, 255, 1},
+        {"a restart whose stop stops nothing starts nothing on top", true, "", kStopNothing, kNamedDaemon, Via::Plain, {}, 255, 1},
+        {"junk pidfile while running: up", true, "echo 4294967295 > /run/NAME.pid", kStopForReal, kNamedDaemon, Via::Plain,
          {"--status"}, 0, 1},
-        {"FIFO pidfile while running: up, and no hang", true, "rm /run/NAME.pid; mkfifo /run/NAME.pid", kStopForReal,
+        {"FIFO pidfile while running: up, and no hang", true, "rm /run/NAME.pid; mkfifo /run/NAME.pid", kStopForReal, kNamedDaemon,
          Via::Plain, {"--status"}, 0, 1},
-        {"symlinked pidfile while stopped: down", false, "ln -s /run/vxother.ref /run/NAME.pid", kStopForReal, Via::Plain,
+        {"symlinked pidfile while stopped: down", false, "ln -s /run/vxother.ref /run/NAME.pid", kStopForReal, kNamedDaemon, Via::Plain,
          {"--status"}, 1, 0},
-        {"pidfile naming another live process while stopped: down", false, other_pid.c_str(), kStopForReal, Via::Plain,
+        {"pidfile naming another live process while stopped: down", false, other_pid.c_str(), kStopForReal, kNamedDaemon, Via::Plain,
          {"--status"}, 1, 0},
-        {"pidfile naming another live process: a restart starts it", false, other_pid.c_str(), kStopForReal, Via::Plain,
+        {"pidfile naming another live process: a restart starts it", false, other_pid.c_str(), kStopForReal, kNamedDaemon, Via::Plain,
          {}, 0, 1},
-        {"pidfile holding 0 while stopped: down", false, "echo 0 > /run/NAME.pid", kStopForReal, Via::Plain, {"--status"},
+        {"pidfile holding 0 while stopped: down", false, "echo 0 > /run/NAME.pid", kStopForReal, kNamedDaemon, Via::Plain, {"--status"},
          1, 0},
-        {"pidfile holding 1 while stopped: down", false, "echo 1 > /run/NAME.pid", kStopForReal, Via::Plain, {"--status"},
+        {"pidfile holding 1 while stopped: down", false, "echo 1 > /run/NAME.pid", kStopForReal, kNamedDaemon, Via::Plain, {"--status"},
          1, 0},
-        {"pidfile naming the program itself: down", false, "", kStopForReal, Via::ExecSelf, {"--status"}, 1, 0},
-        {"pidfile naming the program's parent: down", false, "", kStopForReal, Via::Parent, {"--status"}, 1, 0},
+        {"pidfile naming the program itself: down", false, "", kStopForReal, kNamedDaemon, Via::ExecSelf, {"--status"}, 1, 0},
+        {"pidfile naming the program's parent: down", false, "", kStopForReal, kNamedDaemon, Via::Parent, {"--status"}, 1, 0},
+        // A script that does not name its daemon plainly: its status is asked, but never
+        // over a pidfile the program refused (its status calls PID 1 running).
+        {"computed daemon, pidfile holding 1 while stopped: down", false, "echo 1 > /run/NAME.pid", kStopForReal,
+         kComputedDaemon, Via::Plain, {"--status"}, 1, 0},
+        {"computed daemon, running: the script's status says up", true, "", kStopForReal, kComputedDaemon, Via::Plain,
+         {"--status"}, 0, 1},
     };
     sandbox.exec({"sh", "-c", "echo " + other + " > /run/vxother.ref"});
     int n = 0;
@@ -86,7 +97,7 @@ TEST(InitdEvidence, PidfileFaultsScriptAnswersAndActions) {
         const std::string name = "vxi" + std::to_string(++n);
         SCOPED_TRACE(row.what);
         sandbox.exec({"cp", "/bin/sleep", "/run/" + name + "d"});
-        write_file(sandbox.path("/etc/init.d/" + name), with_name(script(row.stop), name), 0755);
+        write_file(sandbox.path("/etc/init.d/" + name), with_name(script(row.stop, row.daemon), name), 0755);
         if (row.start_first) {
             ASSERT_EQ(sandbox.exec({"/etc/init.d/" + name, "start"}).status, 0);
         }

@@ -49,6 +49,23 @@ TEST_F(RestartStorm, TwelveConcurrentRestartsRestartOnceOrTwiceAndAllSucceed) {
     RecordProperty("starts_for_twelve_callers", restarts);
 }
 
+TEST_F(RestartStorm, ACallThatWaitedForTheLockActsOnTheServiceAsItIsThen) {
+    // The test holds the lock; a stop asks while the unit is stopped, then the unit is
+    // started behind its back: once it has the lock, the stop must see it running.
+    ASSERT_EQ(sandbox_->exec({"systemctl", "stop", "vxstorm"}).status, 0);
+    const std::string lock = "/var/vexlan/restartsrv/locks/vxstorm", stop = program("stopvxstorm");
+    const std::string wait_for = "i=0; until [ $i -ge 1000 ] || ";
+    sandbox_->exec({"sh", "-c",
+                    "mkdir -p -m 0700 /var/vexlan/restartsrv/locks; flock -o " + lock +
+                        " sh -c 'touch /run/held; until [ -e /run/go ]; do sleep 0.01; done' & " + wait_for +
+                        "[ -e /run/held ]; do i=$((i+1)); sleep 0.01; done; " + stop + " > /run/s.out 2>&1 & b=$!; " +
+                        wait_for + "ls -l /proc/$b/fd 2>/dev/null | grep -q " + lock +
+                        "; do i=$((i+1)); sleep 0.01; done; systemctl start vxstorm; touch /run/go; wait $b"});
+    const std::string said = read_file(sandbox_->path("/run/s.out"));
+    EXPECT_EQ(show("ActiveState"), "inactive") << said;
+    EXPECT_NE(said.find("stopped successfully"), std::string::npos) << said;
+}
+
 TEST_F(RestartStorm, AStopBehindARestartStillStopsAndALaterRestartStillRestarts) {
     // The stop asks while the restart holds the lock: it is a different wish, and runs.
     const std::string restart = program("restartsrv_vxstorm"), stop = program("stopvxstorm");

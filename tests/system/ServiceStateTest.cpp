@@ -45,6 +45,25 @@ TEST_F(ServiceState, ADaemonThatRestartsItselfOnTheSignalStaysUpThroughAGraceful
     EXPECT_NE(std::filesystem::last_write_time(sandbox_->path("/run/examplehot.pid")), before) << "its pidfile was rewritten";
 }
 
+TEST_F(ServiceState, ABrokenConfigurationIsNeverSignalledAndTheRunningInstanceServesOn) {
+    hot_daemon("echo signalled > /run/vxhot.signalled; exec \"$0\"");
+    write_file(sandbox_->path("/run/examplehot.broken"), "");
+    const std::string invocation = show("examplehot.service", "InvocationID");
+    const std::string pid = show("examplehot.service", "MainPID");
+    auto r = sandbox_->program("restartsrv_examplehot", {});
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("examplehot: syntax error on line 3"), std::string::npos) << "the test's own words: " << r.out;
+    EXPECT_FALSE(std::filesystem::exists(sandbox_->path("/run/vxhot.signalled"))) << "no signal was sent";
+    EXPECT_EQ(show("examplehot.service", "ActiveState"), "active");
+    EXPECT_EQ(show("examplehot.service", "InvocationID"), invocation) << "never stopped";
+    EXPECT_EQ(show("examplehot.service", "MainPID"), pid);
+    // Mended, the graceful restart goes ahead.
+    std::filesystem::remove(sandbox_->path("/run/examplehot.broken"));
+    auto mended = sandbox_->program("restartsrv_examplehot", {});
+    EXPECT_EQ(mended.status, 0) << mended.out << mended.err;
+    EXPECT_TRUE(std::filesystem::exists(sandbox_->path("/run/vxhot.signalled")));
+}
+
 TEST_F(ServiceState, ADaemonThatIgnoresTheSignalGetsTheOrdinaryRestart) {
     hot_daemon("");
     const std::string invocation = show("examplehot.service", "InvocationID");

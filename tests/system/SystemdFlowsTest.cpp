@@ -116,10 +116,15 @@ TEST_F(SystemdFlows, ASecondAttemptFreesTheServicesPort) {
                     "import socket,time\ns=socket.socket()\ns.bind(('127.0.0.1', 18765))\ns.listen()\ntime.sleep(100000)"});
     for (int i = 0; i < 100 && sandbox_->exec({"sh", "-c", "grep -q ':4A6D ' /proc/net/tcp"}).status != 0; ++i)
         Vexlan::Time::sleep_for(0.05);
+    const std::string holder = sandbox_->systemctl_show("holder.service", "MainPID");
     auto r = run("restartsrv_exampleports");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(state("exampleports.service"), "active");
     EXPECT_NE(state("holder.service"), "active") << "the listener on the port was ended";
+    const std::string said = "Ending process " + holder + " (/usr/bin/python3 -c import socket,time\\ns=socket.socket()";
+    EXPECT_NE(r.out.find(said), std::string::npos) << "the screen names what was ended: " << r.out;
+    EXPECT_NE(r.out.find("user root) to free port 18765"), std::string::npos) << r.out;
+    EXPECT_NE(read_file(root_.product("/logs/error_log")).find(said), std::string::npos) << "and so does the log";
 }
 
 TEST_F(SystemdFlows, AStalePidfileIsDeletedBeforeTheStart) {

@@ -30,8 +30,10 @@ const char* kNotify =
     "Type=notify\nExecStart=/usr/bin/python3 -c \"import os,socket,time\\n"
     "a=os.environ['NOTIFY_SOCKET']\\na='\\\\0'+a[1:] if a[0]=='@' else a\\n"
     "s=socket.socket(socket.AF_UNIX,socket.SOCK_DGRAM); s.sendto(b'READY=1',a); time.sleep(100000)\"\n";
+// Debian's hook in init-functions hands "start" over to systemctl when systemd runs.
 const char* kGeneratedScript =
     "### BEGIN INIT INFO\n# Provides: NAME\n# Default-Start: 2 3 4 5\n### END INIT INFO\n"
+    ". /lib/lsb/init-functions\n"
     "DAEMON=/run/NAMEd\nPIDFILE=/run/NAME.pid\n"
     "case \"$1\" in\n"
     "start) start-stop-daemon --start --background --make-pidfile --pidfile $PIDFILE --exec $DAEMON -- infinity ;;\n"
@@ -95,6 +97,9 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
         {"simple: the word check", kSimple, R, {"check"}, 0, "active", Same},
         {"simple: a misspelt word does nothing", kSimple, R, {"statsu"}, 1, "active", Same},
         {"simple: stop", kSimple, R, {"stop"}, 0, "inactive", Any},
+        {"a stop that systemd ends by its time-out, nothing left",
+         "ExecStart=/bin/sh -c 'trap \"\" TERM; while :; do sleep 0.2; done'\nTimeoutStopSec=1\n", R, {"stop"}, 0,
+         "failed", Any},
         {"simple: reload without a reload command does nothing", kSimple, R, {"--reload"}, 0, "active", Same},
         {"exec: start", "Type=exec\nExecStart=/bin/sleep infinity\n", S, {"start"}, 0, "active", New},
         {"forking: start", "Type=forking\nExecStart=/bin/sh -c 'sleep infinity & exit 0'\n", S, {"start"}, 0, "active", Any},

@@ -65,6 +65,16 @@ bool Systemd::stop(Base& svc, const std::string& type) {
     // the job done; a unit that ran and now lies in the failed state failed its stop. (A
     // start that the stop cut short leaves the failed state too; that stop succeeded.)
     PropertyMap props = Queries::get_service_info_via_systemd(name);
+    // systemd ran out of patience and killed what was left: the service is stopped all the
+    // same, which is what the caller asked for; the time-out is worth a warning.
+    if (props["ActiveState"] == "failed" && props["Result"] == "timeout") {
+        const auto left = Queries::Bus::get().unit_processes(name);
+        if (left && left->empty()) {
+            svc.warn(fmt::format("“{}” did not stop within systemd's stop time-out; systemd ended it.",
+                                 svc.service_name()));
+            return true;
+        }
+    }
     if (props["ActiveState"] == "failed" && (before == Queries::ACTIVE || before == "reloading")) {
         last_error_ = Queries::failed_unit_text(name, "Stopping", props["Result"]);
         svc.info(fmt::format("The system failed to stop “{}”: {}", svc.service_name(), last_error_));
