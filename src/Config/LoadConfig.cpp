@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include <nlohmann/json.hpp>
 
@@ -14,8 +15,29 @@
 #include "Output/Debug.hpp"
 #include "Util/File.hpp"
 #include "Util/Text.hpp"
+#include "Util/Time.hpp"
 
 namespace Vexlan::Config::LoadConfig {
+
+namespace {
+double g_lock_wait = LOCK_WAIT_SECONDS;
+
+// The lock file: made 0600 when missing, and used only while it is a regular file of root's
+// that nobody else may open.
+UniqueFd open_lock_file(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600));
+    if (!fd) return fd;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return UniqueFd();
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+        errno = EPERM;
+        return UniqueFd();
+    }
+    return fd;
+}
+}  // namespace
+
+void set_lock_wait_for_testing(double seconds) { g_lock_wait = seconds > 0 ? seconds : LOCK_WAIT_SECONDS; }
 
 std::optional<Map> parse_cache(std::string_view text) {
     auto json = nlohmann::json::parse(text, nullptr, false);
@@ -72,11 +94,29 @@ Result loadConfig(const std::string& path, bool lock, bool rw) {
         return r;
     }
     if (lock) {
-        int rc;
-        do {
-            rc = ::flock(fd.get(), rw ? LOCK_EX : LOCK_SH);
-        } while (rc != 0 && errno == EINTR);
-        r.locked = rc == 0;
+        r.lock = open_lock_file(path + LOCK_SUFFIX);
+        if (!r.lock) {
+            r.error_number = errno;
+            r.error = fmt::format("its lock file “{}{}” cannot be used: {}", path, LOCK_SUFFIX,
+                                  FileUtils::describe_open_error(errno));
+            return r;
+        }
+        const double deadline = Time::monotonic_seconds_f() + g_lock_wait;
+        for (;;) {
+            if (::flock(r.lock.get(), (rw ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) break;
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                r.error_number = errno;
+                r.error = fmt::format("its lock cannot be taken: {}", std::strerror(errno));
+                return r;
+            }
+            if (Time::monotonic_seconds_f() >= deadline) {
+                r.error_number = EWOULDBLOCK;
+                r.error = fmt::format("its lock “{}{}” was not free within {} seconds", path, LOCK_SUFFIX, g_lock_wait);
+                return r;
+            }
+            Time::sleep_for(0.05);
+        }
+        r.locked = true;
     }
     auto text = FileUtils::read_all(fd.get(), 16 << 20);
     if (!text) {

@@ -16,15 +16,23 @@ using Map = std::map<std::string, std::string>;
 struct Result {
     std::optional<Map> map;  // nothing when the file could not be read
     UniqueFd fh;             // the open file, kept when it was opened for update
-    bool locked = false;     // the open file carries an flock lock
+    UniqueFd lock;           // the lock file's descriptor, which carries the lock
+    bool locked = false;     // the configuration's lock is held
     std::string error;       // what went wrong, when something did
     int error_number = 0;
 };
 
-// Locks the file (shared, or exclusive when opened for update) when asked; with `rw` the
-// file stays open (and locked) in the result. A symlink or anything but a regular file is
-// refused.
+// Locks the configuration (shared, or exclusive when opened for update) when asked; with
+// `rw` the file stays open (and locked) in the result. A symlink or anything but a regular
+// file is refused. The lock is taken on LOCK_SUFFIX beside the file, a root-only file: the
+// configuration itself is readable by everyone, and anyone who can open a file can hold
+// its lock for ever. The wait for it is bounded (LOCK_WAIT_SECONDS); a lock not had by then
+// is an error.
 Result loadConfig(const std::string& path, bool lock, bool rw);
+inline constexpr const char* LOCK_SUFFIX = ".lock";
+inline constexpr double LOCK_WAIT_SECONDS = 10;
+// Test hook: the bounded wait, in seconds (0 restores it).
+void set_lock_wait_for_testing(double seconds);
 // A line that is not valid UTF-8 is left out (its number goes to `skipped`, counted from
 // 1): every consumer of the map (the JSON cache, the terminal) needs text, and one bad
 // byte must cost that setting, never the whole file.

@@ -139,7 +139,8 @@ void VxConfGuard::load_vxconf_file() {
             Exception::Kinds::ConfigLoad,
             {{"path", path_}, {"error", result.error.empty() ? std::string("unknown error") : result.error}});
     fh_ = std::move(result.fh);
-    is_locked_ = fh_ && result.locked;
+    lock_ = std::move(result.lock);
+    is_locked_ = result.locked;
     data_ = std::move(result.map);
     if (use_lock_ && rw_ && !is_locked_)
         Debug::log_warn(fmt::format("The configuration file “{}” was not locked.", path_));
@@ -167,7 +168,8 @@ void VxConfGuard::update_cache() {
 void VxConfGuard::release_lock() {
     if (!use_lock_ || pid_ != ::getpid() || !is_locked_) return;
     update_cache();
-    fh_.reset();  // closing the file drops its lock
+    fh_.reset();
+    lock_.reset();  // closing the lock file drops the lock
     is_locked_ = false;
 }
 

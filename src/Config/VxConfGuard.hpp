@@ -64,6 +64,7 @@ private:
     bool is_missing_ = false;
     bool rw_ = false;
     UniqueFd fh_;
+    UniqueFd lock_;  // the configuration lock (a root-only file beside it)
     bool is_locked_ = false;
 };
 

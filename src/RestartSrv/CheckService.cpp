@@ -14,6 +14,7 @@
 #include "Util/File.hpp"
 #include "Util/Number.hpp"
 #include "Util/Regex.hpp"
+#include "Util/Text.hpp"
 
 namespace Vexlan::RestartSrv {
 
@@ -26,7 +27,8 @@ std::string status_line(const std::string& service, const std::string& command, 
                         const std::string& pid, const std::string& label) {
     // A daemon that retitles itself pads its command line with blanks.
     const auto end = command.find_last_not_of(' ');
-    const std::string shown = end == std::string::npos ? "" : command.substr(0, end + 1);
+    // A daemon's user chooses its command line: it reaches root's terminal escaped.
+    const std::string shown = Text::escape_control(end == std::string::npos ? "" : command.substr(0, end + 1));
     return fmt::format("{} ({}) is running as {} with PID {} {}.", service, shown, owner, pid,
                        method_suffix(label));
 }

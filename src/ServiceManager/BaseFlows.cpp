@@ -321,7 +321,14 @@ bool Base::stop() {
         output_partial(fmt::format("Stopping “{}” …", service()));
     else
         debug(fmt::format("Stopping “{}”.", service()));
-    Svcmond::Tiny::suspend_service(service_to_suspend(), suspend_time());
+    // The stop goes on without it, but the monitor may start the service again: say so.
+    if (auto suspended = Svcmond::Tiny::suspend_service(service_to_suspend(), suspend_time()); !suspended.value_or(false)) {
+        const std::string why = fmt::format(
+            "The monitor's suspension of “{}” could not be written ({}); the monitor may start it again.",
+            service_to_suspend(), std::strerror(errno));
+        if (verbose() == 1 && output_obj_) output_obj_->warn(why);
+        logger()->warn(why);
+    }
     if (verbose() == 1) output_partial(PROGRESS_MARK);
     bool success = service_manager().stop(*this);
     // An init script may call a stop done while its daemon runs on; the verdict is the

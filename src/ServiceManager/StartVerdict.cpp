@@ -6,14 +6,16 @@ StartState judge_start(const StartEvidence& e, double window) {
     if (e.active_state == "failed") return StartState::Failed;
     if (e.type == "oneshot") {
         if (e.active_state == "active") return StartState::Confirmed;
-        if (e.active_state == "inactive") return e.result == "success" ? StartState::Confirmed : StartState::Failed;
+        if (e.active_state == "inactive")
+            return e.result == "success" ? StartState::Confirmed : StartState::Failed;
         return StartState::Pending;
     }
     if (!e.status_up) {
         if (e.active_state == "inactive" || e.script_says_stopped) return StartState::Failed;
         // A unit kept active after its start command (one generated from an init script)
         // whose daemon runs nowhere: systemd will not notice, so nothing will change.
-        if (e.active_state == "active" && e.since_started >= ACTIVE_WITHOUT_DAEMON_SECONDS) return StartState::Failed;
+        if (e.active_state == "active" && e.since_started >= ACTIVE_WITHOUT_DAEMON_SECONDS)
+            return StartState::Failed;
         return StartState::Pending;
     }
     // systemd has not called it started yet (a notify unit before its ready message).
@@ -25,9 +27,12 @@ StartState judge_start(const StartEvidence& e, double window) {
 
 const char* start_state_name(StartState state) {
     switch (state) {
-        case StartState::Pending: return "pending";
-        case StartState::Confirmed: return "confirmed";
-        case StartState::Failed: return "failed";
+        case StartState::Pending:
+            return "pending";
+        case StartState::Confirmed:
+            return "confirmed";
+        case StartState::Failed:
+            return "failed";
     }
     return "";
 }

@@ -15,11 +15,11 @@ enum class Via { Plain, ExecSelf, Parent };
 
 struct Row {
     const char* what;
-    bool start_first;   // the daemon runs before the action
-    const char* setup;  // shell run before the action (NAME is the service)
-    const char* stop;   // the script's stop action
-    const char* daemon; // how the script names its daemon
-    Via via;            // how the program is called (to make a pidfile name it or its parent)
+    bool start_first;    // the daemon runs before the action
+    const char* setup;   // shell run before the action (NAME is the service)
+    const char* stop;    // the script's stop action
+    const char* daemon;  // how the script names its daemon
+    Via via;             // how the program is called (to make a pidfile name it or its parent)
     std::vector<std::string> args;
     int exit;
     int daemons_after;  // processes of the daemon's program afterwards
@@ -37,11 +37,13 @@ const char* kComputedDaemon = "DAEMON=$(echo /run/NAMEd)";
 // scripts have: the pidfile's pid is alive.
 std::string script(const std::string& stop, const std::string& daemon) {
     const bool naive = daemon == kComputedDaemon;
-    const std::string status = naive ? "[ -f $PIDFILE ] && kill -0 $(cat $PIDFILE) 2>/dev/null && exit 0; exit 3"
-                                     : "status_of_proc -p $PIDFILE $DAEMON NAME";
+    const std::string status =
+        naive ? "[ -f $PIDFILE ] && kill -0 $(cat $PIDFILE) 2>/dev/null && exit 0; exit 3"
+              : "status_of_proc -p $PIDFILE $DAEMON NAME";
     return std::string("#!/bin/sh\n") + (naive ? "" : ". /lib/lsb/init-functions\n") + daemon +
            "\nPIDFILE=/run/NAME.pid\ncase \"$1\" in\n"
-           "start) start-stop-daemon --start --background --make-pidfile --pidfile $PIDFILE --exec $DAEMON -- infinity "
+           "start) start-stop-daemon --start --background --make-pidfile --pidfile $PIDFILE --exec $DAEMON "
+           "-- infinity "
            ";;\nstop) " +
            stop + " ;;\nstatus) " + status + " ;;\n*) exit 2 ;;\nesac\n";
 }
@@ -69,33 +71,143 @@ TEST(InitdEvidence, PidfileFaultsScriptAnswersAndActions) {
     const std::vector<Row> rows = {
         {"healthy: start", false, "", kStopForReal, kNamedDaemon, Via::Plain, {"start"}, 0, 1},
         {"healthy: stop", true, "", kStopForReal, kNamedDaemon, Via::Plain, {"stop"}, 0, 0},
-        {"pidfile removed while running: up", true, "rm /run/NAME.pid", kStopForReal, kNamedDaemon, Via::Plain, {"--status"}, 0, 1},
-        {"pidfile removed while running: a restart starts no second daemon", true, "rm /run/NAME.pid", kStopForReal, kNamedDaemon,
-         Via::Plain, {}, 255, 1},
-        {"a stop that stops nothing fails", true, "", kStopNothing, kNamedDaemon, Via::Plain, {"stop"}, 255, 1},
-        {"a restart whose stop stops nothing starts nothing on top", true, "", kStopNothing, kNamedDaemon, Via::Plain, {}, 255, 1},
-        {"junk pidfile while running: up", true, "echo 4294967295 > /run/NAME.pid", kStopForReal, kNamedDaemon, Via::Plain,
-         {"--status"}, 0, 1},
-        {"FIFO pidfile while running: up, and no hang", true, "rm /run/NAME.pid; mkfifo /run/NAME.pid", kStopForReal, kNamedDaemon,
-         Via::Plain, {"--status"}, 0, 1},
-        {"symlinked pidfile while stopped: down", false, "ln -s /run/vxother.ref /run/NAME.pid", kStopForReal, kNamedDaemon, Via::Plain,
-         {"--status"}, 1, 0},
-        {"pidfile naming another live process while stopped: down", false, other_pid.c_str(), kStopForReal, kNamedDaemon, Via::Plain,
-         {"--status"}, 1, 0},
-        {"pidfile naming another live process: a restart starts it", false, other_pid.c_str(), kStopForReal, kNamedDaemon, Via::Plain,
-         {}, 0, 1},
-        {"pidfile holding 0 while stopped: down", false, "echo 0 > /run/NAME.pid", kStopForReal, kNamedDaemon, Via::Plain, {"--status"},
-         1, 0},
-        {"pidfile holding 1 while stopped: down", false, "echo 1 > /run/NAME.pid", kStopForReal, kNamedDaemon, Via::Plain, {"--status"},
-         1, 0},
-        {"pidfile naming the program itself: down", false, "", kStopForReal, kNamedDaemon, Via::ExecSelf, {"--status"}, 1, 0},
-        {"pidfile naming the program's parent: down", false, "", kStopForReal, kNamedDaemon, Via::Parent, {"--status"}, 1, 0},
+        {"pidfile removed while running: up",
+         true,
+         "rm /run/NAME.pid",
+         kStopForReal,
+         kNamedDaemon,
+         Via::Plain,
+         {"--status"},
+         0,
+         1},
+        {"pidfile removed while running: a restart starts no second daemon",
+         true,
+         "rm /run/NAME.pid",
+         kStopForReal,
+         kNamedDaemon,
+         Via::Plain,
+         {},
+         255,
+         1},
+        {"a stop that stops nothing fails",
+         true,
+         "",
+         kStopNothing,
+         kNamedDaemon,
+         Via::Plain,
+         {"stop"},
+         255,
+         1},
+        {"a restart whose stop stops nothing starts nothing on top",
+         true,
+         "",
+         kStopNothing,
+         kNamedDaemon,
+         Via::Plain,
+         {},
+         255,
+         1},
+        {"junk pidfile while running: up",
+         true,
+         "echo 4294967295 > /run/NAME.pid",
+         kStopForReal,
+         kNamedDaemon,
+         Via::Plain,
+         {"--status"},
+         0,
+         1},
+        {"FIFO pidfile while running: up, and no hang",
+         true,
+         "rm /run/NAME.pid; mkfifo /run/NAME.pid",
+         kStopForReal,
+         kNamedDaemon,
+         Via::Plain,
+         {"--status"},
+         0,
+         1},
+        {"symlinked pidfile while stopped: down",
+         false,
+         "ln -s /run/vxother.ref /run/NAME.pid",
+         kStopForReal,
+         kNamedDaemon,
+         Via::Plain,
+         {"--status"},
+         1,
+         0},
+        {"pidfile naming another live process while stopped: down",
+         false,
+         other_pid.c_str(),
+         kStopForReal,
+         kNamedDaemon,
+         Via::Plain,
+         {"--status"},
+         1,
+         0},
+        {"pidfile naming another live process: a restart starts it",
+         false,
+         other_pid.c_str(),
+         kStopForReal,
+         kNamedDaemon,
+         Via::Plain,
+         {},
+         0,
+         1},
+        {"pidfile holding 0 while stopped: down",
+         false,
+         "echo 0 > /run/NAME.pid",
+         kStopForReal,
+         kNamedDaemon,
+         Via::Plain,
+         {"--status"},
+         1,
+         0},
+        {"pidfile holding 1 while stopped: down",
+         false,
+         "echo 1 > /run/NAME.pid",
+         kStopForReal,
+         kNamedDaemon,
+         Via::Plain,
+         {"--status"},
+         1,
+         0},
+        {"pidfile naming the program itself: down",
+         false,
+         "",
+         kStopForReal,
+         kNamedDaemon,
+         Via::ExecSelf,
+         {"--status"},
+         1,
+         0},
+        {"pidfile naming the program's parent: down",
+         false,
+         "",
+         kStopForReal,
+         kNamedDaemon,
+         Via::Parent,
+         {"--status"},
+         1,
+         0},
         // A script that does not name its daemon plainly: its status is asked, but never
         // over a pidfile the program refused (its status calls PID 1 running).
-        {"computed daemon, pidfile holding 1 while stopped: down", false, "echo 1 > /run/NAME.pid", kStopForReal,
-         kComputedDaemon, Via::Plain, {"--status"}, 1, 0},
-        {"computed daemon, running: the script's status says up", true, "", kStopForReal, kComputedDaemon, Via::Plain,
-         {"--status"}, 0, 1},
+        {"computed daemon, pidfile holding 1 while stopped: down",
+         false,
+         "echo 1 > /run/NAME.pid",
+         kStopForReal,
+         kComputedDaemon,
+         Via::Plain,
+         {"--status"},
+         1,
+         0},
+        {"computed daemon, running: the script's status says up",
+         true,
+         "",
+         kStopForReal,
+         kComputedDaemon,
+         Via::Plain,
+         {"--status"},
+         0,
+         1},
     };
     sandbox.exec({"sh", "-c", "echo " + other + " > /run/vxother.ref"});
     int n = 0;
@@ -113,8 +225,9 @@ TEST(InitdEvidence, PidfileFaultsScriptAnswersAndActions) {
         program += " --initd";
         const std::string pidfile = "/run/" + name + ".pid";
         const std::string call = row.via == Via::ExecSelf ? "echo $$ > " + pidfile + "; exec " + program
-                                 : row.via == Via::Parent ? "echo $$ > " + pidfile + "; " + program + "; exit $?"
-                                                          : "exec " + program;
+                                 : row.via == Via::Parent
+                                     ? "echo $$ > " + pidfile + "; " + program + "; exit $?"
+                                     : "exec " + program;
         auto r = sandbox.exec({"sh", "-c", call});
         EXPECT_EQ(r.status, row.exit) << r.out << r.err;
         if (row.args == std::vector<std::string>{"--status"} && row.exit == 1) {
@@ -122,7 +235,8 @@ TEST(InitdEvidence, PidfileFaultsScriptAnswersAndActions) {
         }
         auto count = sandbox.exec({"sh", "-c", "pgrep -cx " + name + "d || true"});
         EXPECT_EQ(std::stoi(count.out), row.daemons_after) << r.out << r.err;
-        EXPECT_EQ(sandbox.systemctl_show("vxother.service", "ActiveState"), "active") << "the other process lives on";
+        EXPECT_EQ(sandbox.systemctl_show("vxother.service", "ActiveState"), "active")
+            << "the other process lives on";
         sandbox.exec({"pkill", "-x", name + "d"});
     }
 }

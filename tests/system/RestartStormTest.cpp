@@ -22,7 +22,8 @@ class RestartStorm : public ::testing::Test {
     std::string show(const char* property) { return sandbox_->systemctl_show("vxstorm.service", property); }
     // How often systemd started the unit, from its own journal.
     int starts() {
-        auto r = sandbox_->exec({"sh", "-c", "journalctl -b -u vxstorm.service -o cat --no-pager | grep -c '^Started '"});
+        auto r = sandbox_->exec(
+            {"sh", "-c", "journalctl -b -u vxstorm.service -o cat --no-pager | grep -c '^Started '"});
         return std::stoi(r.out.empty() ? "0" : r.out);
     }
     std::string program(const std::string& name) { return root_.command(name, {})[7]; }
@@ -34,10 +35,10 @@ class RestartStorm : public ::testing::Test {
 TEST_F(RestartStorm, TwelveConcurrentRestartsRestartOnceOrTwiceAndAllSucceed) {
     const std::string program = this->program("restartsrv_vxstorm");
     const int before = starts();
-    auto r = sandbox_->exec(
-        {"sh", "-c",
-         "for i in 1 2 3 4 5 6 7 8 9 10 11 12; do (" + program +
-             " > /run/storm.$i 2>&1; echo $? > /run/storm.$i.rc) & done; wait; cat /run/storm.*.rc | tr -d '\\n'"});
+    auto r = sandbox_->exec({"sh", "-c",
+                             "for i in 1 2 3 4 5 6 7 8 9 10 11 12; do (" + program +
+                                 " > /run/storm.$i 2>&1; echo $? > /run/storm.$i.rc) & done; wait; cat "
+                                 "/run/storm.*.rc | tr -d '\\n'"});
     EXPECT_EQ(r.out, "000000000000") << "every caller exits 0";
     EXPECT_EQ(show("ActiveState"), "active");
     EXPECT_EQ(show("Result"), "success") << "never left failed by the start limit";
@@ -55,12 +56,13 @@ TEST_F(RestartStorm, ACallThatWaitedForTheLockActsOnTheServiceAsItIsThen) {
     ASSERT_EQ(sandbox_->exec({"systemctl", "stop", "vxstorm"}).status, 0);
     const std::string lock = "/var/vexlan/restartsrv/locks/vxstorm", stop = program("stopvxstorm");
     const std::string wait_for = "i=0; until [ $i -ge 1000 ] || ";
-    sandbox_->exec({"sh", "-c",
-                    "mkdir -p -m 0700 /var/vexlan/restartsrv/locks; flock -o " + lock +
-                        " sh -c 'touch /run/held; until [ -e /run/go ]; do sleep 0.01; done' & " + wait_for +
-                        "[ -e /run/held ]; do i=$((i+1)); sleep 0.01; done; " + stop + " > /run/s.out 2>&1 & b=$!; " +
-                        wait_for + "ls -l /proc/$b/fd 2>/dev/null | grep -q " + lock +
-                        "; do i=$((i+1)); sleep 0.01; done; systemctl start vxstorm; touch /run/go; wait $b"});
+    sandbox_->exec(
+        {"sh", "-c",
+         "mkdir -p -m 0700 /var/vexlan/restartsrv/locks; flock -o " + lock +
+             " sh -c 'touch /run/held; until [ -e /run/go ]; do sleep 0.01; done' & " + wait_for +
+             "[ -e /run/held ]; do i=$((i+1)); sleep 0.01; done; " + stop + " > /run/s.out 2>&1 & b=$!; " +
+             wait_for + "ls -l /proc/$b/fd 2>/dev/null | grep -q " + lock +
+             "; do i=$((i+1)); sleep 0.01; done; systemctl start vxstorm; touch /run/go; wait $b"});
     const std::string said = read_file(sandbox_->path("/run/s.out"));
     EXPECT_EQ(show("ActiveState"), "inactive") << said;
     EXPECT_NE(said.find("stopped successfully"), std::string::npos) << said;
@@ -72,10 +74,11 @@ TEST_F(RestartStorm, AStopBehindARestartStillStopsAndALaterRestartStillRestarts)
     const std::string lock = "/var/vexlan/restartsrv/locks/vxstorm";
     auto r = sandbox_->exec({"sh", "-c",
                              restart + " > /run/r.out 2>&1 & i=0; until [ $i -ge 1000 ] || { [ -e " + lock +
-                                 " ] && ! flock -n " + lock + " true 2>/dev/null; }; do i=$((i+1)); sleep 0.01; done; " +
-                                 stop +
+                                 " ] && ! flock -n " + lock +
+                                 " true 2>/dev/null; }; do i=$((i+1)); sleep 0.01; done; " + stop +
                                  " > /run/s.out 2>&1; echo $?; wait"});
-    const std::string said = read_file(sandbox_->path("/run/r.out")) + read_file(sandbox_->path("/run/s.out"));
+    const std::string said =
+        read_file(sandbox_->path("/run/r.out")) + read_file(sandbox_->path("/run/s.out"));
     EXPECT_EQ(Vexlan::Text::trim(r.out), "0") << said;
     EXPECT_EQ(show("ActiveState"), "inactive") << said;
     // A request that comes after the last restart finished restarts again.

@@ -79,6 +79,23 @@ TEST_F(SystemdFlows, StatusAndCheckPrintTheirLinesWithTheRightStatus) {
     EXPECT_NE(check.out.find("Service check for “vxdemo” passed"), std::string::npos) << check.out;
 }
 
+TEST_F(SystemdFlows, AStopWhoseSuspensionCannotBeWrittenWarnsAndStillStops) {
+    simple_unit("vxdemo");
+    sandbox_->exec({"systemctl", "start", "vxdemo"});
+    // A full file system under the suspension directory.
+    const std::string dir = "/var/vexlan/svcmond/suspended";
+    ASSERT_EQ(sandbox_->exec({"sh", "-c", "mkdir -p " + dir + " && mount -t tmpfs -o size=8k,mode=0700 tmpfs " + dir +
+                                              " && (dd if=/dev/zero of=" + dir + "/fill bs=4k count=8 2>/dev/null; true)"})
+                  .status,
+              0);
+    auto r = run("stopvxdemo");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(state("vxdemo.service"), "inactive") << "the stop went on";
+    EXPECT_NE(r.out.find("could not be written"), std::string::npos) << "said on the terminal: " << r.out;
+    EXPECT_NE(read_file(root_.product("/logs/error_log")).find("could not be written"), std::string::npos)
+        << "and in the log";
+}
+
 TEST_F(SystemdFlows, ReloadWithAndWithoutSupport) {
     sandbox_->install_unit("examplereload.service",
                            "[Service]\nExecStart=/bin/sleep infinity\nExecReload=/bin/sh -c 'echo reloaded > /run/reloaded'\n");

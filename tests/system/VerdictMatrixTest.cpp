@@ -36,7 +36,8 @@ const char* kGeneratedScript =
     ". /lib/lsb/init-functions\n"
     "DAEMON=/run/NAMEd\nPIDFILE=/run/NAME.pid\n"
     "case \"$1\" in\n"
-    "start) start-stop-daemon --start --background --make-pidfile --pidfile $PIDFILE --exec $DAEMON -- infinity ;;\n"
+    "start) start-stop-daemon --start --background --make-pidfile --pidfile $PIDFILE --exec $DAEMON -- "
+    "infinity ;;\n"
     "stop) start-stop-daemon --stop --oknodo --pidfile $PIDFILE --retry 5; rm -f $PIDFILE ;;\n"
     "status) start-stop-daemon --status --pidfile $PIDFILE; exit $? ;;\n"
     "*) exit 2 ;;\nesac\n";
@@ -64,20 +65,22 @@ class VerdictMatrix : public ::testing::Test {
             sandbox_->install_unit(name + ".service", std::string("[Service]\n") + row.unit);
         } else {
             sandbox_->exec({"cp", "/bin/sleep", "/run/" + name + "d"});
-            write_file(sandbox_->path("/etc/init.d/" + name), "#!/bin/sh\n" + replace_all(kGeneratedScript, "NAME", name),
-                       0755);
+            write_file(sandbox_->path("/etc/init.d/" + name),
+                       "#!/bin/sh\n" + replace_all(kGeneratedScript, "NAME", name), 0755);
             sandbox_->exec({"systemctl", "daemon-reload"});
         }
         if (row.before == Before::Stopped) return;
         ASSERT_EQ(sandbox_->exec({"systemctl", "start", name}).status, 0) << row.what;
         if (row.before == Before::RunningThenMasked) {
             std::filesystem::remove(sandbox_->path("/etc/systemd/system/" + name + ".service"));
-            std::filesystem::create_symlink("/dev/null", sandbox_->path("/etc/systemd/system/" + name + ".service"));
+            std::filesystem::create_symlink("/dev/null",
+                                            sandbox_->path("/etc/systemd/system/" + name + ".service"));
             sandbox_->exec({"systemctl", "daemon-reload"});
         }
         if (row.before == Before::GeneratedDaemonKilled) {
-            sandbox_->exec({"sh", "-c", "kill $(cat /run/" + name + ".pid); while [ -e /proc/$(cat /run/" + name +
-                                            ".pid)/exe ]; do sleep 0.05; done"});
+            sandbox_->exec({"sh", "-c",
+                            "kill $(cat /run/" + name + ".pid); while [ -e /proc/$(cat /run/" + name +
+                                ".pid)/exe ]; do sleep 0.05; done"});
             ASSERT_EQ(show(name, "ActiveState"), "active") << "systemd does not notice: " << row.what;
         }
     }
@@ -87,7 +90,8 @@ class VerdictMatrix : public ::testing::Test {
 }  // namespace
 
 TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
-    const auto S = Before::Stopped, R = Before::Running, M = Before::RunningThenMasked, G = Before::GeneratedDaemonKilled;
+    const auto S = Before::Stopped, R = Before::Running, M = Before::RunningThenMasked,
+               G = Before::GeneratedDaemonKilled;
     const auto Any = Pid::Any, Same = Pid::Same, New = Pid::New;
     const std::vector<Row> rows = {
         // Healthy units of every long-running shape start, restart and answer.
@@ -98,32 +102,84 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
         {"simple: a misspelt word does nothing", kSimple, R, {"statsu"}, 1, "active", Same},
         {"simple: stop", kSimple, R, {"stop"}, 0, "inactive", Any},
         {"a stop that systemd ends by its time-out, nothing left",
-         "ExecStart=/bin/sh -c 'trap \"\" TERM; while :; do sleep 0.2; done'\nTimeoutStopSec=1\n", R, {"stop"}, 0,
-         "failed", Any},
+         "ExecStart=/bin/sh -c 'trap \"\" TERM; while :; do sleep 0.2; done'\nTimeoutStopSec=1\n",
+         R,
+         {"stop"},
+         0,
+         "failed",
+         Any},
         {"simple: reload without a reload command does nothing", kSimple, R, {"--reload"}, 0, "active", Same},
         {"exec: start", "Type=exec\nExecStart=/bin/sleep infinity\n", S, {"start"}, 0, "active", New},
-        {"forking: start", "Type=forking\nExecStart=/bin/sh -c 'sleep infinity & exit 0'\n", S, {"start"}, 0, "active", Any},
+        {"forking: start",
+         "Type=forking\nExecStart=/bin/sh -c 'sleep infinity & exit 0'\n",
+         S,
+         {"start"},
+         0,
+         "active",
+         Any},
         {"notify: start", kNotify, S, {"start"}, 0, "active", New},
         {"idle: start", "Type=idle\nExecStart=/bin/sleep infinity\n", S, {"start"}, 0, "active", New},
-        {"oneshot: ran to completion", "Type=oneshot\nExecStart=/bin/true\n", S, {"start"}, 0, "inactive", Any},
-        {"oneshot: remains after its exit", "Type=oneshot\nRemainAfterExit=yes\nExecStart=/bin/true\n", S, {"start"}, 0,
-         "active", Any},
+        {"oneshot: ran to completion",
+         "Type=oneshot\nExecStart=/bin/true\n",
+         S,
+         {"start"},
+         0,
+         "inactive",
+         Any},
+        {"oneshot: remains after its exit",
+         "Type=oneshot\nRemainAfterExit=yes\nExecStart=/bin/true\n",
+         S,
+         {"start"},
+         0,
+         "active",
+         Any},
         {"oneshot: fails", "Type=oneshot\nExecStart=/bin/false\n", S, {"start"}, 255, "failed", Any},
         // Daemons that die soon after their start are never called started.
         {"simple: exits at once", "ExecStart=/bin/false\n", S, {"start"}, 255, "failed", Any},
-        {"simple: exits after 0.5 s", "ExecStart=/bin/sh -c 'sleep 0.5; exit 1'\n", S, {"start"}, 255, "failed", Any},
+        {"simple: exits after 0.5 s",
+         "ExecStart=/bin/sh -c 'sleep 0.5; exit 1'\n",
+         S,
+         {"start"},
+         255,
+         "failed",
+         Any},
         {"simple: restart into a daemon that exits after 0.5 s",
-         "ExecStart=/bin/sh -c 'test -e /run/vxbroken && { sleep 0.5; exit 1; }; exec sleep infinity'\n", R, {}, 255,
-         "failed", Any},
-        {"forking: dies after 0.3 s", "Type=forking\nExecStart=/bin/sh -c '(sleep 0.3; exit 1) & exit 0'\n", S,
-         {"start"}, 255, "failed", Any},
-        {"idle: exits after 0.5 s", "Type=idle\nExecStart=/bin/sh -c 'sleep 0.5; exit 1'\n", S, {"start"}, 255, "failed",
+         "ExecStart=/bin/sh -c 'test -e /run/vxbroken && { sleep 0.5; exit 1; }; exec sleep infinity'\n",
+         R,
+         {},
+         255,
+         "failed",
+         Any},
+        {"forking: dies after 0.3 s",
+         "Type=forking\nExecStart=/bin/sh -c '(sleep 0.3; exit 1) & exit 0'\n",
+         S,
+         {"start"},
+         255,
+         "failed",
+         Any},
+        {"idle: exits after 0.5 s",
+         "Type=idle\nExecStart=/bin/sh -c 'sleep 0.5; exit 1'\n",
+         S,
+         {"start"},
+         255,
+         "failed",
          Any},
         // Reload: the job's result, and still running afterwards.
         {"reload: works", kReloads, R, {"reload"}, 0, "active", Same},
-        {"reload: fails", "ExecStart=/bin/sleep infinity\nExecReload=/bin/false\n", R, {"--reload"}, 255, "active", Same},
-        {"reload: the daemon dies of it", "ExecStart=/bin/sleep infinity\nExecReload=/bin/kill $MAINPID\n", R, {"reload"},
-         255, "", Any},
+        {"reload: fails",
+         "ExecStart=/bin/sleep infinity\nExecReload=/bin/false\n",
+         R,
+         {"--reload"},
+         255,
+         "active",
+         Same},
+        {"reload: the daemon dies of it",
+         "ExecStart=/bin/sleep infinity\nExecReload=/bin/kill $MAINPID\n",
+         R,
+         {"reload"},
+         255,
+         "",
+         Any},
         {"reload: a stopped unit is not reloaded", kReloads, S, {"reload"}, 255, "inactive", Any},
         // Masked while running: up, and never ended for a start systemd would refuse.
         {"masked: status", kSimple, M, {"--status"}, 0, "active", Same},
@@ -137,7 +193,8 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
         const std::string name = "vxm" + std::to_string(++n);
         SCOPED_TRACE(row.what);
         prepare(name, row);
-        if (std::string(row.what).starts_with("simple: restart into")) sandbox_->exec({"touch", "/run/vxbroken"});
+        if (std::string(row.what).starts_with("simple: restart into"))
+            sandbox_->exec({"touch", "/run/vxbroken"});
         const std::string pid_before = show(name, "MainPID");
         auto r = sandbox_->program("restartsrv_" + name, row.args);
         sandbox_->exec({"rm", "-f", "/run/vxbroken"});
@@ -155,7 +212,8 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
             EXPECT_TRUE(pid_after != pid_before && pid_after != "0") << pid_before << " " << pid_after;
         }
         if (!*row.unit && row.exit == 0 && row.args.empty()) {
-            EXPECT_EQ(sandbox_->exec({"pgrep", "-x", name + "d"}).status, 0) << "its daemon runs again: " << r.out;
+            EXPECT_EQ(sandbox_->exec({"pgrep", "-x", name + "d"}).status, 0)
+                << "its daemon runs again: " << r.out;
         }
     }
 }
@@ -170,4 +228,25 @@ TEST_F(VerdictMatrix, AReaderThatLeavesEarlyDoesNotCutTheRestartShort) {
     EXPECT_EQ(show("vxpipe", "ActiveState"), "active");
     const std::string after = show("vxpipe", "MainPID");
     EXPECT_TRUE(after != before && after != "0") << before << " " << after;
+}
+
+TEST_F(VerdictMatrix, TextFromTheServiceReachesTheTerminalEscaped) {
+    // Its user chooses the daemon's command line and what it logs.
+    write_file(sandbox_->path("/run/vxesc.sh"),
+               "#!/bin/bash\nprintf '\\033[2Jlogged-by-vxesc\\n'\n"
+               "(exec -a \"$(printf 'vxesc\\033]0;PWNED\\007\\033[2J')\" sleep infinity) >/dev/null 2>&1 &\n",
+               0755);
+    // Forking: its status line shows the daemon's command line.
+    sandbox_->install_unit("vxesc.service", "[Service]\nType=forking\nExecStart=/run/vxesc.sh\n");
+    auto start = sandbox_->program("restartsrv_vxesc", {});
+    EXPECT_EQ(start.status, 0) << start.out << start.err;
+    auto status = sandbox_->program("restartsrv_vxesc", {"--status"});
+    EXPECT_EQ(status.status, 0) << status.err;
+    for (const auto* r : {&start, &status}) {
+        EXPECT_EQ(r->out.find('\033'), std::string::npos) << "no raw escape reaches the screen: " << r->out;
+        EXPECT_EQ(r->out.find('\007'), std::string::npos) << r->out;
+    }
+    EXPECT_NE(status.out.find("vxesc\\x1b]0;PWNED\\x07\\x1b[2J"), std::string::npos) << status.out;
+    EXPECT_NE(start.out.find("\\x1b[2Jlogged-by-vxesc"), std::string::npos)
+        << "the journal line, escaped: " << start.out;
 }

@@ -6,10 +6,12 @@
 
 #include <filesystem>
 
+#include "Config/LoadConfig.hpp"
 #include "Config/LoadVxConf.hpp"
 #include "Config/VxConfGuard.hpp"
 #include "support/ScratchRoot.hpp"
 #include "Util/File.hpp"
+#include "Util/Time.hpp"
 
 using Vexlan::Config::VxConfGuard;
 namespace LoadVxConf = Vexlan::Config::LoadVxConf;
@@ -91,6 +93,36 @@ TEST_F(Config, ALineThatIsNotUtf8CostsOnlyThatLine) {
     for (const char* bad : {"name", "b", "c", "d", "e"}) EXPECT_EQ(LoadVxConf::value(bad), std::nullopt) << bad;
     EXPECT_TRUE(VxConfGuard::_cache_is_valid()) << "the cache was written";
     EXPECT_NE(error_log().find("Line 2 of"), std::string::npos) << error_log();
+}
+
+TEST_F(Config, NoOtherUserCanHoldTheConfigurationsLock) {
+    VX_REQUIRE(::geteuid() == 0, "needs root to act as another user");
+    write_file(conf(), "maxmem=4096\n");
+    // The configuration is everyone's to read; nobody holds its flock for as long as it likes.
+    for (const std::string& d : {root_.path(), root_.path() + "/var", root_.path() + "/var/vexlan"}) ::chmod(d.c_str(), 0755);
+    Child holder({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "flock", "-x", conf(), "sleep", "60"});
+    bool held = false;
+    for (int i = 0; i < 200 && !held; ++i) {
+        held = run_command({"flock", "-n", conf(), "true"}).status != 0;
+        if (!held) Vexlan::Time::sleep_for(0.02);
+    }
+    ASSERT_TRUE(held) << "the other user holds the configuration file's lock";
+    const double start = Vexlan::Time::monotonic_seconds_f();
+    EXPECT_EQ(LoadVxConf::value("maxmem"), "4096");
+    EXPECT_LT(Vexlan::Time::monotonic_seconds_f() - start, 5.0) << "not held up by another user's lock";
+    struct stat st {};
+    ASSERT_EQ(::stat((conf() + ".lock").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the lock is a file only root may open";
+    EXPECT_EQ(st.st_uid, 0u);
+    // Root's own lock held elsewhere: a bounded wait, then the defaults and a log line.
+    Vexlan::Config::LoadConfig::set_lock_wait_for_testing(0.3);
+    Child root_holder({"flock", "-x", conf() + ".lock", "sleep", "60"});
+    while (run_command({"flock", "-n", conf() + ".lock", "true"}).status == 0) Vexlan::Time::sleep_for(0.02);
+    VxConfGuard::clearcache();
+    std::filesystem::remove(cache());
+    EXPECT_EQ(LoadVxConf::value("maxmem"), std::nullopt);
+    EXPECT_NE(error_log().find("was not free within"), std::string::npos) << error_log();
+    Vexlan::Config::LoadConfig::set_lock_wait_for_testing(0);
 }
 
 TEST_F(Config, MissingOrPlantedFilesGiveTheDefaultsAndALogLine) {

@@ -86,6 +86,40 @@ TEST_F(FactoryTest, TheCustomDirectoryIsSearchedFirst) {
     EXPECT_EQ(srv->service(), "exampleplain");  // the option still names the service
 }
 
+TEST_F(FactoryTest, AModuleAnotherUserCouldHaveWrittenIsNeverLoaded) {
+    const std::string planted = dir_.path() + "/custom/Exampleplain.so";
+    std::filesystem::copy_file(std::string(VEXLAN_MODULE_DIR) + "/Exampleports.so", planted);
+    const std::string cls = "Vexlan::ServiceManager::Services::Exampleplain";
+    struct Case {
+        const char* what;
+        mode_t file_mode;
+        uid_t owner;
+        mode_t dir_mode;
+        const char* why;
+    };
+    for (const Case& c : {Case{"writable by all", 0666, 0, 0755, "the module is writable by others than root"},
+                          Case{"another user's", 0644, 65534, 0755, "the module is not owned by root"},
+                          Case{"in a directory anyone may write", 0644, 0, 0777, "its directory is writable by others"}}) {
+        ::chmod(planted.c_str(), c.file_mode);
+        ASSERT_EQ(::chown(planted.c_str(), c.owner, 0), 0);
+        ::chmod((dir_.path() + "/custom").c_str(), c.dir_mode);
+        try {
+            Vexlan::LoadModule::Custom::find(cls);
+            ADD_FAILURE() << c.what << ": loaded";
+        } catch (const Vexlan::Exception::Base& e) {
+            EXPECT_TRUE(e.isa(Kinds::ModuleLoadError)) << c.what;
+            EXPECT_NE(e.to_string().find(c.why), std::string::npos) << c.what << ": " << e.to_string();
+        }
+    }
+    // Refused, it is a broken class: the generic object with a warning, where a script exists.
+    init_script("exampleplain");
+    std::string err = stderr_of([&] { EXPECT_EQ(new_service({{"service", "exampleplain"}})->class_name(), "Vexlan::ServiceManager::Base"); });
+    EXPECT_NE(err.find("was not loaded"), std::string::npos) << err;
+    ::chmod((dir_.path() + "/custom").c_str(), 0755);
+    ::chmod(planted.c_str(), 0644);
+    EXPECT_TRUE(Vexlan::LoadModule::Custom::find(cls)) << "root's, and closed to others: loaded";
+}
+
 TEST_F(FactoryTest, AnInitScriptAloneGivesTheGenericObjectEnabledUnlessItsDisableFileExists) {
     init_script("mysvc");
     auto srv = new_service({{"service", "mysvc"}});

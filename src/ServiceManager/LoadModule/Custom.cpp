@@ -1,6 +1,10 @@
 #include "ServiceManager/LoadModule/Custom.hpp"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <map>
 
@@ -33,8 +37,28 @@ std::string module_file_name(const std::string& class_name) {
     return out + ".so";
 }
 
+// Why a module may not be trusted with root's process (its code runs as soon as it is
+// loaded): it and its directory must be root's and writable by nobody else.
+std::optional<std::string> untrusted(const std::string& path) {
+    auto check = [](const std::string& what, const struct stat& st) -> std::optional<std::string> {
+        if (st.st_uid != 0) return what + " is not owned by root";
+        if (st.st_mode & (S_IWGRP | S_IWOTH)) return what + " is writable by others than root";
+        return std::nullopt;
+    };
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::string("it cannot be examined: ") + std::strerror(errno);
+    if (!S_ISREG(st.st_mode)) return std::string("it is not a regular file");
+    if (auto why = check("the module", st)) return why;
+    const std::string dir = path.substr(0, path.rfind('/'));
+    if (::stat(dir.empty() ? "/" : dir.c_str(), &st) != 0) return std::string("its directory cannot be examined");
+    return check("its directory", st);
+}
+
 // Loaded modules stay loaded: objects built from them live until the program ends.
 Factory open_module(const std::string& class_name, const std::string& path) {
+    if (auto why = untrusted(path))
+        throw Exception::create(Exception::Kinds::ModuleLoadError,
+                                {{"module", class_name}, {"path", path}, {"error", *why + "; it was not loaded"}, {"not_located", false}});
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* err = ::dlerror();

@@ -8,6 +8,8 @@
 
 #include <fmt/format.h>
 
+#include "Util/Text.hpp"
+
 namespace Vexlan::Services::Log::Journal {
 
 namespace {
@@ -32,7 +34,8 @@ std::string line_of(sd_journal* j) {
     if (ident.empty()) ident = field(j, "_COMM");
     std::string pid = field(j, "SYSLOG_PID");
     if (pid.empty()) pid = field(j, "_PID");
-    std::string message = field(j, "MESSAGE");
+    // What a unit's processes log is theirs to choose: escaped before it reaches a screen.
+    std::string message = Text::escape_control(field(j, "MESSAGE"));
     return fmt::format("{} {} {}{}: {}", when, field(j, "_HOSTNAME"), ident, pid.empty() ? "" : "[" + pid + "]", message);
 }
 }  // namespace

@@ -80,7 +80,8 @@ Result fetch_service_startup_log(const std::string& service, const std::optional
         auto content = FileUtils::read_all(fd.get(), 4 << 20);
         if (!content) return {false, fmt::format("The system failed to read the startup log of “{}”: {}", service, std::strerror(errno))};
         if (content->empty()) return {false, fmt::format("“{}” has no startup log.", service)};
-        text = std::move(*content);
+        // Whatever the daemon wrote, shown as its lines with no control character raw.
+        text = Text::escape_control_keep_lines(*content);
     }
     return {true, _decruft_log_for_service(service, std::move(text))};
 }
