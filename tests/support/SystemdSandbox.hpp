@@ -2,6 +2,9 @@
 // A real systemd, booted as PID 1 of private namespaces, for tests that drive units.
 #include <sys/types.h>
 
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,6 +43,19 @@ private:
     pid_t init_pid_ = -1;
     bool ready_ = false;
     std::string why_not_;
+};
+
+// A test with a freshly booted sandbox of its own (failing, not skipping, where CI needs it).
+class SandboxTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string why;
+        VX_REQUIRE(SystemdSandbox::available(&why), "no systemd sandbox: " << why);
+        sandbox_ = std::make_unique<SystemdSandbox>(root_);
+        ASSERT_TRUE(sandbox_->ready()) << sandbox_->why_not();
+    }
+    ProgramRoot root_;
+    std::unique_ptr<SystemdSandbox> sandbox_;
 };
 
 }  // namespace testing_support

@@ -9,13 +9,11 @@
 using namespace testing_support;
 
 namespace {
-class RestartStorm : public ::testing::Test {
+class RestartStorm : public SandboxTest {
   protected:
     void SetUp() override {
-        std::string why;
-        VX_REQUIRE(SystemdSandbox::available(&why), "no systemd sandbox: " << why);
-        sandbox_ = std::make_unique<SystemdSandbox>(root_);
-        ASSERT_TRUE(sandbox_->ready()) << sandbox_->why_not();
+        SandboxTest::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
         sandbox_->install_unit("vxstorm.service", "[Service]\nExecStart=/bin/sleep infinity\n");
         ASSERT_EQ(sandbox_->exec({"systemctl", "start", "vxstorm"}).status, 0);
     }
@@ -27,8 +25,6 @@ class RestartStorm : public ::testing::Test {
         return std::stoi(r.out.empty() ? "0" : r.out);
     }
     std::string program(const std::string& name) { return root_.command(name, {})[7]; }
-    ProgramRoot root_;
-    std::unique_ptr<SystemdSandbox> sandbox_;
 };
 }  // namespace
 

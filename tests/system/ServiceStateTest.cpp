@@ -10,14 +10,8 @@
 using namespace testing_support;
 
 namespace {
-class ServiceState : public ::testing::Test {
+class ServiceState : public SandboxTest {
 protected:
-    void SetUp() override {
-        std::string why;
-        VX_REQUIRE(SystemdSandbox::available(&why), "no systemd sandbox: " << why);
-        sandbox_ = std::make_unique<SystemdSandbox>(root_);
-        ASSERT_TRUE(sandbox_->ready()) << sandbox_->why_not();
-    }
     std::string show(const std::string& unit, const std::string& property) { return sandbox_->systemctl_show(unit, property); }
     // examplehot's daemon: a shell that writes its pidfile and acts on SIGUSR1 as told.
     void hot_daemon(const std::string& on_usr1) {
@@ -27,8 +21,6 @@ protected:
         sandbox_->exec({"systemctl", "start", "examplehot"});
         for (int i = 0; i < 100 && !std::filesystem::exists(sandbox_->path("/run/examplehot.pid")); ++i) Vexlan::Time::sleep_for(0.05);
     }
-    ProgramRoot root_;
-    std::unique_ptr<SystemdSandbox> sandbox_;
 };
 }  // namespace
 

@@ -10,14 +10,8 @@
 using namespace testing_support;
 
 namespace {
-class SystemdFlows : public ::testing::Test {
+class SystemdFlows : public SandboxTest {
 protected:
-    void SetUp() override {
-        std::string why;
-        VX_REQUIRE(SystemdSandbox::available(&why), "no systemd sandbox: " << why);
-        sandbox_ = std::make_unique<SystemdSandbox>(root_);
-        ASSERT_TRUE(sandbox_->ready()) << sandbox_->why_not();
-    }
     void simple_unit(const std::string& name, const std::string& extra = "") {
         sandbox_->install_unit(name + ".service", "[Service]\nType=simple\nExecStart=/bin/sleep infinity\n" + extra);
     }
@@ -26,8 +20,6 @@ protected:
     ProgramResult run(const std::string& name, const std::vector<std::string>& args = {}) {
         return sandbox_->program(name, args);
     }
-    ProgramRoot root_;
-    std::unique_ptr<SystemdSandbox> sandbox_;
 };
 }  // namespace
 

@@ -48,14 +48,8 @@ std::string replace_all(std::string text, const std::string& from, const std::st
     return text;
 }
 
-class VerdictMatrix : public ::testing::Test {
+class VerdictMatrix : public SandboxTest {
   protected:
-    void SetUp() override {
-        std::string why;
-        VX_REQUIRE(SystemdSandbox::available(&why), "no systemd sandbox: " << why);
-        sandbox_ = std::make_unique<SystemdSandbox>(root_);
-        ASSERT_TRUE(sandbox_->ready()) << sandbox_->why_not();
-    }
     std::string show(const std::string& unit, const char* property) {
         return sandbox_->systemctl_show(unit + ".service", property);
     }
@@ -84,8 +78,6 @@ class VerdictMatrix : public ::testing::Test {
             ASSERT_EQ(show(name, "ActiveState"), "active") << "systemd does not notice: " << row.what;
         }
     }
-    ProgramRoot root_;
-    std::unique_ptr<SystemdSandbox> sandbox_;
 };
 }  // namespace
 
