@@ -138,6 +138,13 @@ std::string Base::wait_for_service_status(int attempt) {
     while (t < 120) {
         if (verbose() == 1 && !logged.count(t)) output_partial(PROGRESS_MARK);
         RestartSrv::Systemd::Bus::get().forget();  // every probe asks afresh
+        // systemd's own "failed" decides without a status check (whose confirmation of a
+        // changed state would only add a pause).
+        if (service_manager().start_evidence(*this, false, Time::monotonic_seconds_f() - began).active_state ==
+            "failed") {
+            state = StartState::Failed;
+            break;
+        }
         try {
             last = status();
         } catch (...) {

@@ -151,6 +151,9 @@ StartEvidence Systemd::start_evidence(Base&, bool status_up, double waited) {
     if (!props) return e;
     auto get = [&](const char* key) { return props->contains(key) ? props->at(key) : std::string(); };
     e.active_state = get("ActiveState");
+    // What is seen now is the unit's state from here on: a later status must not take the
+    // change since the job for one still to be confirmed.
+    if (!e.active_state.empty()) snapshot_["ActiveState"] = e.active_state;
     e.type = get("Type");
     e.result = get("Result");
     // The main process's own age: a restart that systemd ran for its own reasons meanwhile
