@@ -65,7 +65,7 @@ string(REGEX REPLACE "^#![^\n]*\n" "" VEXLAN_STATE_DIRS_SCRIPT "${VEXLAN_STATE_D
 
 # The Debian package: the program component only; the maintainer script makes the state.
 set(CPACK_PACKAGE_NAME vexlan-restartsrv)
-set(CPACK_PACKAGE_VERSION 1.0.0)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Vexlan hosting panel team <panel@vexlan.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "service-control commands of the Vexlan hosting panel")
 set(CPACK_PACKAGE_DESCRIPTION "restartsrv_base and its restartsrv_<service>, start<service> and

@@ -11,6 +11,8 @@ packages=(
   clang dpkg-dev file lintian bash-completion man-db
   # test targets and tools the tests drive for real
   systemd procps psmisc util-linux ncurses-bin python3 iproute2 rpm
+  # the fleet module and the check of the JSON record against its schema
+  ansible-core python3-jsonschema
   # the daemons of a hosting server, each driven by its per-service class in the tests
   # (ssl-cert first: dovecot takes its certificate on a new installation)
   ssl-cert memcached nginx-light cron apache2 exim4-daemon-light dovecot-imapd dovecot-pop3d

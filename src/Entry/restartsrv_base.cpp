@@ -13,10 +13,12 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "Entry/ResultRecord.hpp"
 #include "Exception/Exception.hpp"
 #include "Output/JsonLines.hpp"
 #include "Output/Output.hpp"
 #include "RestartSrv/Help.hpp"
+#include "RestartSrv/Legacy.hpp"
 #include "RestartSrv/ParseArgv.hpp"
 #include "RestartSrv/SystemdBus.hpp"
 #include "RestartSrv/SystemdQueries.hpp"
@@ -41,15 +43,36 @@ namespace {
 std::string g_invocation;
 std::unique_ptr<Vexlan::ServiceManager::Base> g_srv;
 
-// Ends the run with an error text on standard error and a non-zero status.
+// Ends the run with an error text on standard error and a non-zero status. `kind` is an
+// error kind's name ("InvalidParameter"), for the result record.
 class FatalError : public std::exception {
   public:
-    explicit FatalError(std::string text) : text_(std::move(text)) {}
+    explicit FatalError(std::string text, std::string kind = "Usage") : text_(std::move(text)), kind_(std::move(kind)) {}
     const char* what() const noexcept override { return text_.c_str(); }
+    const std::string& kind() const { return kind_; }
 
   private:
     std::string text_;
+    std::string kind_;
 };
+
+// What the result record says about the run, gathered where it is known: the service and
+// action the caller meant (before a service object exists) and the first error's kind.
+struct Meant {
+    std::string service;
+    std::string action;
+};
+Meant g_meant;
+struct Failure {
+    std::string kind;
+    std::string id;
+    std::string text;
+};
+std::optional<Failure> g_failure;
+
+void note_failure(const Exception::Base& e) {
+    if (!g_failure) g_failure = Failure{e.type(), e.id(), e.to_string_no_id()};
+}
 
 extern "C" void on_term(int) {
     // Only async-signal-safe work here: unlock the restart lock, then leave with 143.
@@ -127,6 +150,26 @@ std::vector<std::string> custom_action_names(const std::string& service) {
 // "restart" for RESTART: the word a failure verdict names the action by.
 std::string action_word(const std::string& action) {
     return action.empty() ? "action" : Vexlan::Text::lower(action);
+}
+
+// The action the arguments ask for, read before a service object exists; empty when they
+// ask for none the program knows (a class's own action is named once it is found).
+std::string action_meant(const std::vector<std::string>& args, const std::string& invoked) {
+    namespace R = Vexlan::RestartSrv;
+    std::vector<std::string> rest;
+    try {
+        auto p = R::parse_option_list(args, rest);
+        for (const auto& a : rest)
+            if (!R::is_directly_read_argument(a)) return "";
+        if (p.check) return "check";
+        if (p.status) return "status";
+        if (p.restart == R::STOP) return "stop";
+        if (p.restart == R::RELOAD) return "reload";
+        if (p.restart == 0) return "";
+    } catch (const std::exception&) {
+        return "";
+    }
+    return invoked == "start" ? "start" : "restart";
 }
 }  // namespace
 
@@ -269,7 +312,9 @@ int run(std::vector<std::string>& args) {
     // private socket and writing root's state: refuse at once without root, before any
     // lock or log is touched, rather than report changes that never happened.
     const bool privileged = ::geteuid() == 0;
-    if (!privileged && changes_a_service(args)) throw FatalError(not_privileged_text(service));
+    g_meant.service = service;
+    g_meant.action = action_meant(args, action);
+    if (!privileged && changes_a_service(args)) throw FatalError(not_privileged_text(service), "NotPrivileged");
 
     bool handled_error = false;
     try {
@@ -290,8 +335,9 @@ int run(std::vector<std::string>& args) {
             }
         }
         if (custom) {
-            if (!privileged) throw FatalError(not_privileged_text(service));
+            if (!privileged) throw FatalError(not_privileged_text(service), "NotPrivileged");
             srv.service_argv_action(custom->first);
+            g_meant.action = Vexlan::Text::lower(custom->first);
             custom->second(srv);
         } else {
             std::vector<std::string> full;
@@ -306,11 +352,13 @@ int run(std::vector<std::string>& args) {
         }
     } catch (const Exception::Base& e) {
         namespace K = Exception::Kinds;
+        note_failure(e);
         if (!e.isa(K::ServicesFamily)) throw;
         if (e.isa(Exception::Kinds::Services::RoleDisabled)) throw FatalError(e.to_string_no_id());
         const bool not_set_up = e.isa(K::Services::NotConfigured) || e.isa(K::Services::NotInstalled);
         if (g_srv && not_set_up && any_arg_is(args, TOLERANCE_OPTION)) {
-            std::fprintf(stderr, "%s\n", e.to_string().c_str());
+            // Tolerated: the run went as asked, and the record still says why nothing ran.
+            if (!any_arg_is(args, Vexlan::RestartSrv::OPT_JSON)) std::fprintf(stderr, "%s\n", e.to_string().c_str());
             return EXIT_OK;
         }
         static const Vexlan::Regex kQuiet(R"(^(CHECK|STATUS)$)");
@@ -348,19 +396,72 @@ int run(std::vector<std::string>& args) {
 }
 
 namespace {
-// The last record of a run in JSON mode: what a fleet tool needs to decide, in one line.
-void write_result_record(int status, const std::string& error) {
-    nlohmann::json r = {{"type", "result"}, {"exit", status}, {"ok", status == EXIT_OK}};
-    if (g_srv) {
-        r["service"] = g_srv->service();
-        r["action"] = action_word(g_srv->service_argv_action());
-        if (!g_srv->service_status().empty()) r["status"] = g_srv->service_status();
-    } else if (auto named = service_from_invocation(g_invocation)) {
-        r["service"] = named->service;
+// The service as it is now, for a record whose run did not end with a fresh answer.
+void look_at_service(Vexlan::ServiceManager::Base& srv, RunResult& r) {
+    Vexlan::RestartSrv::Systemd::Bus::get().forget();
+    try {
+        const std::string line = srv.get_status_string();
+        r.state = line.empty() ? State::Down : State::Up;
+        if (!line.empty()) {
+            auto facts = facts_of_status_line(line);
+            r.main_pid = facts.main_pid;
+            r.method = facts.method;
+        }
+    } catch (const Exception::Base& e) {
+        r.state = e.isa(Exception::Kinds::Services::Down) ? State::Down : State::CannotTell;
+    } catch (const std::exception&) {
+        r.state = State::CannotTell;
     }
-    if (!error.empty()) r["error"] = error;
+}
+
+// The last record of a run in JSON mode: what a fleet tool needs to decide, in one line.
+// Every key is always there (null when it does not apply), so readers need no guessing.
+void write_result_record(int status, std::chrono::system_clock::time_point started,
+                         std::chrono::steady_clock::time_point t0) {
+    RunResult r;
+    r.exit = status;
+    r.started = started;
+    r.service = g_srv ? g_srv->service() : g_meant.service;
+    r.action = g_meant.action;
+    if (g_srv && !g_srv->service_argv_action().empty()) r.action = action_word(g_srv->service_argv_action());
+    if (status != EXIT_OK && g_failure) {
+        r.error_kind = error_kind_word(g_failure->kind);
+        r.error_id = g_failure->id;
+        r.message = g_failure->text;
+        auto state = state_for_error_kind(g_failure->kind);
+        if (state) r.state = *state;
+        else if (g_srv) look_at_service(*g_srv, r);
+    } else if (status != EXIT_OK) {
+        r.error_kind = status == EXIT_TERM ? "terminated" : "error";
+        r.state = State::Error;
+    } else if (g_failure) {
+        // Tolerated (--notconfigured-ok): nothing ran, and the record says why.
+        r.message = g_failure->text;
+        r.state = state_for_error_kind(g_failure->kind).value_or(State::Error);
+    } else if (g_srv) {
+        const std::string line = g_srv->service_status();
+        if (r.action == "stop") {
+            r.state = State::Down;
+        } else if (auto facts = facts_of_status_line(line); !facts.method.empty() && r.action != "status") {
+            // The line the action confirmed its result by, moments ago.
+            r.state = State::Up;
+            r.main_pid = facts.main_pid;
+            r.method = facts.method;
+        } else {
+            // No line that names how it was judged (a oneshot unit, a backend's restart):
+            // look again rather than assume.
+            look_at_service(*g_srv, r);
+        }
+        r.message = verdict_for(g_srv->service_argv_action(), g_srv->service());
+        if (r.message.empty() && r.action == "reload")
+            r.message = Vexlan::ServiceManager::Base::reload_unsupported_text(g_srv->service());
+        if (r.message.empty()) r.message = line;
+    } else {
+        r.state = State::Error;
+    }
+    r.duration = std::chrono::steady_clock::now() - t0;
     std::fflush(stdout);
-    Vexlan::JsonLinesOutput().write_record(r);
+    Vexlan::JsonLinesOutput().write_record(result_record(r));
 }
 
 // The process starts from a known state: descriptors 0-2 open (a closed one would make the
@@ -387,6 +488,8 @@ int main(const std::string& invocation_path, std::vector<std::string> args) {
     // it now, so that it happens while this process reads its configuration and logs the
     // call, rather than after.
     if (!any_arg_is(args, HELP_OPTION)) Vexlan::RestartSrv::Systemd::Bus::get().reachable();
+    const auto started = std::chrono::system_clock::now();
+    const auto t0 = std::chrono::steady_clock::now();
     write_audit_record(args);
     const bool json = any_arg_is(args, Vexlan::RestartSrv::OPT_JSON);
     int status;
@@ -397,16 +500,24 @@ int main(const std::string& invocation_path, std::vector<std::string> args) {
         status = e.status();
     } catch (const FatalError& e) {
         error = e.what();
+        if (!g_failure) g_failure = Failure{e.kind(), "", error};
+        status = EXIT_ERROR;
+    } catch (const Exception::Base& e) {
+        note_failure(e);
+        error = e.to_string();
         status = EXIT_ERROR;
     } catch (const std::exception& e) {
         error = Exception::get_string(e);
+        if (!g_failure) g_failure = Failure{"Generic", "", error};
         status = EXIT_ERROR;
     }
-    if (!error.empty()) {
+    // In JSON mode the record carries the error: standard error stays quiet, so that a
+    // reader of both streams together still reads nothing but JSON.
+    if (!error.empty() && !json) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", error.c_str());
     }
-    if (json) write_result_record(status, error);
+    if (json) write_result_record(status, started, t0);
     if (g_srv && g_srv->is_debug_enabled()) {
         // The program's own processor time, without the commands it ran.
         struct rusage self {};

@@ -138,6 +138,8 @@ class Base {
 
     // ---- command interpreter ----
     virtual void run_from_argv(const std::vector<std::string>& args);
+    // What a reload of a service that cannot reload says instead of a verdict.
+    static std::string reload_unsupported_text(const std::string& service);
     // The answer of --status or --check: a line on standard output, or a record.
     void print_answer(const std::string& line);
     // The arguments of the current run; the backends look flags up here.

@@ -74,7 +74,7 @@ void Base::run_from_argv(const std::vector<std::string>& args) {
             if (!reload()) _generate_reload_exception();
         } else if (p.restart == RestartSrv::RELOAD && verbose() == 1) {
             // Accepted and done nothing: say so, or the silence reads as a reload.
-            output(fmt::format("“{}” cannot reload its configuration; nothing was done.", svc));
+            output(reload_unsupported_text(svc));
         }
         return;
     }
@@ -90,6 +90,10 @@ void Base::run_from_argv(const std::vector<std::string>& args) {
     }
     service_argv_action("STATUS");
     print_answer(status());
+}
+
+std::string Base::reload_unsupported_text(const std::string& service) {
+    return fmt::format("“{}” cannot reload its configuration; nothing was done.", service);
 }
 
 void Base::print_answer(const std::string& line) {

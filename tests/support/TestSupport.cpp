@@ -1,5 +1,7 @@
 #include "support/TestSupport.hpp"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 
 #include <sys/file.h>
@@ -205,6 +207,22 @@ ProgramResult ProgramRoot::run(const std::string& name, const std::vector<std::s
     auto program = command(name, args);
     cmd.insert(cmd.end(), program.begin(), program.end());
     return run_command(cmd);
+}
+
+nlohmann::json checked_result_record(const std::string& json_output) {
+    ScratchDir dir;
+    const std::string input = dir.path() + "/output.jsonl";
+    write_file(input, json_output);
+    // Debian's interpreter, whose jsonschema the set-up installs (not whatever python3 a
+    // developer's PATH finds first).
+    const std::string source = VEXLAN_SOURCE_DIR;
+    auto r = run_command({"/bin/sh", "-c", "exec /usr/bin/python3 \"$1\" \"$2\" < \"$3\"", "sh",
+                          source + "/tests/support/check_records.py", source + "/doc/result-record.schema.json", input});
+    if (r.status != 0) {
+        ADD_FAILURE() << "the --json output does not fit the schema:\n" << r.out << r.err << "\noutput was:\n" << json_output;
+        return nullptr;
+    }
+    return nlohmann::json::parse(r.out);
 }
 
 }  // namespace testing_support

@@ -5,6 +5,8 @@
 
 #include <set>
 #include <string>
+
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "Exception/Exception.hpp"
@@ -107,6 +109,11 @@ bool all_tests_required();
                 << vx_error.to_string_no_id();                                                             \
         }                                                                                                  \
     } while (0)
+
+// The result record of a --json run, after every line of `json_output` was checked against
+// the published schema (a test failure names each line that does not fit); null when the
+// output does not validate.
+nlohmann::json checked_result_record(const std::string& json_output);
 
 // Path of the program and of the helper scripts.
 std::string program_path();

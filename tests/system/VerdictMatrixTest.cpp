@@ -21,6 +21,7 @@ struct Row {
     int exit;
     const char* active_after;  // systemd's ActiveState afterwards ("" = not checked)
     Pid pid;
+    const char* state;  // what the --json result record says the service is afterwards
 };
 
 const char* kSimple = "ExecStart=/bin/sleep infinity\n";
@@ -87,98 +88,98 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
     const auto Any = Pid::Any, Same = Pid::Same, New = Pid::New;
     const std::vector<Row> rows = {
         // Healthy units of every long-running shape start, restart and answer.
-        {"simple: start", kSimple, S, {"start"}, 0, "active", New},
-        {"simple: restart of a running unit", kSimple, R, {}, 0, "active", New},
-        {"simple: the word status", kSimple, R, {"status"}, 0, "active", Same},
-        {"simple: the word check", kSimple, R, {"check"}, 0, "active", Same},
-        {"simple: a misspelt word does nothing", kSimple, R, {"statsu"}, 1, "active", Same},
-        {"simple: stop", kSimple, R, {"stop"}, 0, "inactive", Any},
+        {"simple: start", kSimple, S, {"start"}, 0, "active", New, "up"},
+        {"simple: restart of a running unit", kSimple, R, {}, 0, "active", New, "up"},
+        {"simple: the word status", kSimple, R, {"status"}, 0, "active", Same, "up"},
+        {"simple: the word check", kSimple, R, {"check"}, 0, "active", Same, "up"},
+        {"simple: a misspelt word does nothing", kSimple, R, {"statsu"}, 1, "active", Same, "error"},
+        {"simple: stop", kSimple, R, {"stop"}, 0, "inactive", Any, "down"},
         {"a stop that systemd ends by its time-out, nothing left",
          "ExecStart=/bin/sh -c 'trap \"\" TERM; while :; do sleep 0.2; done'\nTimeoutStopSec=1\n",
          R,
          {"stop"},
          0,
          "failed",
-         Any},
-        {"simple: reload without a reload command does nothing", kSimple, R, {"--reload"}, 0, "active", Same},
-        {"exec: start", "Type=exec\nExecStart=/bin/sleep infinity\n", S, {"start"}, 0, "active", New},
+         Any, "down"},
+        {"simple: reload without a reload command does nothing", kSimple, R, {"--reload"}, 0, "active", Same, "up"},
+        {"exec: start", "Type=exec\nExecStart=/bin/sleep infinity\n", S, {"start"}, 0, "active", New, "up"},
         {"forking: start",
          "Type=forking\nExecStart=/bin/sh -c 'sleep infinity & exit 0'\n",
          S,
          {"start"},
          0,
          "active",
-         Any},
-        {"notify: start", kNotify, S, {"start"}, 0, "active", New},
-        {"idle: start", "Type=idle\nExecStart=/bin/sleep infinity\n", S, {"start"}, 0, "active", New},
+         Any, "up"},
+        {"notify: start", kNotify, S, {"start"}, 0, "active", New, "up"},
+        {"idle: start", "Type=idle\nExecStart=/bin/sleep infinity\n", S, {"start"}, 0, "active", New, "up"},
         {"oneshot: ran to completion",
          "Type=oneshot\nExecStart=/bin/true\n",
          S,
          {"start"},
          0,
          "inactive",
-         Any},
+         Any, "down"},
         {"oneshot: remains after its exit",
          "Type=oneshot\nRemainAfterExit=yes\nExecStart=/bin/true\n",
          S,
          {"start"},
          0,
          "active",
-         Any},
-        {"oneshot: fails", "Type=oneshot\nExecStart=/bin/false\n", S, {"start"}, 255, "failed", Any},
+         Any, "up"},
+        {"oneshot: fails", "Type=oneshot\nExecStart=/bin/false\n", S, {"start"}, 255, "failed", Any, "down"},
         // Daemons that die soon after their start are never called started.
-        {"simple: exits at once", "ExecStart=/bin/false\n", S, {"start"}, 255, "failed", Any},
+        {"simple: exits at once", "ExecStart=/bin/false\n", S, {"start"}, 255, "failed", Any, "down"},
         {"simple: exits after 0.5 s",
          "ExecStart=/bin/sh -c 'sleep 0.5; exit 1'\n",
          S,
          {"start"},
          255,
          "failed",
-         Any},
+         Any, "down"},
         {"simple: restart into a daemon that exits after 0.5 s",
          "ExecStart=/bin/sh -c 'test -e /run/vxbroken && { sleep 0.5; exit 1; }; exec sleep infinity'\n",
          R,
          {},
          255,
          "failed",
-         Any},
+         Any, "down"},
         {"forking: dies after 0.3 s",
          "Type=forking\nExecStart=/bin/sh -c '(sleep 0.3; exit 1) & exit 0'\n",
          S,
          {"start"},
          255,
          "failed",
-         Any},
+         Any, "down"},
         {"idle: exits after 0.5 s",
          "Type=idle\nExecStart=/bin/sh -c 'sleep 0.5; exit 1'\n",
          S,
          {"start"},
          255,
          "failed",
-         Any},
+         Any, "down"},
         // Reload: the job's result, and still running afterwards.
-        {"reload: works", kReloads, R, {"reload"}, 0, "active", Same},
+        {"reload: works", kReloads, R, {"reload"}, 0, "active", Same, "up"},
         {"reload: fails",
          "ExecStart=/bin/sleep infinity\nExecReload=/bin/false\n",
          R,
          {"--reload"},
          255,
          "active",
-         Same},
+         Same, "up"},
         {"reload: the daemon dies of it",
          "ExecStart=/bin/sleep infinity\nExecReload=/bin/kill $MAINPID\n",
          R,
          {"reload"},
          255,
          "",
-         Any},
-        {"reload: a stopped unit is not reloaded", kReloads, S, {"reload"}, 255, "inactive", Any},
+         Any, "down"},
+        {"reload: a stopped unit is not reloaded", kReloads, S, {"reload"}, 255, "inactive", Any, "down"},
         // Masked while running: up, and never ended for a start systemd would refuse.
-        {"masked: status", kSimple, M, {"--status"}, 0, "active", Same},
-        {"masked: restart", kSimple, M, {}, 255, "active", Same},
+        {"masked: status", kSimple, M, {"--status"}, 0, "active", Same, "up"},
+        {"masked: restart", kSimple, M, {}, 255, "active", Same, "up"},
         // A unit generated from an init script: judged by its daemon, driven through systemd.
-        {"generated: check with its daemon dead", "", G, {"--check"}, 1, "active", Any},
-        {"generated: restart with its daemon dead", "", G, {}, 0, "active", Any},
+        {"generated: check with its daemon dead", "", G, {"--check"}, 1, "active", Any, "down"},
+        {"generated: restart with its daemon dead", "", G, {}, 0, "active", Any, "up"},
     };
     int n = 0;
     for (const auto& row : rows) {
@@ -188,11 +189,33 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
         if (std::string(row.what).starts_with("simple: restart into"))
             sandbox_->exec({"touch", "/run/vxbroken"});
         const std::string pid_before = show(name, "MainPID");
-        auto r = sandbox_->program("restartsrv_" + name, row.args);
+        auto args = row.args;
+        args.push_back("--json");
+        auto r = sandbox_->program("restartsrv_" + name, args);
         sandbox_->exec({"rm", "-f", "/run/vxbroken"});
         EXPECT_EQ(r.status, row.exit) << r.out << r.err;
-        if (row.exit == 1 && row.args.size() == 1 && row.args[0].ends_with("check")) {
-            EXPECT_NE(r.err.find("is down"), std::string::npos) << "down, not another error: " << r.err;
+        EXPECT_EQ(r.err, "") << "in JSON mode only the record speaks";
+        // The record is a claim about the service: hold it against what systemd shows.
+        const auto record = checked_result_record(r.out);
+        if (record.is_object()) {
+            EXPECT_EQ(record["exit"], row.exit);
+            EXPECT_EQ(record["service"], name);
+            EXPECT_EQ(record["state"], row.state) << r.out;
+            if (record["main_pid"].is_number()) {
+                // systemd's main process, or (a unit with none, as a generated one) one of its own.
+                const std::string pid = std::to_string(record["main_pid"].get<long>());
+                const std::string main_pid = show(name, "MainPID");
+                if (main_pid != "0") {
+                    EXPECT_EQ(pid, main_pid) << r.out;
+                } else {
+                    EXPECT_NE(sandbox_->exec({"cat", "/proc/" + pid + "/cgroup"}).out.find(name + ".service"),
+                              std::string::npos)
+                        << r.out;
+                }
+            }
+            if (row.exit == 1 && row.args.size() == 1 && row.args[0].ends_with("check")) {
+                EXPECT_EQ(record["error_kind"], "down") << "down, not another error: " << r.out;
+            }
         }
         if (*row.active_after) {
             EXPECT_EQ(show(name, "ActiveState"), row.active_after) << r.out << r.err;
