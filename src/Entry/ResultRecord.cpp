@@ -58,19 +58,18 @@ nlohmann::json result_record(const RunResult& r) {
 
 std::string error_kind_word(std::string_view kind) {
     if (kind.starts_with("Services::")) kind.remove_prefix(std::string_view("Services::").size());
+    auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+    auto lower = [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); };
     std::string word;
     for (size_t i = 0; i < kind.size(); ++i) {
         const char c = kind[i];
-        if (c == ':') {
-            if (!word.empty() && word.back() != '-') word += '-';
-            continue;
-        }
-        if (c >= 'A' && c <= 'Z') {
-            if (!word.empty() && word.back() != '-') word += '-';
-            word += static_cast<char>(c - 'A' + 'a');
-        } else {
-            word += c;
-        }
+        // A word starts at a capital after a small letter, or at the last capital of a run
+        // that a small letter follows ("IOFile" → "io-file").
+        const bool starts = upper(c) && i > 0 &&
+                            (lower(kind[i - 1]) || (upper(kind[i - 1]) && i + 1 < kind.size() && lower(kind[i + 1])));
+        if ((c == ':' || starts) && !word.empty() && word.back() != '-') word += '-';
+        if (c == ':') continue;
+        word += upper(c) ? static_cast<char>(c - 'A' + 'a') : c;
     }
     return word.empty() ? "error" : word;
 }

@@ -130,6 +130,49 @@ TEST_F(Entry, DisabledIsNeverShownAsABlock) {
     EXPECT_NE(r.err.find("is disabled"), std::string::npos) << r.err;
 }
 
+TEST_F(Entry, TheJsonRecordTellsWhyWithoutEnglish) {
+    std::filesystem::create_directories(root_.state("/services/disabled"));
+    testing_support::write_file(root_.state("/services/disabled/exampleplain"), "");
+    init_script("failsvc", "echo 'cannot start' >&2; exit 1");
+    struct Row {
+        const char* name;
+        std::vector<std::string> args;
+        int exit;
+        nlohmann::json service, action;
+        const char* state;
+        nlohmann::json kind;
+    };
+    const std::vector<Row> rows = {
+        {"restartsrv_nosuchsvc", {"--check"}, 1, "nosuchsvc", "check", "not-installed", "unknown"},
+        {"restartsrv_base", {"nosuchsvc", "--check"}, 1, "nosuchsvc", "check", "not-installed", "unknown"},
+        {"restartsrv_base", {}, 1, nullptr, nullptr, "error", "usage"},
+        {"restartsrv_exampleplain", {}, 1, "exampleplain", "restart", "disabled", "disabled"},
+        {"restartsrv_failsvc", {"--bogus"}, 1, "failsvc", nullptr, "error", "invalid-parameter"},
+        // It cannot reload, says so and does nothing: the record still says the service is down.
+        {"restartsrv_failsvc", {"--reload"}, 0, "failsvc", "reload", "down", nullptr},
+        {"restartsrv_failsvc", {}, 255, "failsvc", "start", "down", "start-failed"},
+        {"restartsrv_failsvc", {"--notconfigured-ok", "--check"}, 1, "failsvc", "check", "down", "down"},
+    };
+    for (const auto& row : rows) {
+        auto args = row.args;
+        args.push_back("--json");
+        auto r = root_.run(row.name, args);
+        SCOPED_TRACE(std::string(row.name) + " " + nlohmann::json(args).dump());
+        EXPECT_EQ(r.status, row.exit) << r.out << r.err;
+        EXPECT_EQ(r.err, "") << "the record carries the error";
+        auto record = testing_support::checked_result_record(r.out);
+        if (!record.is_object()) continue;
+        EXPECT_EQ(record["service"], row.service);
+        EXPECT_EQ(record["action"], row.action);
+        EXPECT_EQ(record["state"], row.state) << r.out;
+        EXPECT_EQ(record["error_kind"], row.kind);
+        EXPECT_EQ(record["ok"], row.exit == 0);
+        if (row.exit != 0) {
+            EXPECT_NE(record["message"].get<std::string>().find("XID"), 0u) << "no identifier in the text";
+        }
+    }
+}
+
 TEST_F(Entry, TheToleranceOptionTurnsNotConfiguredIntoSuccess) {
     // The Unknown error is a service error but not a tolerated kind.
     EXPECT_EQ(root_.run("restartsrv_nosuchsvc", {"--notconfigured-ok"}).status, 1);

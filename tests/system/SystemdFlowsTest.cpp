@@ -358,6 +358,9 @@ TEST_F(SystemdFlows, AnUnprivilegedCallerGetsTrueAnswersOrIsToldWhyNot) {
         EXPECT_NE(r.err.find("needs root privileges"), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
+    auto refused = checked_result_record(as_nobody("restartsrv_vxdemo", {"--json"}).out);
+    EXPECT_EQ(refused["state"], "refused");
+    EXPECT_EQ(refused["error_kind"], "not-privileged");
     EXPECT_EQ(main_pid("vxdemo.service"), pid) << "nothing was stopped or restarted";
     EXPECT_FALSE(std::filesystem::exists(root_.product("/logs/restartsrv_audit_log")));
 
@@ -366,6 +369,9 @@ TEST_F(SystemdFlows, AnUnprivilegedCallerGetsTrueAnswersOrIsToldWhyNot) {
     EXPECT_EQ(blind.status, 1);
     EXPECT_NE(blind.err.find("cannot be determined"), std::string::npos) << blind.err;
     EXPECT_EQ(blind.err.find("is down"), std::string::npos) << blind.err;
+    auto blind_record = checked_result_record(as_nobody("restartsrv_vxdemo", {"--status", "--json"}).out);
+    EXPECT_EQ(blind_record["state"], "cannot-tell");
+    EXPECT_EQ(blind_record["exit"], 1);
     // With one, systemd answers anyone.
     std::filesystem::remove(sandbox_->path("/etc/systemd/system/dbus.socket"));
     sandbox_->exec({"systemctl", "daemon-reload"});
