@@ -43,6 +43,7 @@ nlohmann::json result_record(const RunResult& r) {
         {"action", text_or_null(r.action)},
         {"ok", r.exit == 0},
         {"exit", r.exit},
+        {"acted", r.acted},
         {"state", r.state},
         {"main_pid", r.main_pid ? nlohmann::json(*r.main_pid) : nlohmann::json(nullptr)},
         {"method", text_or_null(r.method)},

@@ -30,6 +30,7 @@ struct RunResult {
     std::string service;  // the name the caller meant, empty when none could be told
     std::string action;   // "restart", "check", … or a class's own action
     int exit = 0;
+    bool acted = false;  // the action ran to its end and changed the service (not a check)
     std::string state = State::Error;
     std::optional<long> main_pid;
     std::string method;      // the check method that decided ("systemd", "pidfile+process", …)

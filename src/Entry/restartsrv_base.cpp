@@ -453,8 +453,10 @@ void write_result_record(int status, std::chrono::system_clock::time_point start
             look_at_service(*g_srv, r);
         }
         r.message = verdict_for(g_srv->service_argv_action(), g_srv->service());
-        if (r.message.empty() && r.action == "reload")
-            r.message = Vexlan::ServiceManager::Base::reload_unsupported_text(g_srv->service());
+        // A reload the service cannot do is accepted and does nothing; checks change nothing.
+        const bool reload_not_done = r.action == "reload" && g_srv->service_argv_action().empty();
+        r.acted = r.action != "check" && r.action != "status" && !reload_not_done;
+        if (reload_not_done) r.message = Vexlan::ServiceManager::Base::reload_unsupported_text(g_srv->service());
         if (r.message.empty()) r.message = line;
     } else {
         r.state = State::Error;

@@ -53,9 +53,9 @@ TEST(ResultRecord, PidAndMethodComeFromTheEndOfTheStatusLineOnly) {
 }
 
 TEST(ResultRecord, EveryRecordFitsThePublishedSchema) {
-    RunResult ok{"memcached", "restart", 0, State::Up, 4242, "systemd", "", "", "“memcached” restarted successfully.",
+    RunResult ok{"memcached", "restart", 0, true, State::Up, 4242, "systemd", "", "", "“memcached” restarted successfully.",
                  std::chrono::system_clock::now(), std::chrono::milliseconds(1234)};
-    RunResult failed{"", "", 1, State::Error, std::nullopt, "", "usage", "", "No service was named.",
+    RunResult failed{"", "", 1, false, State::Error, std::nullopt, "", "usage", "", "No service was named.",
                      std::chrono::system_clock::now(), {}};
     for (const auto& r : {ok, failed}) {
         const auto record = result_record(r);
