@@ -55,7 +55,9 @@ set(VEXLAN_STATE_DIRS
     "/var/vexlan/restartsrv/startup_logs 0700"
     "/var/vexlan/svcmond 0755"
     "/var/vexlan/svcmond/suspended 0700"
-    "/var/vexlan/custom/services 0755")
+    "/var/vexlan/custom/services 0755"
+    "/var/vexlan/services 0755"
+    "/var/vexlan/services/disabled 0755")
 string(REPLACE ";" "\n" VEXLAN_STATE_DIR_LINES "${VEXLAN_STATE_DIRS}")
 configure_file(${CMAKE_SOURCE_DIR}/packaging/state-dirs.sh.in ${CMAKE_BINARY_DIR}/install/state-dirs.sh @ONLY)
 install(CODE "execute_process(COMMAND env \"VEXLAN_ROOT=\$ENV{DESTDIR}\" sh \"${CMAKE_BINARY_DIR}/install/state-dirs.sh\" COMMAND_ERROR_IS_FATAL ANY)"

@@ -94,7 +94,7 @@ bool any_arg_contains(const std::vector<std::string>& args, const std::string& w
 
 std::string status_body(Vexlan::ServiceManager::Base& srv) {
     std::string s = srv.service_status();
-    return s.empty() ? fmt::format("The {} object reported no status.", srv.class_name()) : s;
+    return s.empty() ? fmt::format("The “{}” service reported no status.", srv.service()) : s;
 }
 
 // After a failure the last status line may be from before the action (the old pid of a
@@ -150,6 +150,15 @@ std::vector<std::string> custom_action_names(const std::string& service) {
 // "restart" for RESTART: the word a failure verdict names the action by.
 std::string action_word(const std::string& action) {
     return action.empty() ? "action" : Vexlan::Text::lower(action);
+}
+
+// "Services::StartFailed" → "Start failed".
+std::string readable_error_kind(const std::string& kind) {
+    std::string words = error_kind_word(kind);
+    for (auto& c : words)
+        if (c == '-') c = ' ';
+    if (!words.empty() && words[0] >= 'a' && words[0] <= 'z') words[0] = static_cast<char>(words[0] - 'a' + 'A');
+    return words;
 }
 
 // The action the arguments ask for, read before a service object exists; empty when they
@@ -365,10 +374,13 @@ int run(std::vector<std::string>& args) {
         const bool no_block = not_set_up || e.isa(K::Services::Disabled);
         if (g_srv && g_srv->verbose() == 1 && !kQuiet.match(g_srv->service_argv_action()) && !no_block &&
             g_srv->output_obj()) {
+            // The error's kind as a person reads it ("Start failed"); its identifier, in the
+            // error block below, ties the screen to the log.
+            const std::string kind = readable_error_kind(e.type());
             if (g_srv->output_obj()->writes_json_lines()) {
-                g_srv->output_obj()->error(e.class_name());
+                g_srv->output_obj()->error(kind);
             } else {
-                std::fputs((e.class_name() + "\n").c_str(), stdout);
+                std::fputs((kind + "\n").c_str(), stdout);
                 std::fflush(stdout);
             }
             g_srv->output_obj()->display_message_set("Service Status", fresh_status_body(*g_srv));

@@ -57,6 +57,13 @@ void Output::Formatted::message(const std::string& kind, const nlohmann::json& c
         }
         text = described;
     }
+    // A warning or error that arrives while a progress line is open gets a line of its own;
+    // the progress goes on below it.
+    const bool interrupts = kind == "warn" || kind == "error" || kind == "debug";
+    if (interrupts && !last_message_had_newline_ && screen_line_open) {
+        emit(new_line());
+        last_message_had_newline_ = true;
+    }
     safe_render_message(text, colour, partial, prepend);
 }
 
@@ -76,7 +83,8 @@ void Output::Formatted::safe_render_message(const std::string& text, const std::
     }
 
     // Every line of one message is indented alike: the flag changes only afterwards.
-    const bool at_line_start = last_message_had_newline_;
+    // Someone else (the logger) may have ended the open line since.
+    const bool at_line_start = last_message_had_newline_ || !screen_line_open;
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string out;
         std::string ind = at_line_start ? indent() : "";
@@ -88,6 +96,7 @@ void Output::Formatted::safe_render_message(const std::string& text, const std::
         emit(out);
     }
     last_message_had_newline_ = ended;
+    screen_line_open = !ended;
 }
 
 std::string Output::Formatted::fixed_width(const std::string& text, size_t width, bool right_align) {

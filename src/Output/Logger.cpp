@@ -12,6 +12,7 @@
 #include "Exception/Exception.hpp"
 #include "Output/Carp.hpp"
 #include "Output/Debug.hpp"
+#include "Output/Output.hpp"
 #include "Util/File.hpp"
 #include "Util/Guards.hpp"
 #include "Util/Paths.hpp"
@@ -144,6 +145,12 @@ bool Logger::logger(Record r) {
     if (r.output) {
         std::string short_form = r.use_fullmsg ? line : r.level + " [" + r.service + "] " + text;
         if (args_.timestamp_prefix && !r.use_fullmsg) short_form = "[" + stamp + "] " + short_form;
+        // Never inside a progress line on the screen: end it first.
+        const bool shown = r.output == 2 || r.output == 3 || (r.output == 1 && (args_.use_stdout || ::isatty(1)));
+        if (shown && Output::screen_line_open) {
+            FileUtils::write_all(1, "\n");
+            Output::screen_line_open = false;
+        }
         if (r.output == 3) {
             FileUtils::write_all(1, short_form);
             FileUtils::write_all(2, short_form);

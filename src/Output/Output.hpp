@@ -27,6 +27,9 @@ class Output {
     static inline const char* SOURCE_NONE = "";
     // When false, debug messages are dropped.
     static inline bool debug_enabled = false;
+    // True while a line a person reads is left open on the screen (a progress line): a
+    // writer that bypasses this object (the logger's terminal copy) ends it first.
+    static inline bool screen_line_open = false;
 
     explicit Output(OutputOptions options = {});
     virtual ~Output() = default;

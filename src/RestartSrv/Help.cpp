@@ -12,11 +12,13 @@ namespace Vexlan::RestartSrv::Help {
 int usage(const std::string& service, const std::vector<std::string>& custom_actions) {
     const std::string name = service.empty() ? "<service>" : service;
     std::string text =
-        fmt::format(R"(Usage: restartsrv_{0} [options] [start|stop|restart{1}]
+        fmt::format(R"(Usage: restartsrv_{0} [options] [start|stop|restart|reload|status|check{1}]
        start{0} [options]
        stop{0} [options]
+       restartsrv_base {0} [options] [action]
 
 Restarts (by default), starts, stops, reloads, checks or reports the service “{0}”.
+A start of a service that is running restarts it.
 
 )",
                     name, custom_actions.empty() ? "" : fmt::format("|{}", fmt::join(custom_actions, "|")));

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include "Exception/Exception.hpp"
+#include "Output/Formatted/HTML.hpp"
 #include "RestartSrv/Legacy.hpp"
 #include "RestartSrv/ParseArgv.hpp"
 #include "ServiceManager/Base.hpp"
@@ -100,6 +101,11 @@ void Base::print_answer(const std::string& line) {
     // A program reading records gets the answer as one; a person gets the bare line.
     if (output_obj() && output_obj()->writes_json_lines()) {
         output_obj()->success(line);
+        return;
+    }
+    // A page asked for (--html) gets the answer as a page line, escaped like the rest.
+    if (dynamic_cast<Output::Formatted::HTML*>(output_obj())) {
+        output_obj()->out(line);
         return;
     }
     std::fputs((line + "\n").c_str(), stdout);

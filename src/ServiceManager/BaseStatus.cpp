@@ -133,10 +133,15 @@ std::string Base::wait_for_service_status(int attempt) {
     const double began = Time::monotonic_seconds_f();
     long t = 0;
     std::set<long> logged;
+    long shown = -1;
     std::string last;
     StartState state = StartState::Pending;
     while (t < 120) {
-        if (verbose() == 1 && !logged.count(t)) output_partial(PROGRESS_MARK);
+        // A dot a second, and the seconds every fifth: a long wait must not look like a hang.
+        if (verbose() == 1 && t != shown) {
+            output_partial(t > 0 && t % 5 == 0 ? fmt::format(" {} s ", t) : std::string(PROGRESS_MARK));
+            shown = t;
+        }
         RestartSrv::Systemd::Bus::get().forget();  // every probe asks afresh
         // systemd's own "failed" decides without a status check (whose confirmation of a
         // changed state would only add a pause).

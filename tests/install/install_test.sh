@@ -26,6 +26,10 @@ done
 for dir in usr/local/vexlan/logs var/vexlan/restartsrv/locks var/vexlan/restartsrv/startup_logs var/vexlan/svcmond/suspended; do
   [ "$(stat -c %a "$stage/$dir")" = 700 ] || fail "$dir is not mode 0700"
 done
+# Every directory the README and the manual page tell an administrator to use is made.
+for dir in var/vexlan/services/disabled var/vexlan/custom/services; do
+  [ -d "$stage/$dir" ] || fail "$dir, named in the documentation, is not made"
+done
 
 # Installing again changes nothing: not a file, a mode, a link or a time.
 listing() { (cd "$stage" && find . -printf '%p %m %l %s %T@\n' | sort); }
@@ -86,6 +90,7 @@ done
 dpkg-deb -f "$deb" Depends | grep -q "libsystemd0" || fail "the dependencies were not computed: $(dpkg-deb -f "$deb" Depends)"
 postinst=$(dpkg-deb -I "$deb" postinst)
 grep -q "/var/vexlan/restartsrv/locks 0700" <<<"$postinst" || fail "the maintainer script does not make the lock directory"
+grep -q "/var/vexlan/services/disabled 0755" <<<"$postinst" || fail "the maintainer script does not make the disabled directory"
 ! grep -Eq "systemctl|invoke-rc.d|restartsrv_|/etc/init.d" <<<"$postinst" || fail "the maintainer script touches services"
 lint=$(lintian "$deb" 2>&1 | grep -E "^[EW]:" || true)
 [ -z "$lint" ] || fail "lintian: $lint"

@@ -104,13 +104,41 @@ TEST_F(Entry, AHandledServiceErrorInVerboseModeShowsBlocksAndExits255) {
     init_script("failsvc", "echo 'cannot start: bad config' >&2; exit 1");
     auto r = root_.run("restartsrv_failsvc", {});
     EXPECT_EQ(r.status, 255) << r.err;
-    EXPECT_NE(r.out.find("Vexlan::Exception::Services::StartFailed"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nStart failed\n"), std::string::npos) << "the kind in words: " << r.out;
+    EXPECT_EQ(r.out.find("Vexlan::"), std::string::npos) << "no C++ names: " << r.out;
     EXPECT_NE(r.out.find("=== Service Status ==="), std::string::npos);
     EXPECT_NE(r.out.find("=== Service Error ==="), std::string::npos);
     EXPECT_NE(r.out.find("failed to start"), std::string::npos);
     EXPECT_NE(r.out.find("=== Startup Log ==="), std::string::npos);
     EXPECT_NE(r.out.find("cannot start: bad config"), std::string::npos);
     EXPECT_NE(r.out.find("The start of “failsvc” failed."), std::string::npos) << r.out;
+}
+
+TEST_F(Entry, ALongWaitShowsItsSecondsAndAWarningGetsALineOfItsOwn) {
+    // Up after six seconds; a setting the log warns about on the screen while "waiting for
+    // … to come up" is open.
+    init_script("slowup", "f=/var/vexlan/slowup.since\ncase \"$1\" in start) date +%s > $f ;;\n"
+                          "status) [ -e $f ] && [ $(( $(date +%s) - $(cat $f) )) -ge 6 ] ;; stop) rm -f $f ;; esac");
+    testing_support::write_file(root_.state("/vexlan.conf"), "restartsrv_start_confirm_ms=soon\n");
+    std::string line;
+    for (const auto& word : root_.command("restartsrv_slowup", {})) line += "'" + word + "' ";
+    auto r = testing_support::run_command({"script", "-qec", line, "/dev/null"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find(" 5 s "), std::string::npos) << "elapsed seconds, not only dots: " << r.out;
+    const size_t warning = r.out.find("“restartsrv_start_confirm_ms”");
+    ASSERT_NE(warning, std::string::npos) << r.out;
+    const size_t line_start = r.out.rfind('\n', warning);
+    EXPECT_EQ(r.out.substr(line_start + 1, warning - line_start - 1).find("waiting"), std::string::npos) << r.out;
+}
+
+TEST_F(Entry, HtmlAppliesToTheStatusAnswerToo) {
+    init_script("pagesvc", "case \"$1\" in status) exit 0 ;; esac");
+    for (const char* action : {"--status", "--check"}) {
+        auto r = root_.run("restartsrv_pagesvc", {action, "--html"});
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("is running"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("<br />\n"), std::string::npos) << action << " as a page line: " << r.out;
+    }
 }
 
 TEST_F(Entry, QuietModeFailsWithTheErrorOnStderrAndNothingOnStdout) {

@@ -265,3 +265,27 @@ TEST_F(VerdictMatrix, TextFromTheServiceReachesTheTerminalEscaped) {
     EXPECT_NE(start.out.find("\\x1b[2Jlogged-by-vxesc"), std::string::npos)
         << "the journal line, escaped: " << start.out;
 }
+
+TEST_F(VerdictMatrix, TheTerminalReadsCalmly) {
+    // Ready never comes: systemd fails the start, which the log notes while the progress
+    // line is open.
+    sandbox_->install_unit("vxslow.service", "[Service]\nType=notify\nExecStart=/bin/sh -c 'sleep 1; exit 1'\n");
+    const std::string program = root_.command("restartsrv_vxslow", {})[7];
+    auto r = sandbox_->exec({"script", "-qec", program, "/dev/null"});
+    EXPECT_EQ(r.status, 255) << r.out;
+    EXPECT_EQ(r.out.find("Vexlan::"), std::string::npos) << "words, not C++ names: " << r.out;
+    EXPECT_NE(r.out.find("\r\nStart failed\r\n"), std::string::npos) << r.out;
+    // Every colour is reset before the line ends (no bleed into the next one).
+    for (size_t at = r.out.find("\033["); at != std::string::npos; at = r.out.find("\033[", at + 1)) {
+        if (r.out.compare(at, 4, "\033[0m") == 0) continue;
+        const size_t reset = r.out.find("\033[0m", at);
+        EXPECT_TRUE(reset != std::string::npos && reset < r.out.find('\n', at))
+            << "colour left open at " << at << ": " << r.out.substr(at, 120);
+    }
+    // The log's line starts a line of its own, not inside "Starting …".
+    const size_t warning = r.out.find("The system failed to start");
+    ASSERT_NE(warning, std::string::npos) << r.out;
+    const size_t line_start = r.out.rfind('\n', warning);
+    const std::string before = r.out.substr(line_start + 1, warning - line_start - 1);
+    EXPECT_EQ(before.find("Starting"), std::string::npos) << "inside the progress line: " << before;
+}

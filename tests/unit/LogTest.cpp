@@ -67,3 +67,30 @@ TEST_F(LogTest, ServiceLinesFromTheSystemLogsAndTheStartupLog) {
     EXPECT_EQ(cleaned.find("[warn]"), std::string::npos);
     EXPECT_NE(cleaned.find("real line"), std::string::npos);
 }
+
+TEST_F(LogTest, AHugeStartupLogShowsOnlyItsLastWholeLines) {
+    struct Row {
+        std::string text;
+        size_t count;
+        bool cut;
+        std::string tail;
+    };
+    const std::vector<Row> rows = {
+        {"a\nb\nc\n", 2, false, "b\nc\n"},
+        {"a\nb\nc", 5, false, "a\nb\nc"},
+        {"half\nb\nc\n", 5, true, "b\nc\n"},
+        {"no newline at all", 3, true, ""},
+        {"", 3, false, ""},
+    };
+    for (const auto& row : rows) EXPECT_EQ(Log::last_lines(row.text, row.count, row.cut), row.tail) << row.text;
+
+    // A daemon that wrote 8 MB of NUL bytes and then why it stopped.
+    std::string flood(8 << 20, '\0');
+    flood += "\nport 80 is in use\n";
+    Vexlan::RestartSrv::append_to_startup_log("vxflood", flood);
+    auto [read, text] = Log::fetch_service_startup_log("vxflood", std::nullopt);
+    EXPECT_TRUE(read);
+    EXPECT_LE(text.size(), 2 * Log::STARTUP_LOG_LINE_BYTES) << "escaped, and its endless line cut";
+    EXPECT_NE(text.find("port 80 is in use"), std::string::npos);
+    EXPECT_NE(text.find("its last lines"), std::string::npos) << "says it is cut";
+}

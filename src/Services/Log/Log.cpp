@@ -57,6 +57,25 @@ std::string _decruft_log_for_service(const std::string& service, std::string tex
     return text;
 }
 
+std::string_view last_lines(std::string_view text, size_t count, bool first_is_partial) {
+    size_t start = 0;
+    size_t end = text.size();
+    if (end > 0 && text[end - 1] == '\n') --end;  // the final newline ends the last line
+    size_t seen = 0;
+    for (size_t at = end; at > 0; --at) {
+        if (text[at - 1] != '\n') continue;
+        if (++seen == count) {
+            start = at;
+            break;
+        }
+    }
+    if (start == 0 && first_is_partial) {
+        const size_t nl = text.find('\n');
+        start = nl == std::string_view::npos ? text.size() : nl + 1;
+    }
+    return text.substr(start);
+}
+
 Result fetch_service_startup_log(const std::string& service, const std::optional<RestartSrv::Systemd::PropertyMap>& via_systemd) {
     if (!Validate::is_valid_service_name(service)) return {false, fmt::format("“{}” is not a valid service name.", service)};
     const auto systemd = via_systemd ? via_systemd : RestartSrv::Systemd::has_service_via_systemd(service);
@@ -77,11 +96,37 @@ Result fetch_service_startup_log(const std::string& service, const std::optional
             if (errno == ENOENT) return {false, fmt::format("“{}” has no startup log.", service)};
             return {false, fmt::format("The system failed to open “{}”: {}", path, FileUtils::describe_open_error(errno))};
         }
-        auto content = FileUtils::read_all(fd.get(), 4 << 20);
+        // Only the end is read: a daemon that writes without end (a gigabyte of NUL bytes was
+        // seen) must not flood the screen, and what a person needs is how the start ended.
+        struct stat st {};
+        const off_t size = ::fstat(fd.get(), &st) == 0 ? st.st_size : 0;
+        const bool cut = size > static_cast<off_t>(STARTUP_LOG_TAIL_BYTES);
+        if (cut && ::lseek(fd.get(), size - static_cast<off_t>(STARTUP_LOG_TAIL_BYTES), SEEK_SET) < 0)
+            return {false, fmt::format("The system failed to read the startup log of “{}”: {}", service, std::strerror(errno))};
+        auto content = FileUtils::read_all(fd.get(), STARTUP_LOG_TAIL_BYTES);
         if (!content) return {false, fmt::format("The system failed to read the startup log of “{}”: {}", service, std::strerror(errno))};
         if (content->empty()) return {false, fmt::format("“{}” has no startup log.", service)};
-        // Whatever the daemon wrote, shown as its lines with no control character raw.
-        text = Text::escape_control_keep_lines(*content);
+        // Whatever the daemon wrote, shown as its lines with no control character raw; the
+        // noise taken out before the last lines are picked.
+        const std::string clean =
+            _decruft_log_for_service(service, Text::escape_control_keep_lines(*content));
+        const std::string_view tail = last_lines(clean, STARTUP_LOG_TAIL_LINES, cut);
+        const bool shortened = cut || tail.size() < clean.size();
+        text = shortened ? fmt::format("(the startup log of “{}” is long: its last lines)\n", service) : "";
+        // A line of a megabyte is noise too: its start says what it is.
+        for (size_t at = 0; at < tail.size();) {
+            size_t nl = tail.find('\n', at);
+            const size_t end = nl == std::string_view::npos ? tail.size() : nl;
+            const size_t length = end - at;
+            if (length > STARTUP_LOG_LINE_BYTES)
+                text += fmt::format("{} … ({} more bytes)", tail.substr(at, STARTUP_LOG_LINE_BYTES),
+                                    length - STARTUP_LOG_LINE_BYTES);
+            else
+                text += tail.substr(at, length);
+            if (nl != std::string_view::npos) text += '\n';
+            at = end + 1;
+        }
+        return {true, text};
     }
     return {true, _decruft_log_for_service(service, std::move(text))};
 }

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -13,6 +14,13 @@ namespace Vexlan::Services::Log {
 
 inline constexpr size_t MAX_LOG_MESSAGES = 5;
 inline constexpr size_t LOG_READ_BYTES = 8192;
+// How much of an init-script service's startup log is read (from its end) and shown.
+inline constexpr size_t STARTUP_LOG_TAIL_BYTES = 64 * 1024;
+inline constexpr size_t STARTUP_LOG_TAIL_LINES = 40;
+inline constexpr size_t STARTUP_LOG_LINE_BYTES = 1024;
+// The last `count` lines of `text`; when the text was cut from a longer one at its start
+// (`first_is_partial`), never the partial first line.
+std::string_view last_lines(std::string_view text, size_t count, bool first_is_partial);
 std::string LOG_DIR();
 std::string STARTUP_LOG_DIR();
 
