@@ -87,7 +87,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The libraries come from dpkg-shlibdeps; the programs it runs (ionice, init scripts) are
 # in essential packages. Completion works where bash-completion is installed.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/install/postinst)
+# The logs it appends to are rotated; the rotation is the administrator's to change.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/logrotate DESTINATION /etc/logrotate.d RENAME vexlan-restartsrv
+        COMPONENT program)
+file(WRITE ${CMAKE_BINARY_DIR}/install/conffiles "/etc/logrotate.d/vexlan-restartsrv\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/install/postinst ${CMAKE_BINARY_DIR}/install/conffiles)
 # The product's directories under /usr/local are the panel's layout, which every other
 # part of the panel expects: lintian's objection to them is overridden, with that reason.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/lintian-overrides DESTINATION share/lintian/overrides

@@ -25,6 +25,8 @@ double g_lock_wait = LOCK_WAIT_SECONDS;
 // The lock file: made 0600 when missing, and used only while it is a regular file of root's
 // that nobody else may open.
 UniqueFd open_lock_file(const std::string& path) {
+    // In a directory another user could swap or fill, the lock would be theirs to hold.
+    if (!FileUtils::ensure_owned_directory(path.substr(0, path.rfind('/')), 0755)) return UniqueFd();
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600));
     if (!fd) return fd;
     struct stat st {};

@@ -127,7 +127,7 @@ void VxConfGuard::load_vxconf_file() {
     if (is_missing_ && !use_lock_) return;
     if (is_missing_) {
         // Root makes the missing file, empty, so that the panel finds one next time.
-        FileUtils::make_dirs(path_.substr(0, path_.rfind('/')), 0755);
+        FileUtils::ensure_owned_directory(path_.substr(0, path_.rfind('/')), 0755);
         UniqueFd created = FileUtils::sysopen_with_real_perms(path_, O_WRONLY | O_CREAT, 0644);
         if (created) [[maybe_unused]]
             int rc = ::fchown(created.get(), 0, 0);

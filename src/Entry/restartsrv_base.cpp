@@ -221,9 +221,18 @@ void write_audit_record(const std::vector<std::string>& args) {
     auto raw = Vexlan::FileUtils::read_file(fmt::format("/proc/{}/cmdline", ppid));
     std::string cmd = raw && !raw->empty() ? normalize_command_line(*raw) : "";
     if (cmd.empty()) cmd = "(unreadable command line)";
-    Vexlan::UniqueFd fd = Vexlan::FileUtils::sysopen_with_real_perms(
-        Vexlan::Paths::get(Vexlan::Paths::Key::AuditLog), O_WRONLY | O_APPEND | O_CREAT, 0600);
-    if (!fd) return;  // an unwritable audit log never fails the program
+    const std::string path = Vexlan::Paths::get(Vexlan::Paths::Key::AuditLog);
+    Vexlan::UniqueFd fd;
+    if (Vexlan::FileUtils::ensure_owned_directory(Vexlan::Paths::get(Vexlan::Paths::Key::LogDir), 0700))
+        fd = Vexlan::FileUtils::open_private_file(path, O_WRONLY | O_APPEND | O_CREAT);
+    if (!fd) {
+        // An unwritable audit log never fails the program; one planted by another user is
+        // said, since root's record of changes then goes nowhere.
+        if ((errno == EPERM || errno == ELOOP || errno == ENOTDIR) && !any_arg_is(args, Vexlan::RestartSrv::OPT_JSON))
+            std::fprintf(stderr, "warn: the audit log “%s” is not used: %s\n", path.c_str(),
+                         Vexlan::FileUtils::describe_open_error(errno).c_str());
+        return;
+    }
     std::string line = audit_record(args, ppid, cmd);
     [[maybe_unused]] ssize_t n = ::write(fd.get(), line.data(), line.size());
 }

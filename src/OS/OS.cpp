@@ -48,7 +48,7 @@ std::optional<Identity> read_cache() {
 void write_cache(const Identity& id) {
     if (::geteuid() != 0) return;
     const std::string dir = Paths::get(Paths::Key::OsCacheDir);
-    FileUtils::make_dirs(dir, 0711);
+    if (!FileUtils::ensure_owned_directory(dir, 0711)) return;
     const std::string link = cache_link();
     ::unlink(link.c_str());
     // Failures are of no consequence: the next run identifies the distribution again.

@@ -90,7 +90,9 @@ bool Logger::ensure_open() {
         using_stderr_ = true;
         return true;
     }
-    UniqueFd fd = FileUtils::sysopen_with_real_perms(path, O_WRONLY | O_APPEND | O_CREAT, 0600);
+    UniqueFd fd;
+    if (FileUtils::ensure_owned_directory(path.substr(0, path.rfind('/')), 0700))
+        fd = FileUtils::open_private_file(path, O_WRONLY | O_APPEND | O_CREAT);
     if (!fd) {
         log_fd_ = 2;
         using_stderr_ = true;
@@ -137,7 +139,9 @@ bool Logger::logger(Record r) {
         // One write per line: lines from this process and its children never interleave.
         if (!FileUtils::write_all(fd, line)) status = false;
         if (r.level == "panic" || r.level == "invalid" || r.level == "deprecated") {
-            UniqueFd panic = FileUtils::sysopen_with_real_perms(Paths::get(Paths::Key::PanicLog), O_WRONLY | O_APPEND | O_CREAT, 0600);
+            UniqueFd panic;
+            if (FileUtils::ensure_owned_directory(Paths::get(Paths::Key::LogDir), 0700))
+                panic = FileUtils::open_private_file(Paths::get(Paths::Key::PanicLog), O_WRONLY | O_APPEND | O_CREAT);
             if (panic) FileUtils::write_all(panic.get(), "[" + stamp + "] " + r.level + " [" + r.service + "] " + text);
         }
     }
@@ -228,7 +232,8 @@ std::string Logger::find_progname() {
 }
 
 bool Logger::redirect_stderr_to_error_log() {
-    UniqueFd fd = FileUtils::sysopen_with_real_perms(Paths::get(Paths::Key::ErrorLog), O_WRONLY | O_APPEND | O_CREAT, 0600);
+    if (!FileUtils::ensure_owned_directory(Paths::get(Paths::Key::LogDir), 0700)) return false;
+    UniqueFd fd = FileUtils::open_private_file(Paths::get(Paths::Key::ErrorLog), O_WRONLY | O_APPEND | O_CREAT);
     if (!fd) return false;
     return ::dup2(fd.get(), 2) == 2;
 }

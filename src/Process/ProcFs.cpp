@@ -15,6 +15,7 @@
 #include "Util/Guards.hpp"
 #include "Util/Number.hpp"
 #include "Util/Paths.hpp"
+#include "Util/UniqueDir.hpp"
 
 namespace Vexlan::ProcFs {
 
@@ -152,14 +153,14 @@ bool in_own_pid_namespace(pid_t pid) {
 
 std::vector<pid_t> list_pids() {
     std::vector<pid_t> out;
-    DIR* dir = ::opendir(proc_root().c_str());
+    const UniqueDir dir_stream = open_dir(proc_root());
+    DIR* dir = dir_stream.get();
     if (!dir) return out;
     while (struct dirent* e = ::readdir(dir)) {
         const char* n = e->d_name;
         if (*n < '0' || *n > '9') continue;
         if (auto pid = Number::parse<pid_t>(n, 1)) out.push_back(*pid);
     }
-    ::closedir(dir);
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include "Util/File.hpp"
 #include "Util/Paths.hpp"
 #include "Util/Regex.hpp"
+#include "Util/UniqueDir.hpp"
 #include "Util/Validate.hpp"
 
 namespace Vexlan::RestartSrv::Initd {
@@ -26,7 +27,8 @@ namespace Vexlan::RestartSrv {
 std::optional<std::string> getinitfile(const std::string& service) {
     if (service.empty() || service == "clamd" || Systemd::has_service_via_systemd(service)) return std::nullopt;
     const std::string dir = Initd::INIT_D_DIR();
-    DIR* d = ::opendir(dir.c_str());
+    const UniqueDir d_stream = open_dir(dir);
+    DIR* d = d_stream.get();
     if (!d) return std::nullopt;
     static const Regex kHidden(R"(^\.)");
     static const Regex kRpm(R"(\.rpm[a-z]+$)");
@@ -38,7 +40,6 @@ std::optional<std::string> getinitfile(const std::string& service) {
         if (kHidden.match(entry) || kRpm.match(entry)) continue;
         if (!FileUtils::is_executable_file(dir + "/" + entry)) continue;
         if (::strcasecmp(entry.c_str(), service.c_str()) == 0) {
-            ::closedir(d);
             return dir + "/" + entry;
         }
         if (partial.match(entry)) {
@@ -47,7 +48,6 @@ std::optional<std::string> getinitfile(const std::string& service) {
             if (!numeric_match) numeric_match = entry;
         }
     }
-    ::closedir(d);
     if (partial_match) return dir + "/" + *partial_match;
     if (numeric_match) return dir + "/" + *numeric_match;
     return std::nullopt;

@@ -37,8 +37,10 @@ bool wait_for_ex_lock(FileUtils::Flock& handle, int timeout, bool* waited) {
 std::unique_ptr<Lock> Lock::create(const std::string& service) {
     if (service.empty()) throw Exception::create(Exception::Kinds::InvalidParameter, {{"message", "A restart lock needs a service name."}});
     std::string path = get_run_lock_file_for_service(service);
-    FileUtils::make_dirs(Paths::get(Paths::Key::LockBase), 0700);
-    UniqueFd fd = FileUtils::sysopen_with_real_perms(path, O_WRONLY | O_APPEND | O_CREAT, 0600);
+    // A lock file another user can open is a lock that user can hold: never used.
+    UniqueFd fd;
+    if (FileUtils::ensure_owned_directory(Paths::get(Paths::Key::LockBase), 0700))
+        fd = FileUtils::open_private_file(path, O_WRONLY | O_APPEND | O_CREAT, true);
     if (!fd)
         throw Exception::create(Exception::Kinds::IO::FileOpenError,
                                 {{"path", path}, {"mode", "append"}, {"error", FileUtils::describe_open_error(errno)}});

@@ -44,9 +44,8 @@ void reset_process_state_for_exec(int keep_fd) {
 
 void ensure_startup_log_dir() {
     const std::string dir = Paths::get(Paths::Key::StartupLogDir);
-    if (FileUtils::is_directory(dir)) return;
-    if (!FileUtils::make_dirs(dir, 0700))
-        Debug::log_warn(fmt::format("The system failed to create the directory “{}”: {}", dir, std::strerror(errno)));
+    if (!FileUtils::ensure_owned_directory(dir, 0700))
+        Debug::log_warn(fmt::format("The directory “{}” is not used: {}", dir, FileUtils::describe_open_error(errno)));
 }
 
 UniqueFd open_log_or_null(const std::string& service, bool wipe) {
@@ -155,7 +154,9 @@ UniqueFd _open_startup_log(const std::string& service, bool truncate) {
     ErrnoGuard keep;
     Validate::filesystem_node_name_or_die(service);
     const std::string path = startup_log_path(service);
-    UniqueFd fd = FileUtils::sysopen_with_real_perms(path, O_WRONLY | O_CREAT | (truncate ? O_TRUNC : O_APPEND), 0600);
+    UniqueFd fd;
+    if (FileUtils::ensure_owned_directory(Paths::get(Paths::Key::StartupLogDir), 0700))
+        fd = FileUtils::open_private_file(path, O_WRONLY | O_CREAT | (truncate ? O_TRUNC : O_APPEND), true);
     if (!fd)
         throw Exception::create(Exception::Kinds::IO::FileOpenError,
                                 {{"path", path}, {"mode", truncate ? "truncate" : "append"}, {"error", FileUtils::describe_open_error(errno)}});

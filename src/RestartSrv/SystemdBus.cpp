@@ -85,12 +85,6 @@ std::optional<std::string> read_value(sd_bus_message* m, const char* contents) {
     return std::nullopt;
 }
 
-std::string verb_of(const std::string& method) {
-    if (method == "StartUnit") return "start";
-    if (method == "StopUnit") return "stop";
-    if (method == "ReloadUnit") return "reload";
-    return "restart";
-}
 
 const std::map<std::string, std::string>& service_result_explanations() {
     static const std::map<std::string, std::string> kWhy = {
@@ -214,6 +208,14 @@ int on_job_removed(sd_bus_message* m, void* userdata, sd_bus_error*) {
     return 0;
 }
 }  // namespace
+
+std::string verb_of(std::string_view method) {
+    static constexpr std::pair<std::string_view, const char*> kVerbs[] = {
+        {"StartUnit", "start"}, {"StopUnit", "stop"}, {"ReloadUnit", "reload"}, {"RestartUnit", "restart"}};
+    for (const auto& [m, verb] : kVerbs)
+        if (m == method) return verb;
+    return std::string(method);
+}
 
 std::string failed_unit_text(const std::string& unit, const std::string& doing, const std::string& service_result) {
     auto it = service_result_explanations().find(service_result);
@@ -374,10 +376,16 @@ JobOutcome Bus::run_job(const std::string& method, const std::string& unit, doub
     }
     forget();
     JobWatch watch;
-    sd_bus_slot* slot = nullptr;
-    // Listen before asking, so that a job that ends at once is still seen.
-    int r = sd_bus_match_signal(bus_, &slot, kDestination, kManagerPath, kManager, "JobRemoved", on_job_removed, &watch);
-    if (r >= 0 && !subscribed_) {
+    sd_bus_slot* match = nullptr;
+    // Listen before asking, so that a job that ends at once is still seen; unheard, its end
+    // would look like a time-out, so no job is asked for then.
+    int r = sd_bus_match_signal(bus_, &match, kDestination, kManagerPath, kManager, "JobRemoved", on_job_removed, &watch);
+    const Slot slot{match};
+    if (r < 0) {
+        out.error = fmt::format("Failed to {} {}: the end of its job cannot be watched: {}", verb, unit, std::strerror(-r));
+        return out;
+    }
+    if (!subscribed_) {
         Error ignored;
         ++calls_;
         subscribed_ = sd_bus_call_method(bus_, kDestination, kManagerPath, kManager, "Subscribe", &ignored.e, nullptr, "") >= 0;
@@ -390,7 +398,6 @@ JobOutcome Bus::run_job(const std::string& method, const std::string& unit, doub
     const char* job = nullptr;
     if (r < 0 || sd_bus_message_read(reply.m, "o", &job) < 0 || !job) {
         out.error = fmt::format("Failed to {} {}: {}", verb, unit, error.text(r));
-        sd_bus_slot_unref(slot);
         end_subscription();
         forget();
         return out;
@@ -405,7 +412,6 @@ JobOutcome Bus::run_job(const std::string& method, const std::string& unit, doub
         if (left <= 0) break;
         if (sd_bus_wait(bus_, static_cast<uint64_t>(left * 1e6)) < 0) break;
     }
-    sd_bus_slot_unref(slot);
     end_subscription();
     forget();
     auto it = watch.finished.find(job_path);

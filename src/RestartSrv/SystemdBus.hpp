@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "RestartSrv/PropertyMap.hpp"
@@ -78,5 +79,9 @@ private:
     std::vector<std::pair<std::string, std::unique_ptr<PropertyMap>>> properties_;
     std::vector<std::pair<std::string, std::vector<UnitProcess>>> processes_;
 };
+
+// The systemctl verb of a job method ("RestartUnit" → "restart"), for messages that read
+// like systemctl's.
+std::string verb_of(std::string_view method);
 
 }  // namespace Vexlan::RestartSrv::Systemd

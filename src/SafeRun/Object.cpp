@@ -16,6 +16,7 @@
 
 #include "SafeRun/ForkAsync.hpp"
 #include "SafeRun/ReadMultipleFH.hpp"
+#include "SafeRun/SpawnSetup.hpp"
 #include "Util/Env.hpp"
 #include "Util/File.hpp"
 #include "Util/Guards.hpp"
@@ -238,31 +239,16 @@ void Object::spawn_fast(Options& o, Streams& st, std::vector<char*>& argv) {
         envp.push_back(nullptr);
         env = envp.data();
     }
-    posix_spawn_file_actions_t fa;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawnattr_init(&attr);
-    posix_spawn_file_actions_adddup2(&fa, st.child_in, 0);
-    posix_spawn_file_actions_adddup2(&fa, st.child_out, 1);
-    posix_spawn_file_actions_adddup2(&fa, st.child_err, 2);
-    // Nothing of the caller but the three standard streams reaches the child.
-    posix_spawn_file_actions_addclosefrom_np(&fa, 3);
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-    if (o.own_process_group) {
-        posix_spawnattr_setpgroup(&attr, 0);
-        flags |= POSIX_SPAWN_SETPGROUP;
-    }
-    posix_spawnattr_setflags(&attr, flags);
+    SpawnSetup setup;
+    setup.dup2(st.child_in, 0);
+    setup.dup2(st.child_out, 1);
+    setup.dup2(st.child_err, 2);
+    setup.close_from(3);
+    setup.default_signals();
+    if (o.own_process_group) setup.own_process_group();
     pid_t pid = 0;
     count_child_started();
-    int rc = ::posix_spawnp(&pid, o.program.c_str(), &fa, &attr, argv.data(), env);
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
+    const int rc = setup.spawn(&pid, o.program.c_str(), argv.data(), env);
     if (rc != 0) {
         child_error_ = rc << 8;
         exec_failed_ = true;
@@ -290,10 +276,11 @@ void Object::spawn_forked(Options& o, Streams& st, std::vector<char*>& argv) {
     Pipe exec_report = make_pipe();
     child_pid_ = ForkAsync::do_in_child([&]() {
         // Single-threaded program: the child may use the ordinary library until exec.
-        if (new_session)
-            ::setsid();
-        else if (own_group)
-            ::setpgid(0, 0);
+        // A child meant to be ended as a group must not start in the caller's.
+        if (new_session && ::setsid() < 0)
+            throw Exception::create(Exception::Kinds::SystemCall, {{"name", "setsid"}, {"error", errno}});
+        if (!new_session && own_group && ::setpgid(0, 0) != 0)
+            throw Exception::create(Exception::Kinds::SystemCall, {{"name", "setpgid"}, {"error", errno}});
         if (::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
             throw Exception::create(Exception::Kinds::IO::DupError, {{"error", errno}});
         ForkAsync::close_fds_from(3, exec_report.write.get());
@@ -320,8 +307,11 @@ void Object::spawn_forked(Options& o, Streams& st, std::vector<char*>& argv) {
         errno = e;
         throw Exception::create(Exception::Kinds::ProcessFailed::Exec, {{"program", program}, {"error", e}});
     });
-    // The parent sets the group too, so that it exists before anything may signal it.
-    if (own_group && !new_session) ::setpgid(child_pid_, child_pid_);
+    // The parent sets the group too, so that it exists before anything may signal it. Its
+    // failure is of no consequence: the child may have set it and run its program already
+    // (EACCES) or be gone (ESRCH), and the child's own call, which is checked, decides.
+    if (own_group && !new_session) [[maybe_unused]]
+        const int rc = ::setpgid(child_pid_, child_pid_);
     child_ = std::make_unique<Child>(child_pid_, own_group);
     exec_report.write.reset();
     unsigned char byte = 0;

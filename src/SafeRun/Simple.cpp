@@ -13,6 +13,7 @@
 #include "Exception/Exception.hpp"
 #include "SafeRun/Child.hpp"
 #include "SafeRun/Counters.hpp"
+#include "SafeRun/SpawnSetup.hpp"
 #include "Util/File.hpp"
 #include "Util/Guards.hpp"
 #include "Util/UniqueFd.hpp"
@@ -77,41 +78,30 @@ pid_t spawn(const Command& command, Mode mode, int out, int null_fd) {
     for (auto& a : argv_storage) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
+    SpawnSetup setup;
     const int out_fd = (mode == NULL_STDOUT && null_fd >= 0) ? null_fd : out;
     switch (mode) {
         case KEEP_STDERR:
-            posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
+            setup.dup2(out_fd, 1);
             break;
         case MERGE_STDERR:
-            posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
-            posix_spawn_file_actions_adddup2(&fa, out, 2);
+            setup.dup2(out_fd, 1);
+            setup.dup2(out, 2);
             break;
         case NULL_STDERR:
-            posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
-            if (null_fd >= 0) posix_spawn_file_actions_adddup2(&fa, null_fd, 2);
+            setup.dup2(out_fd, 1);
+            if (null_fd >= 0) setup.dup2(null_fd, 2);
             break;
         case NULL_STDOUT:
-            posix_spawn_file_actions_adddup2(&fa, out, 2);
-            posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
+            setup.dup2(out, 2);
+            setup.dup2(out_fd, 1);
             break;
     }
-    posix_spawn_file_actions_addclosefrom_np(&fa, 3);
-    // The caller's blocked and ignored signals are not the command's.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    setup.close_from(3);
+    setup.default_signals();
     pid_t pid = 0;
     count_child_started();
-    const int rc = ::posix_spawnp(&pid, command[0].c_str(), &fa, &attr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
+    const int rc = setup.spawn(&pid, command[0].c_str(), argv.data(), envp.data());
     return rc == 0 ? pid : 0;
 }
 

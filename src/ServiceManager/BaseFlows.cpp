@@ -108,9 +108,9 @@ bool Base::restart(std::optional<int> graceful) {
         _terminate_orphaned_processes();
         if (verbose() == 1) output_partial(fmt::format("Starting “{}” …", service()));
     } else {
+        // A hook for what a class prepares before its daemon stops; its answer is no veto.
         stop_check();
         if (is_enabled()) {
-            stop_check();
             if (auto ok = restart_check(); ok && !*ok) return false;
             if (_restart_in_place(graceful)) return true;
         }

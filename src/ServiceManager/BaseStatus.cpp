@@ -54,10 +54,8 @@ std::unique_ptr<Manager::Backend> Base::_build_service_manager() {
     // hook into a start of an already active unit: a no-op that leaves a dead daemon dead.
     if (auto map = RestartSrv::Systemd::generated_from_init_script(systemd_name))
         return std::make_unique<Manager::Systemd>(systemd_name, *map);
-    const char* base_install = std::getenv("VEXLAN_BASE_INSTALL");
-    if (!(base_install && *base_install))
-        logger()->warn(
-            fmt::format("The service “{}” has no systemd unit; using its init script.", service_name()));
+    // A routine fact, not a warning: the error log must not grow by a line on every call.
+    debug(fmt::format("The service “{}” has no systemd unit; using its init script.", service_name()));
     return std::make_unique<Manager::Initd>(service_name(), false);
 }
 

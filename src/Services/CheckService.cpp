@@ -1,4 +1,5 @@
 #include "Services/CheckService.hpp"
+#include "Services/ScriptStatusVerdict.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -105,17 +106,18 @@ bool pidfile_process_is_the_daemon(const std::string& pidfile, pid_t pid,
     return root_only_file || (owner && ProcFs::owner_uid(pid) == owner);
 }
 
-std::string by_program(const std::string& program, const RestartSrv::CheckServiceArgs& args) {
+// The processes of the daemon's program that run as the service's user.
+std::vector<pid_t> daemon_pids(const std::string& program, const RestartSrv::CheckServiceArgs& args) {
     const auto owner = uid_of(args.user);
-    if (!owner) return "";
     std::vector<pid_t> pids;
+    if (!owner) return pids;
     for (pid_t pid : ProcFs::list_pids()) {
         if (pid < PsParser::RESERVED_PIDS || pid == ::getpid() || ProcFs::owner_uid(pid) != owner ||
             !alive(pid) || !ProcFs::in_own_pid_namespace(pid))
             continue;
         if (program_of(pid) == program) pids.push_back(pid);
     }
-    return pids.empty() ? "" : line_for(args.service, pids, "program");
+    return pids;
 }
 }  // namespace
 
@@ -127,43 +129,48 @@ std::string check_service(const RestartSrv::CheckServiceArgs& args) {
     if (!args.ignore_systemd) {
         if (auto text = by_unit(args); !text.empty()) return text;
     }
-    RestartSrv::InitScriptFacts facts;
-    const auto script = RestartSrv::getinitfile(args.service);
-    if (script) {
+    if (const auto script = RestartSrv::getinitfile(args.service)) {
         // The script's own status answer is one witness, and the weakest: it reads the same
-        // pidfile without the identity checks. Processes confirmed as the daemon's decide
-        // first, both ways; the script is asked only when nothing here can tell.
-        facts = RestartSrv::read_init_script_facts(*script);
-        bool pidfile_refused = false;
+        // pidfile without the identity checks. The evidence is gathered as the judgement
+        // asks for it.
+        const auto facts = RestartSrv::read_init_script_facts(*script);
+        ScriptEvidence e;
+        e.script_names_daemon = facts.daemon.has_value();
         if (facts.pidfile) {
             auto pid = PidFile::read(*facts.pidfile);
-            if (pid && pidfile_process_is_the_daemon(*facts.pidfile, *pid, facts, args))
-                return line_for(args.service, {*pid}, "init script pidfile");
-            // Junk, a FIFO, a link, a pid never to be trusted, or a live process of another
-            // program than the script's: no pid from this file, which the script's status
-            // (reading it blindly) must not overturn.
+            e.pidfile_pid = pid;
             struct stat st {};
-            if (::lstat(facts.pidfile->c_str(), &st) == 0)
-                pidfile_refused = !S_ISREG(st.st_mode) || !pid || !PidFile::may_signal(*pid) ||
-                                  (facts.daemon && alive(*pid));
+            if (pid && pidfile_process_is_the_daemon(*facts.pidfile, *pid, facts, args))
+                e.pidfile = ScriptEvidence::Pidfile::Confirmed;
+            else if (::lstat(facts.pidfile->c_str(), &st) == 0)
+                e.pidfile = !S_ISREG(st.st_mode) || !pid || !PidFile::may_signal(*pid) || (facts.daemon && alive(*pid))
+                                ? ScriptEvidence::Pidfile::Refused
+                                : ScriptEvidence::Pidfile::Unconfirmed;
         }
-        if (facts.daemon) {
-            if (auto text = by_program(*facts.daemon, args); !text.empty()) return text;
-            // Its program runs nowhere as its user: only a script that knows better (a
-            // daemon of another user) may still call it running, and not from a refused file.
-            if (pidfile_refused) return "";
+        for (;;) {
+            const auto j = judge_script_status(e);
+            using V = ScriptJudgement::Verdict;
+            if (j.verdict == V::Ask && j.ask == Witness::Program) {
+                e.daemon = daemon_pids(*facts.daemon, args);
+                continue;
+            }
+            if (j.verdict == V::Ask) {
+                // No answer at all (a script that could not run) is an answer of its own.
+                const auto status = RestartSrv::init_script_status(*script, &e.script_timed_out);
+                if (!e.script_timed_out) e.script_status = status.value_or(-1);
+                continue;
+            }
+            if (j.verdict == V::Up && j.pids.empty())
+                return fmt::format("{} is running ({} {} check method).", args.service, *script, j.method);
+            if (j.verdict == V::Up) return line_for(args.service, j.pids, j.method);
+            if (j.verdict == V::Down) return "";
+            if (j.verdict == V::CannotTell)
+                throw Exception::create(Exception::Kinds::Services::Undetermined,
+                                        {{"service", args.service},
+                                         {"reason", fmt::format("“{} status” did not answer within {} seconds.",
+                                                                *script, RestartSrv::INIT_SCRIPT_STATUS_TIMEOUT)}});
+            break;  // undecided: a program named like the service decides below
         }
-        bool timed_out = false;
-        auto status = RestartSrv::init_script_status(*script, &timed_out);
-        if (status == 0 && !pidfile_refused)
-            return fmt::format("{} is running ({} status check method).", args.service, *script);
-        if (status == 0 || status == 3) return "";
-        if (timed_out)
-            throw Exception::create(Exception::Kinds::Services::Undetermined,
-                                    {{"service", args.service},
-                                     {"reason", fmt::format("“{} status” did not answer within {} seconds.", *script,
-                                                            RestartSrv::INIT_SCRIPT_STATUS_TIMEOUT)}});
-        if (facts.daemon) return "";
     }
     if (args.command_line_regex) return "";
     // A program named like the service, of the service's user.

@@ -172,7 +172,7 @@ std::optional<bool> touch_disable_file(const std::optional<std::string>& service
     auto files = get_files_for_service(*service);
     if (!files || files->empty()) return std::nullopt;
     const std::string& first = files->front();
-    FileUtils::make_dirs(first.substr(0, first.rfind('/')), 0700);
+    if (!FileUtils::ensure_owned_directory(first.substr(0, first.rfind('/')), 0700)) return false;
     UniqueFd fd = FileUtils::sysopen_with_real_perms(first, O_WRONLY | O_CREAT, 0600);
     if (!fd) return false;
     return ::futimens(fd.get(), nullptr) == 0;

@@ -14,6 +14,7 @@
 #include "Util/File.hpp"
 #include "Util/Number.hpp"
 #include "Util/Paths.hpp"
+#include "Util/UniqueDir.hpp"
 
 namespace Vexlan::Svcmond::Tiny {
 
@@ -22,16 +23,9 @@ constexpr const char* kSuffix = ".suspended";
 
 std::string dir() { return Paths::get(Paths::Key::SuspendDir); }
 
-// The directory, made when missing; a symlink or anything but a directory is refused.
-bool usable_dir() {
-    struct stat st {};
-    if (::lstat(dir().c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return true;
-        errno = ENOTDIR;
-        return false;
-    }
-    return FileUtils::make_dirs(dir(), 0700);
-}
+// The directory, made when missing; a symlink anywhere in it, or one another user may write
+// to, is refused.
+bool usable_dir() { return FileUtils::ensure_owned_directory(dir(), 0700); }
 
 std::optional<time_t> read_expiry(const std::string& path) {
     auto text = FileUtils::read_regular_file(path, 64);
@@ -69,7 +63,8 @@ std::optional<int> is_service_suspended(const std::optional<std::map<std::string
 }
 
 std::optional<std::map<std::string, time_t>> load_service_suspensions() {
-    DIR* d = ::opendir(dir().c_str());
+    const UniqueDir d_stream = open_dir(dir());
+    DIR* d = d_stream.get();
     if (!d) return std::nullopt;
     std::map<std::string, time_t> out;
     while (struct dirent* e = ::readdir(d)) {
@@ -77,7 +72,6 @@ std::optional<std::map<std::string, time_t>> load_service_suspensions() {
         if (name.empty() || name[0] == '.' || !name.ends_with(kSuffix)) continue;
         if (auto expiry = read_expiry(dir() + "/" + name)) out[name.substr(0, name.size() - std::strlen(kSuffix))] = *expiry;
     }
-    ::closedir(d);
     if (out.empty()) return std::nullopt;
     return out;
 }

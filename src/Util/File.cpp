@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "Util/Guards.hpp"
+#include "Util/Paths.hpp"
 
 namespace Vexlan::FileUtils {
 
@@ -49,7 +50,62 @@ UniqueFd sysopen_with_real_perms(const std::string& path, int flags, mode_t perm
     return keep_if_regular(std::move(fd));
 }
 
+UniqueFd open_private_file(const std::string& path, int flags, bool replace_foreign) {
+    const bool truncate = flags & O_TRUNC;
+    UniqueFd fd = sysopen_with_real_perms(path, flags & ~O_TRUNC, 0600);
+    if (!fd) return fd;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return UniqueFd();
+    // Root's own file with a loosened mode is tightened, not replaced: a lock file may be
+    // held by another root process, and a new one beside it would end the exclusion.
+    if (st.st_uid != ::geteuid() || st.st_nlink != 1) {
+        fd.reset();
+        if (replace_foreign && ::unlink(path.c_str()) == 0) return open_private_file(path, flags, false);
+        errno = EPERM;
+        return fd;
+    }
+    if ((st.st_mode & 07077) != 0 && ::fchmod(fd.get(), 0600) != 0) return UniqueFd();
+    if (truncate && ::ftruncate(fd.get(), 0) != 0) return UniqueFd();
+    return fd;
+}
+
+bool ensure_owned_directory(const std::string& path, mode_t mode) {
+    const std::string owned = Paths::owned_root_of(path);
+    if (owned.empty()) return make_dirs(path, mode);
+    const std::string base = owned.substr(0, owned.rfind('/'));
+    const std::string system_part = base.empty() ? "/" : base;
+    if (!is_directory(system_part) && !make_dirs(system_part, 0755)) return false;
+    UniqueFd dir(::open(system_part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) return false;
+    size_t at = base.size() + 1;
+    while (at <= path.size()) {
+        size_t end = path.find('/', at);
+        if (end == std::string::npos) end = path.size();
+        const std::string name = path.substr(at, end - at);
+        at = end + 1;
+        if (name.empty()) continue;
+        if (::mkdirat(dir.get(), name.c_str(), mode) != 0 && errno != EEXIST) return false;
+        UniqueFd next(::openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next) {
+            struct stat link {};
+            if (errno == ENOTDIR && ::fstatat(dir.get(), name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(link.st_mode))
+                errno = ELOOP;  // said as what it is
+            return false;
+        }
+        struct stat st {};
+        if (::fstat(next.get(), &st) != 0) return false;
+        if (st.st_uid != 0 || (st.st_mode & 022) != 0) {
+            errno = EPERM;
+            return false;
+        }
+        dir = std::move(next);
+    }
+    return true;
+}
+
 std::string describe_open_error(int err) {
+    if (err == EPERM) return "another user owns it or may write to it, or it has other names; it is not used";
     if (err == ELOOP) return "it is a symbolic link, which is not followed";
     if (err == EINVAL) return "it is not a regular file";
     return std::strerror(err);

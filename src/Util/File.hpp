@@ -16,6 +16,19 @@ namespace Vexlan::FileUtils {
 // component is never followed (ELOOP), and anything but a regular file is refused
 // (EINVAL) without blocking. Returns an invalid descriptor with errno set on failure.
 UniqueFd sysopen_with_real_perms(const std::string& path, int flags, mode_t perms);
+// A file only this program writes (a log, a lock), opened as above with mode 0600.
+// Refused (EPERM) when another user owns it or it has other names (a hard link planted to
+// some other file); a mode someone loosened is made 0600 again. O_TRUNC happens only after
+// those checks. `replace_foreign`: a refused file is removed and made anew (for files whose
+// content is this program's alone, such as a lock or a startup log).
+UniqueFd open_private_file(const std::string& path, int flags, bool replace_foreign = false);
+// Makes sure a directory the program writes into is safe to write into, making what is
+// missing with `mode`. From the product's own directory down (Paths::owned_root_of) each
+// component is opened without following a symbolic link and must be a directory of root's
+// that neither group nor others may write; above it the system's directories are taken as
+// they are. False with errno set (ELOOP: a symbolic link, ENOTDIR, EPERM: another owner or
+// a writable mode) otherwise. A path outside the product's directories is only made.
+bool ensure_owned_directory(const std::string& path, mode_t mode);
 // Why such an open failed, in words: a refused symlink or non-regular file says so.
 std::string describe_open_error(int err);
 // A regular file for reading, under the same rules.

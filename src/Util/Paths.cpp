@@ -66,6 +66,14 @@ std::string get(Key key) {
 
 void set_test_root(const std::string& root) { g_root = root; }
 
+std::string owned_root_of(const std::string& path) {
+    for (const char* owned : {"/var/vexlan", "/usr/local/vexlan"}) {
+        const std::string root = g_root + owned;
+        if (path == root || (path.starts_with(root) && path[root.size()] == '/')) return root;
+    }
+    return "";
+}
+
 void set_override(Key key, const std::string& path) {
     if (path.empty())
         overrides().erase(key);

@@ -52,6 +52,11 @@ std::string get(Key key);
 
 // Test-only: every path is placed under `root` ("" restores production paths).
 void set_test_root(const std::string& root);
+
+// The product's own directory that `path` lies in (/var/vexlan or /usr/local/vexlan, under
+// a test root too), or empty text when the product does not own it. Everything from there
+// down is the product's to keep safe; what lies above is the system's.
+std::string owned_root_of(const std::string& path);
 // Test-only: replace one path exactly ("" restores it).
 void set_override(Key key, const std::string& path);
 void clear_overrides();

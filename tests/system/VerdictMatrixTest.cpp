@@ -283,7 +283,7 @@ TEST_F(VerdictMatrix, TheTerminalReadsCalmly) {
             << "colour left open at " << at << ": " << r.out.substr(at, 120);
     }
     // The log's line starts a line of its own, not inside "Starting …".
-    const size_t warning = r.out.find("The system failed to start");
+    const size_t warning = r.out.find("The system failed to ");
     ASSERT_NE(warning, std::string::npos) << r.out;
     const size_t line_start = r.out.rfind('\n', warning);
     const std::string before = r.out.substr(line_start + 1, warning - line_start - 1);

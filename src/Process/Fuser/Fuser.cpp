@@ -7,6 +7,7 @@
 #include <set>
 
 #include "Process/ProcFs.hpp"
+#include "Util/UniqueDir.hpp"
 
 namespace Vexlan::Fuser {
 
@@ -20,7 +21,8 @@ std::vector<pid_t> running_processes() {
 std::vector<std::string> proc_has_open_files(pid_t pid, const std::vector<std::string>& files) {
     std::set<std::string> wanted(files.begin(), files.end()), found;
     std::string fd_dir = ProcFs::pid_dir(pid) + "/fd";
-    DIR* dir = ::opendir(fd_dir.c_str());
+    const UniqueDir dir_stream = open_dir(fd_dir);
+    DIR* dir = dir_stream.get();
     if (!dir) return {};
     char link[4096];
     while (struct dirent* e = ::readdir(dir)) {
@@ -30,7 +32,6 @@ std::vector<std::string> proc_has_open_files(pid_t pid, const std::vector<std::s
         std::string target(link, static_cast<size_t>(n));
         if (wanted.count(target)) found.insert(target);
     }
-    ::closedir(dir);
     return {found.begin(), found.end()};
 }
 

@@ -20,6 +20,7 @@
 #include "Process/ProcessInfo/ProcessInfo.hpp"
 #include "Util/File.hpp"
 #include "Util/Number.hpp"
+#include "Util/UniqueDir.hpp"
 
 namespace Vexlan::Kill::AppPort {
 
@@ -78,7 +79,8 @@ std::vector<Listener> find_listeners(const std::vector<int>& ports, const std::v
     char link[256];
     for (pid_t pid : ProcFs::list_pids()) {
         std::string fd_dir = ProcFs::pid_dir(pid) + "/fd";
-        DIR* dir = ::opendir(fd_dir.c_str());
+        const UniqueDir dir_stream = open_dir(fd_dir);
+    DIR* dir = dir_stream.get();
         if (!dir) continue;
         std::set<int> seen_ports;
         while (struct dirent* e = ::readdir(dir)) {
@@ -91,7 +93,6 @@ std::vector<Listener> find_listeners(const std::vector<int>& ports, const std::v
             if (it != inodes.end() && seen_ports.insert(it->second.second).second)
                 out.push_back({pid, it->second.second, it->second.first});
         }
-        ::closedir(dir);
     }
     return out;
 }

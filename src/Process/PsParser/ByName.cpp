@@ -10,6 +10,7 @@
 #include "Process/ProcFs.hpp"
 #include "Process/PsParser/PsParser.hpp"
 #include "Util/Number.hpp"
+#include "Util/UniqueDir.hpp"
 
 namespace Vexlan::PsParser {
 
@@ -94,7 +95,8 @@ std::vector<pid_t> get_pids_by_name(const NameSpec& spec, const std::optional<Ow
         owners = resolve_owners(*allowed_owners);
 
     std::vector<pid_t> out;
-    DIR* dir = g_proc_for_names ? ::opendir(ProcFs::proc_root().c_str()) : nullptr;
+    const UniqueDir dir_stream = g_proc_for_names ? open_dir(ProcFs::proc_root()) : UniqueDir();
+    DIR* dir = dir_stream.get();
     if (dir && ::access((ProcFs::proc_root() + "/self/stat").c_str(), R_OK) == 0) {
         char link[4096];
         std::string raw;
@@ -128,10 +130,8 @@ std::vector<pid_t> get_pids_by_name(const NameSpec& spec, const std::optional<Ow
             std::string file = exe.substr(exe.rfind('/') + 1);
             if (proc_matches_regex(*pattern, words[0], words, single, file)) out.push_back(*pid);
         }
-        ::closedir(dir);
         return out;
     }
-    if (dir) ::closedir(dir);
     for (const auto& r : fast_parse_ps()) {
         if (r.pid < RESERVED_PIDS || (owners && !owners->count(r.uid))) continue;
         auto words = split_words(r.command);

@@ -16,6 +16,7 @@
 #include "Process/PsParser/SysInfo.hpp"
 #include "Util/File.hpp"
 #include "Util/Number.hpp"
+#include "Util/UniqueDir.hpp"
 
 namespace Vexlan::PsParser {
 
@@ -70,7 +71,8 @@ std::vector<ProcessRecord> fast_parse_ps(const Options& o) {
     if (o.memory_stats || o.cpu_stats || o.elapsed_stats) info.emplace();
 
     std::vector<ProcessRecord> out;
-    DIR* dir = ::opendir(ProcFs::proc_root().c_str());
+    const UniqueDir dir_stream = open_dir(ProcFs::proc_root());
+    DIR* dir = dir_stream.get();
     if (!dir) return out;
     const pid_t self = ::getpid();
     std::string buf;
@@ -132,7 +134,6 @@ std::vector<ProcessRecord> fast_parse_ps(const Options& o) {
         ::close(pfd);
         out.push_back(std::move(r));
     }
-    ::closedir(dir);
     return out;
 }
 

@@ -45,10 +45,7 @@ bool Systemd::job(Base& svc, const std::string& method, const std::string& unit,
         return true;
     }
     last_error_ = outcome.error;
-    svc.info(fmt::format("The system failed to {} “{}”: {}",
-                         method == "StopUnit"     ? "stop"
-                         : method == "ReloadUnit" ? "reload"
-                                                  : "start",
+    svc.info(fmt::format("The system failed to {} “{}”: {}", RestartSrv::Systemd::verb_of(method),
                          svc.service_name(), outcome.error));
     return false;
 }

@@ -1,0 +1,127 @@
+// Directories and files only root's program may write: what another user planted in their
+// place is refused (or, for the program's own locks and startup logs, replaced), and never
+// written through.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "Output/Logger.hpp"
+#include "RestartSrv/Lock.hpp"
+#include "RestartSrv/LoggedStartup.hpp"
+#include "support/ScratchRoot.hpp"
+#include "Util/File.hpp"
+#include "Util/Paths.hpp"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+using Vexlan::Paths::Key;
+
+namespace {
+constexpr uid_t kNobody = 65534;
+
+class TrustedFiles : public ScratchRootTest {
+  protected:
+    std::string path(Key key) { return Vexlan::Paths::get(key); }
+    static mode_t mode_of(const std::string& p) {
+        struct stat st {};
+        return ::lstat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+    }
+    static uid_t owner_of(const std::string& p) {
+        struct stat st {};
+        return ::lstat(p.c_str(), &st) == 0 ? st.st_uid : 0;
+    }
+};
+}  // namespace
+
+TEST_F(TrustedFiles, OneRuleForTheDirectoriesTheProgramWritesInto) {
+    const std::string elsewhere = root_.path() + "/elsewhere";
+    fs::create_directories(elsewhere);
+    const std::string startup = path(Key::StartupLogDir);
+    fs::create_directories(fs::path(startup).parent_path());
+    struct Row {
+        const char* what;
+        std::function<void()> plant;
+        int error;
+    };
+    const std::vector<Row> rows = {
+        {"a symbolic link in its place", [&] { fs::create_directory_symlink(elsewhere, startup); }, ELOOP},
+        {"a symbolic link above it, in the product's part",
+         [&] {
+             fs::remove_all(fs::path(startup).parent_path());
+             fs::create_directory_symlink(elsewhere, fs::path(startup).parent_path());
+         },
+         ELOOP},
+        {"another user's directory", [&] { fs::create_directories(startup); ASSERT_EQ(::chown(startup.c_str(), kNobody, kNobody), 0); }, EPERM},
+        {"a directory anyone may write to", [&] { fs::create_directories(startup); fs::permissions(startup, fs::perms::all); }, EPERM},
+        {"a file in its place", [&] { write_file(startup, ""); }, ENOTDIR},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove_all(fs::path(startup).parent_path());
+        fs::create_directories(fs::path(startup).parent_path());
+        row.plant();
+        errno = 0;
+        EXPECT_FALSE(Vexlan::FileUtils::ensure_owned_directory(startup, 0700));
+        EXPECT_EQ(errno, row.error);
+        // And what writes there writes nothing through it.
+        write_file(elsewhere + "/vxsvc", "someone else's file\n");
+        try {
+            Vexlan::RestartSrv::append_to_startup_log("vxsvc", "a daemon's line\n");
+        } catch (const Vexlan::Exception::Base& e) {
+            EXPECT_NE(e.to_string().find(Vexlan::FileUtils::describe_open_error(row.error)), std::string::npos) << e.to_string();
+        }
+        EXPECT_EQ(read_file(elsewhere + "/vxsvc"), "someone else's file\n");
+        fs::remove_all(fs::path(startup).parent_path());
+        fs::remove(fs::path(startup).parent_path());
+    }
+    // A missing directory is made, root's and private.
+    EXPECT_TRUE(Vexlan::FileUtils::ensure_owned_directory(startup, 0700));
+    EXPECT_EQ(mode_of(startup), 0700u);
+}
+
+TEST_F(TrustedFiles, LogsAreRootsAloneAndLocksAreNeverAnotherUsersToHold) {
+    const std::string error_log = path(Key::ErrorLog);
+    // A log another user planted, open to everyone: not written to; the logger says it on
+    // standard error instead.
+    write_file(error_log, "");
+    ASSERT_EQ(::chown(error_log.c_str(), kNobody, kNobody), 0);
+    fs::permissions(error_log, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                   fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+    errno = 0;
+    EXPECT_FALSE(Vexlan::FileUtils::open_private_file(error_log, O_WRONLY | O_APPEND | O_CREAT));
+    EXPECT_EQ(errno, EPERM);
+    Vexlan::Logger::clear_singleton_stash();
+    Vexlan::Logger::create()->warn("a line for root only");
+    EXPECT_EQ(read_file(error_log), "") << "nothing of root's reaches a planted log";
+
+    // Root's own log whose mode someone loosened: tightened, and written.
+    fs::remove(error_log);
+    write_file(error_log, "", 0666);
+    ::chmod(error_log.c_str(), 0666);
+    EXPECT_TRUE(Vexlan::FileUtils::open_private_file(error_log, O_WRONLY | O_APPEND | O_CREAT));
+    EXPECT_EQ(mode_of(error_log), 0600u);
+
+    // A hard link planted to another file is never appended to.
+    const std::string other = root_.path() + "/precious";
+    write_file(other, "precious\n", 0600);
+    fs::remove(error_log);
+    fs::create_hard_link(other, error_log);
+    EXPECT_FALSE(Vexlan::FileUtils::open_private_file(error_log, O_WRONLY | O_APPEND | O_CREAT));
+    EXPECT_EQ(read_file(other), "precious\n");
+
+    // A lock file another user owns (and may hold): replaced by root's own before locking.
+    const std::string lock_dir = path(Key::LockBase);
+    fs::create_directories(lock_dir);
+    const std::string lock = lock_dir + "/vxsvc";
+    write_file(lock, "");
+    ASSERT_EQ(::chown(lock.c_str(), kNobody, kNobody), 0);
+    {
+        auto held = Vexlan::RestartSrv::Lock::create("vxsvc");
+        EXPECT_EQ(owner_of(lock), 0u);
+        EXPECT_EQ(mode_of(lock), 0600u);
+    }
+}
