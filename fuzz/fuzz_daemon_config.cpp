@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "RestartSrv/SystemdQueries.hpp"
+#include "Systemd/SystemdQueries.hpp"
 #include "Services/DaemonConfig.hpp"
 
 namespace Config = Vexlan::Services::DaemonConfig;

@@ -5,7 +5,7 @@
 
 #include "Entry/Invocation.hpp"
 #include "Exception/Exception.hpp"
-#include "RestartSrv/ParseArgv.hpp"
+#include "CommandLine/ParseArgv.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Arguments separated by NUL, the way the kernel hands them over.

@@ -4,7 +4,7 @@
 // when systemd does not run.
 #include <algorithm>
 
-#include "RestartSrv/SystemdQueries.hpp"
+#include "Systemd/SystemdQueries.hpp"
 #include "ServiceManager/Base.hpp"
 #include "ServiceManager/Daemon.hpp"
 #include "ServiceManager/LoadModule/Custom.hpp"

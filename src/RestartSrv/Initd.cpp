@@ -3,7 +3,7 @@
 #include <dirent.h>
 #include <strings.h>
 
-#include "RestartSrv/SystemdQueries.hpp"
+#include "Systemd/SystemdQueries.hpp"
 #include "Util/File.hpp"
 #include "Util/Paths.hpp"
 #include "Util/Regex.hpp"

@@ -6,7 +6,7 @@
 #include "Exception/Exception.hpp"
 #include "Output/Formatted/HTML.hpp"
 #include "RestartSrv/Legacy.hpp"
-#include "RestartSrv/ParseArgv.hpp"
+#include "CommandLine/ParseArgv.hpp"
 #include "ServiceManager/Base.hpp"
 #include "Util/Number.hpp"
 

@@ -6,7 +6,7 @@
 #include "Exception/Exception.hpp"
 #include "Output/Logger.hpp"
 #include "RestartSrv/Initd.hpp"
-#include "RestartSrv/SystemdQueries.hpp"
+#include "Systemd/SystemdQueries.hpp"
 #include "ServiceManager/LoadModule/Custom.hpp"
 #include "Services/Enabled.hpp"
 #include "Util/Text.hpp"

@@ -14,7 +14,7 @@
 #include "Output/Debug.hpp"
 #include "Server/Type/Profile/Roles.hpp"
 #include "Server/Type/Type.hpp"
-#include "Services/GlobalCache.hpp"
+#include "Util/GlobalCache.hpp"
 #include "Services/Installed.hpp"
 #include "Util/File.hpp"
 #include "Util/Paths.hpp"

@@ -185,14 +185,24 @@ TEST_F(ServiceModules, AGracefulRestartKeepsTheWebServerAnswering) {
                "while not os.path.exists('/run/vxpoll.stop'):\n"
                "    try:\n        urllib.request.urlopen('http://127.0.0.1/',timeout=5).read(); ok+=1\n"
                "    except Exception: bad+=1\n"
+               "    open('/run/vxpoll.n.tmp','w').write(str(ok)); os.rename('/run/vxpoll.n.tmp','/run/vxpoll.n')\n"
                "open('/run/vxpoll.tmp','w').write(f'{ok} {bad}')\n"
                "os.rename('/run/vxpoll.tmp','/run/vxpoll.out')\n");
     sandbox_->exec({"systemd-run", "--unit=vxpoll", "python3", "/run/vxpoll.py"});
-    Vexlan::Time::sleep_for(0.5);
+    // Answers counted so far: the poll runs across the whole restart, before and after.
+    auto answered = [&] {
+        try {
+            return std::stoi(read_file(sandbox_->path("/run/vxpoll.n")));
+        } catch (const std::exception&) {
+            return 0;
+        }
+    };
+    wait_until([&] { return answered() >= 5; }, 15);
     auto r = run("restartsrv_httpd");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("gracefully"), std::string::npos) << r.out;
-    Vexlan::Time::sleep_for(0.5);
+    const int after_restart = answered();
+    wait_until([&] { return answered() >= after_restart + 5; }, 15);
     write_file(sandbox_->path("/run/vxpoll.stop"), "");
     // The poller renames its tally into place, so the file is never seen half-written.
     wait_until([&] { return std::filesystem::exists(sandbox_->path("/run/vxpoll.out")); }, 15);

@@ -8,7 +8,7 @@
 #include "Config/VxConfGuard.hpp"
 #include "Output/Debug.hpp"
 #include "Output/Logger.hpp"
-#include "RestartSrv/SystemdBus.hpp"
+#include "Systemd/SystemdBus.hpp"
 #include "support/TestSupport.hpp"
 #include "Util/Guards.hpp"
 #include "Util/Paths.hpp"

@@ -20,7 +20,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "RestartSrv/Lock.hpp"
+#include "Lock/Lock.hpp"
 #include "SafeRun/Object.hpp"
 
 namespace testing_support {

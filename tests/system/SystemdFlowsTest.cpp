@@ -246,9 +246,14 @@ TEST_F(SystemdFlows, AUnitStillStartingHasSomethingToStop) {
     auto r = run("stopvxslow");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out.find("nothing to stop"), std::string::npos) << r.out;
-    Vexlan::Time::sleep_for(3.5);
-    // Cut short while queued it is inactive, while running its start command failed.
-    const std::string after = state("vxslow.service");
+    // Cut short while queued it is inactive, while running its start command failed; a start
+    // left to finish would be active after its 3 s.
+    std::string after;
+    for (int i = 0; i < 200; ++i) {
+        after = state("vxslow.service");
+        if (after != "activating" && after != "deactivating") break;
+        Vexlan::Time::sleep_for(0.05);
+    }
     EXPECT_TRUE(after == "inactive" || after == "failed") << after << ": the start in progress was stopped, not left to finish";
 }
 
@@ -312,8 +317,8 @@ TEST_F(SystemdFlows, AReaderThatLeavesEarlyOrClosedOutputsNeverLeaveTheServiceDo
     sandbox_->exec({"systemctl", "start", "vxdemo"});
     const std::string program = root_.root() + "/bin/restartsrv_vxdemo";
     root_.command("restartsrv_vxdemo", {});  // makes the link
+    // The shell waits for the whole pipeline: the program has ended when it returns.
     auto piped = sandbox_->exec({"/bin/sh", "-c", program + " | head -c 5; echo \" status=${PIPESTATUS:-?}\""});
-    Vexlan::Time::sleep_for(0.5);
     EXPECT_EQ(state("vxdemo.service"), "active") << piped.out << piped.err;
     auto closed = sandbox_->exec({"/bin/sh", "-c", program + " >&- 2>&-; echo $?"});
     EXPECT_EQ(closed.out, "0\n") << closed.err;
@@ -335,8 +340,11 @@ TEST_F(SystemdFlows, AGracefulRestartNeverSignalsWhatAJunkPidfileNames) {
         EXPECT_EQ(r.status, 0) << junk << "\n" << r.out << r.err;
         EXPECT_NE(main_pid("examplehot.service"), before) << "the ordinary restart ran for " << junk;
     }
-    Vexlan::Time::sleep_for(0.3);
-    EXPECT_FALSE(std::filesystem::exists(sandbox_->path("/run/canary"))) << "no process got a SIGUSR1";
+    // The canary notes a signal of ours, sent now: had the program sent one earlier, it would
+    // stand before ours.
+    sandbox_->exec({"systemctl", "kill", "--signal=USR1", "vxcanary"});
+    for (int i = 0; i < 200 && !std::filesystem::exists(sandbox_->path("/run/canary")); ++i) Vexlan::Time::sleep_for(0.05);
+    EXPECT_EQ(read_file(sandbox_->path("/run/canary")), "hit\n") << "no process but ours sent a SIGUSR1";
     EXPECT_EQ(state("vxcanary.service"), "active");
 }
 

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "RestartSrv/SystemdBus.hpp"
-#include "RestartSrv/SystemdQueries.hpp"
+#include "Systemd/SystemdBus.hpp"
+#include "Systemd/SystemdQueries.hpp"
 #include "support/InsideSandbox.hpp"
 #include "support/TestSupport.hpp"
 #include "Util/Time.hpp"

@@ -66,9 +66,9 @@ TEST(Kill, AProcessThatExitsSoonAfterTermIsGoneWithoutAForcedKill) {
     std::string sh = unique_copy(dir, "/bin/dash", "vxpolite");
     Child c({sh, "-c",
              "trap 'sleep 0.03; echo graceful > " + dir.file("mark") +
-                 "; exit 0' TERM; while :; do sleep 0.01; done"});
-    wait_for_exec(c.pid(), "vxpolite");
-    Vexlan::Time::sleep_for(0.1);
+                 "; exit 0' TERM; : > " + dir.file("trapped") + "; while :; do sleep 0.01; done"});
+    // Its handler is in place once it says so.
+    wait_until([&] { return std::filesystem::exists(dir.file("trapped")); });
     double start = Vexlan::Time::monotonic_seconds_f();
     EXPECT_EQ(Kill::safekill(base_name(sh), false, 15), 1);
     EXPECT_LT(Vexlan::Time::monotonic_seconds_f() - start, 2.0);
@@ -79,9 +79,8 @@ TEST(Kill, AProcessThatExitsSoonAfterTermIsGoneWithoutAForcedKill) {
 TEST(Kill, AProcessThatIgnoresTermIsKilledAfterTheWaitTime) {
     ScratchDir dir;
     std::string sh = unique_copy(dir, "/bin/dash", "vxstubborn");
-    Child c({sh, "-c", "trap '' TERM; while :; do sleep 0.05; done"});
-    wait_for_exec(c.pid(), "vxstubborn");
-    Vexlan::Time::sleep_for(0.1);
+    Child c({sh, "-c", "trap '' TERM; : > " + dir.file("trapped") + "; while :; do sleep 0.05; done"});
+    wait_until([&] { return std::filesystem::exists(dir.file("trapped")); });
     double start = Vexlan::Time::monotonic_seconds_f();
     EXPECT_EQ(Kill::safekill(base_name(sh), false, 1), 1);
     double took = Vexlan::Time::monotonic_seconds_f() - start;

@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "Exception/Exception.hpp"
-#include "RestartSrv/Lock.hpp"
+#include "Lock/Lock.hpp"
 #include "ServiceManager/Base.hpp"
 #include "Util/Paths.hpp"
 #include "Util/Time.hpp"

@@ -3,7 +3,7 @@
 #include "RestartSrv/Legacy.hpp"
 #include "Output/Formatted/HTML.hpp"
 #include "Output/Formatted/Terminal.hpp"
-#include "RestartSrv/ParseArgv.hpp"
+#include "CommandLine/ParseArgv.hpp"
 #include "Util/Guards.hpp"
 
 namespace RestartSrv = Vexlan::RestartSrv;

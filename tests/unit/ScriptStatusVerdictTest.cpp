@@ -3,7 +3,7 @@
 // a probe that timed out cannot tell.
 #include <gtest/gtest.h>
 
-#include "Services/ScriptStatusVerdict.hpp"
+#include "RestartSrv/ScriptStatusVerdict.hpp"
 
 namespace script_status_table {
 using namespace Vexlan::Services;

@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "Output/Logger.hpp"
-#include "RestartSrv/Lock.hpp"
+#include "Lock/Lock.hpp"
 #include "RestartSrv/LoggedStartup.hpp"
 #include "support/ScratchRoot.hpp"
 #include "Util/File.hpp"

@@ -4,7 +4,7 @@
 
 #include "Exception/Exception.hpp"
 #include "Process/PwUtils/PwUtils.hpp"
-#include "Services/Command.hpp"
+#include "Process/Command/Command.hpp"
 
 namespace Vexlan::ProcessCheck {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "RestartSrv/PropertyMap.hpp"
+#include "Systemd/PropertyMap.hpp"
 
 namespace Vexlan {
 class Output;

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "RestartSrv/PropertyMap.hpp"
+#include "Systemd/PropertyMap.hpp"
 
 namespace Vexlan::Services::Log {
 

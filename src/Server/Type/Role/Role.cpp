@@ -5,7 +5,7 @@
 #include <cerrno>
 
 #include "Exception/Exception.hpp"
-#include "Services/GlobalCache.hpp"
+#include "Util/GlobalCache.hpp"
 #include "Util/Paths.hpp"
 
 namespace Vexlan::Server::Type {

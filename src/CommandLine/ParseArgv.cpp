@@ -1,4 +1,4 @@
-#include "RestartSrv/ParseArgv.hpp"
+#include "CommandLine/ParseArgv.hpp"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "Services/GlobalCache.hpp"
+#include "Util/GlobalCache.hpp"
 
 #include "Util/File.hpp"
 #include "Util/Paths.hpp"

@@ -1,4 +1,4 @@
-#include "RestartSrv/Lock.hpp"
+#include "Lock/Lock.hpp"
 
 #include <fcntl.h>
 

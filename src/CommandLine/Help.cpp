@@ -1,4 +1,4 @@
-#include "RestartSrv/Help.hpp"
+#include "CommandLine/Help.hpp"
 
 #include <cstdio>
 

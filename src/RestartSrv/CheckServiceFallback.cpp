@@ -1,5 +1,5 @@
-#include "Services/CheckService.hpp"
-#include "Services/ScriptStatusVerdict.hpp"
+#include "RestartSrv/CheckServiceFallback.hpp"
+#include "RestartSrv/ScriptStatusVerdict.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,10 +15,10 @@
 #include "Process/PwUtils/PwUtils.hpp"
 #include "RestartSrv/InitScript.hpp"
 #include "RestartSrv/Initd.hpp"
-#include "RestartSrv/SystemdBus.hpp"
-#include "RestartSrv/SystemdQueries.hpp"
+#include "Systemd/SystemdBus.hpp"
+#include "Systemd/SystemdQueries.hpp"
 #include "SafeRun/Object.hpp"
-#include "Services/Command.hpp"
+#include "Process/Command/Command.hpp"
 #include "Util/File.hpp"
 #include "Util/Number.hpp"
 #include "Util/Regex.hpp"

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "RestartSrv/PropertyMap.hpp"
+#include "Systemd/PropertyMap.hpp"
 
 namespace Vexlan::RestartSrv::Systemd {
 

@@ -1,4 +1,4 @@
-#include "Services/ScriptStatusVerdict.hpp"
+#include "RestartSrv/ScriptStatusVerdict.hpp"
 
 namespace Vexlan::Services {
 

@@ -1,4 +1,4 @@
-#include "RestartSrv/SystemdBus.hpp"
+#include "Systemd/SystemdBus.hpp"
 
 #include <systemd/sd-bus.h>
 #include <unistd.h>

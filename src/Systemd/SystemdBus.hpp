@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "RestartSrv/PropertyMap.hpp"
+#include "Systemd/PropertyMap.hpp"
 
 struct sd_bus;
 

@@ -1,4 +1,4 @@
-#include "Util/AccessIds.hpp"
+#include "SafeRun/AccessIds.hpp"
 
 #include <grp.h>
 #include <pwd.h>

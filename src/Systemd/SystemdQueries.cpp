@@ -1,10 +1,10 @@
-#include "RestartSrv/SystemdQueries.hpp"
+#include "Systemd/SystemdQueries.hpp"
 
 #include <string.h>
 
 #include "Process/ProcFs.hpp"
 #include "Process/Unix/PID/Tiny.hpp"
-#include "RestartSrv/SystemdBus.hpp"
+#include "Systemd/SystemdBus.hpp"
 #include "SafeRun/Object.hpp"
 #include "Util/File.hpp"
 #include "Util/Number.hpp"

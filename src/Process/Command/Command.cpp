@@ -1,4 +1,4 @@
-#include "Services/Command.hpp"
+#include "Process/Command/Command.hpp"
 
 #include "Util/Regex.hpp"
 

@@ -1,4 +1,4 @@
-#include "Services/Log/Names.hpp"
+#include "RestartSrv/StartupLogNames.hpp"
 
 #include "Util/Text.hpp"
 
