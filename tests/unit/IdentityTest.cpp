@@ -71,7 +71,7 @@ TEST(ProcessCheckRunning, ThePidOfAnotherProgramIsACommandMismatchCarryingItsCom
 TEST(ProcessCheckRunning, TheRightProgramAsTheWrongUserIsAnOwnerMismatch) {
     VX_REQUIRE(::geteuid() == 0, "needs root to run a process as another user");
     Child c({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sleep", "60"});
-    wait_for_exec(c.pid(), "sleep");
+    wait_for_argv0(c.pid(), "sleep");  // setpriv's own command line names sleep too
     wait_until([&] { return Vexlan::ProcFs::owner_uid(c.pid()) == 65534u; });
     auto e = error_of([&] { Running(check_of(c.pid(), "root", "sleep")).check_all(); });
     EXPECT_TRUE(e.isa(Kinds::ProcessCheck::OwnerMismatch));

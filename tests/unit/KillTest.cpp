@@ -185,7 +185,8 @@ TEST(Fuser, FindsAFileHeldOpenByAChild) {
     ScratchDir dir;
     testing_support::write_file(dir.file("held"), "x");
     Child holder({"/bin/sh", "-c", "exec 7<" + dir.file("held") + "; exec sleep 60"});
-    wait_for_exec(holder.pid(), "sleep");
+    // "sleep" stands in the shell's own command line too: wait until it is the program.
+    wait_for_argv0(holder.pid(), "sleep");
     auto found = Vexlan::Fuser::check({dir.file("held"), dir.file("nobody")});
     ASSERT_TRUE(found.count(dir.file("held")));
     EXPECT_TRUE(contains(found[dir.file("held")], holder.pid()));
