@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "Util/Number.hpp"
 #include "Util/Regex.hpp"
 
 #include "Version.inc"
@@ -105,7 +106,9 @@ StatusFacts facts_of_status_line(const std::string& line) {
     StatusFacts facts;
     auto m = kTail.captures(line);
     if (!m) return facts;
-    if (!(*m)[1].empty()) facts.main_pid = std::stol((*m)[1]);
+    if (!(*m)[1].empty()) {
+        if (auto pid = Vexlan::Number::parse_pid((*m)[1])) facts.main_pid = *pid;
+    }
     facts.method = (*m)[2];
     return facts;
 }
