@@ -1,14 +1,24 @@
 #include "Entry/Invocation.hpp"
 
-#include "Util/Regex.hpp"
+#include <algorithm>
+#include <string_view>
 
 namespace scripts::restartsrv_base {
 
 std::optional<Invocation> service_from_invocation(const std::string& path) {
-    static const Vexlan::Regex kName(R"((?:^|/)(start|stop|restartsrv_)([\w\-]+)$)");
-    auto m = kName.captures(path);
-    if (!m) return std::nullopt;
-    return Invocation{(*m)[1], (*m)[2]};
+    // Every run reads its own name, so this is plain string work: compiling a pattern for
+    // it cost more than the rest of the parsing put together.
+    const std::string_view base = std::string_view(path).substr(path.rfind('/') + 1);
+    for (std::string_view action : {"start", "stop", "restartsrv_"}) {
+        if (!base.starts_with(action)) continue;
+        const std::string_view service = base.substr(action.size());
+        const bool word = !service.empty() && std::all_of(service.begin(), service.end(), [](char c) {
+            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+        });
+        if (!word) return std::nullopt;
+        return Invocation{std::string(action), std::string(service)};
+    }
+    return std::nullopt;
 }
 
 std::string normalize_command_line(const std::string& raw) {

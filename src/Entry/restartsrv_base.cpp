@@ -8,7 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <initializer_list>
 #include <memory>
+#include <string_view>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -41,6 +44,12 @@ namespace Exception = Vexlan::Exception;
 
 namespace {
 std::string g_invocation;
+
+// A check or a status only reports: no status block, startup log or error block follows it.
+bool is_one_of(std::string_view action, std::initializer_list<std::string_view> words) {
+    return std::find(words.begin(), words.end(), action) != words.end();
+}
+bool is_quiet_action(std::string_view action) { return is_one_of(action, {"CHECK", "STATUS"}); }
 std::unique_ptr<Vexlan::ServiceManager::Base> g_srv;
 
 // Ends the run with an error text on standard error and a non-zero status. `kind` is an
@@ -339,10 +348,10 @@ int run(std::vector<std::string>& args) {
         g_srv = Vexlan::ServiceManager::new_service({{"service", service}});
         auto& srv = *g_srv;
 
-        static const Vexlan::Regex kWord(R"(^(?:--)?([a-z]+)$)", Vexlan::Regex::CASELESS);
         std::optional<std::pair<std::string, Vexlan::ServiceManager::Base::CustomAction>> custom;
         auto table = srv.custom_actions();
         if (!table.empty()) {
+            static const Vexlan::Regex kWord(R"(^(?:--)?([a-z]+)$)", Vexlan::Regex::CASELESS);
             for (const auto& a : args) {
                 auto w = kWord.captures(a);
                 if (!w) continue;
@@ -363,8 +372,7 @@ int run(std::vector<std::string>& args) {
             full.insert(full.end(), args.begin(), args.end());
             srv.run_from_argv(full);
         }
-        static const Vexlan::Regex kStarting(R"(^(RESTART|START|RELOAD)$)");
-        if (srv.verbose() == 1 && kStarting.match(srv.service_argv_action())) {
+        if (srv.verbose() == 1 && is_one_of(srv.service_argv_action(), {"RESTART", "START", "RELOAD"})) {
             srv.output_obj()->display_message_set("Service Status", status_body(srv));
             if (!any_arg_contains(args, NO_FPM_STATUS_MARKER)) _show_fpm_status();
         }
@@ -379,9 +387,8 @@ int run(std::vector<std::string>& args) {
             if (!any_arg_is(args, Vexlan::RestartSrv::OPT_JSON)) std::fprintf(stderr, "%s\n", e.to_string().c_str());
             return EXIT_OK;
         }
-        static const Vexlan::Regex kQuiet(R"(^(CHECK|STATUS)$)");
         const bool no_block = not_set_up || e.isa(K::Services::Disabled);
-        if (g_srv && g_srv->verbose() == 1 && !kQuiet.match(g_srv->service_argv_action()) && !no_block &&
+        if (g_srv && g_srv->verbose() == 1 && !is_quiet_action(g_srv->service_argv_action()) && !no_block &&
             g_srv->output_obj()) {
             // The error's kind as a person reads it ("Start failed"); its identifier, in the
             // error block below, ties the screen to the log.
@@ -401,8 +408,7 @@ int run(std::vector<std::string>& args) {
     }
 
     auto& srv = *g_srv;
-    static const Vexlan::Regex kQuietAction(R"(^(CHECK|STATUS)$)");
-    if (srv.verbose() == 1 && !kQuietAction.match(srv.service_argv_action())) _show_startup_log_for_srv(srv);
+    if (srv.verbose() == 1 && !is_quiet_action(srv.service_argv_action())) _show_startup_log_for_srv(srv);
     if (!handled_error) {
         if (srv.verbose() == 1 && srv.output_obj()) {
             std::string line = verdict_for(srv.service_argv_action(), srv.service());
