@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <set>
+#include <string_view>
 
 extern char** environ;
 
@@ -25,14 +25,17 @@ std::string set_safe_path() {
 }
 
 void clean_env(const std::vector<std::string>& keep, const std::vector<std::string>& remove, bool http_purge) {
-    std::set<std::string> allowed(get_safe_env_vars().begin(), get_safe_env_vars().end());
-    allowed.insert(keep.begin(), keep.end());
-    for (const auto& r : remove) allowed.erase(r);
+    // Runs on every call of the program, over whatever environment the caller brought: one
+    // pass, no copies of the entries that stay.
+    auto listed = [](const std::vector<std::string>& names, std::string_view name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
     std::vector<std::string> doomed;
     for (char** e = environ; e && *e; ++e) {
-        std::string entry(*e);
-        std::string name = entry.substr(0, entry.find('='));
-        if (!allowed.count(name)) doomed.push_back(name);
+        std::string_view entry(*e);
+        std::string_view name = entry.substr(0, entry.find('='));
+        const bool allowed = (listed(get_safe_env_vars(), name) || listed(keep, name)) && !listed(remove, name);
+        if (!allowed) doomed.emplace_back(name);
     }
     for (const auto& name : doomed) ::unsetenv(name.c_str());
     if (http_purge) {

@@ -53,6 +53,9 @@ TEST_F(OsFacts, ThisMachinesReleaseDescription) {
     EXPECT_EQ(OS::maillog_path(), "/var/log/mail.log");
     EXPECT_EQ(OS::package_manager_module(), "Apt");
     EXPECT_EQ(Vexlan::Binaries::path("exim4"), "/usr/sbin/exim4");
+    for (const auto& name : OS::supported_methods()) EXPECT_NO_THROW(OS::fact(name)) << "Debian answers every fact: " << name;
+    EXPECT_EQ(OS::fact("pretty_distro"), "Debian");
+    EXPECT_EQ(OS::fact("retry_rpm_cmd_no_tty_hack"), false);
 }
 
 TEST_F(OsFacts, VersionPartsQuotesAndComments) {
@@ -88,6 +91,8 @@ TEST_F(OsFacts, TheCacheIsUsedUntilTheReleaseDescriptionChanges) {
     EXPECT_EQ(OS::distro(), "rocky") << "a cache older than the release description is read again";
     EXPECT_EQ(cache_target(), "linux|rocky|9|4|0");
     EXPECT_EQ(OS::package_manager_module(), "Yum");
+    EXPECT_EQ(OS::fact("pretty_distro"), "Rocky9") << "the family's releases are named after their class";
+    EXPECT_EQ(OS::binary_locations()["mariadbd"], "/usr/libexec");
     // With a custom distribution named, an old cache still stands.
     age(link, 1900000000, true);
     std::filesystem::create_symlink("custom", Vexlan::Paths::get(Key::OsCustomDistroLink));

@@ -2,10 +2,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <string_view>
+
 #include "Exception/Exception.hpp"
 #include "SafeRun/Extra.hpp"
 #include "SafeRun/IOCallbackWriteLine.hpp"
 #include "SafeRun/Simple.hpp"
+#include "Util/Env.hpp"
 #include "Util/Guards.hpp"
 #include "support/TestSupport.hpp"
 
@@ -125,4 +130,31 @@ TEST(IOCallbackWrite, WriteClampsLengthAndAcceptsOffsetsFromTheEnd) {
     w.printf("%d-%s", 7, "z");
     EXPECT_EQ(got, "efdex,y\n7-z");
     EXPECT_EQ(w.fileno(), -1);
+}
+
+TEST(CleanEnv, KeepsTheSafeAndTheNamedRemovesTheRest) {
+    // The whole environment is the subject here: saved entire and put back.
+    std::vector<std::string> saved;
+    for (char** e = environ; *e; ++e) saved.emplace_back(*e);
+    ::setenv("VEXLAN_KEEP_ME", "1", 1);
+    ::setenv("VEXLAN_DROP_ME", "1", 1);
+    ::setenv("TMP", "/tmp", 1);
+    ::setenv("HTTP_PROXY", "http://proxy", 1);
+    ::setenv("PATH_NOT_PATH", "x", 1);
+    Vexlan::Env::clean_env({"VEXLAN_KEEP_ME", "TMP"}, {"TMP"}, true);
+    std::vector<std::string> names;
+    for (char** e = environ; *e; ++e) names.emplace_back(std::string_view(*e).substr(0, std::string_view(*e).find('=')));
+    const auto& safe = Vexlan::Env::get_safe_env_vars();
+    for (const auto& n : names)
+        EXPECT_TRUE(n == "VEXLAN_KEEP_ME" || std::find(safe.begin(), safe.end(), n) != safe.end()) << n << " survived";
+    EXPECT_NE(std::getenv("VEXLAN_KEEP_ME"), nullptr);
+    EXPECT_EQ(std::getenv("TMP"), nullptr) << "removal wins over keeping and over the safe list";
+    EXPECT_EQ(std::getenv("VEXLAN_DROP_ME"), nullptr);
+    EXPECT_EQ(std::getenv("HTTP_PROXY"), nullptr);
+    EXPECT_EQ(std::getenv("PATH_NOT_PATH"), nullptr) << "a name is matched whole, not by its prefix";
+    ::clearenv();
+    for (const auto& entry : saved) {
+        auto eq = entry.find('=');
+        ::setenv(entry.substr(0, eq).c_str(), eq == std::string::npos ? "" : entry.c_str() + eq + 1, 1);
+    }
 }
