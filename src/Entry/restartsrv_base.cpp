@@ -209,9 +209,7 @@ bool _parent_is_systemd() {
     return ::getppid() == 1;
 }
 
-void _exit(int code) {
-    throw ExitRequest(code);
-}
+void _exit(int code) { Vexlan::request_exit(code); }
 
 std::string audit_record(const std::vector<std::string>& args, int ppid, const std::string& parent_cmdline) {
     // One call is one line: an argument holding a newline must not forge a second record.
@@ -242,11 +240,11 @@ void write_audit_record(const std::vector<std::string>& args) {
                          Vexlan::FileUtils::describe_open_error(errno).c_str());
         return;
     }
-    std::string line = audit_record(args, ppid, cmd);
-    [[maybe_unused]] ssize_t n = ::write(fd.get(), line.data(), line.size());
+    // The record never stops the run: a full disk costs the record, not the restart.
+    Vexlan::FileUtils::write_all(fd.get(), audit_record(args, ppid, cmd));
 }
 
-int _exit_if_triggered_by_systemd_term_or_kill_signal(const std::vector<std::string>& args) {
+void _exit_if_triggered_by_systemd_term_or_kill_signal(const std::vector<std::string>& args) {
     std::string unit;
     for (const auto& a : args) {
         if (a.find("--systemd-service=") != std::string::npos) {
@@ -256,7 +254,7 @@ int _exit_if_triggered_by_systemd_term_or_kill_signal(const std::vector<std::str
             break;
         }
     }
-    if (unit.empty() || !any_arg_contains(args, "--stop") || !_parent_is_systemd()) return 1;
+    if (unit.empty() || !any_arg_contains(args, "--stop") || !_parent_is_systemd()) return;
     auto [active, code, signal] = Vexlan::RestartSrv::Systemd::get_code_and_signal_via_systemd(unit);
     if (active == "deactivating" && code == "killed" && (signal == "TERM" || signal == "KILL")) {
         std::fprintf(
@@ -265,7 +263,6 @@ int _exit_if_triggered_by_systemd_term_or_kill_signal(const std::vector<std::str
             unit.c_str(), signal.c_str());
         _exit(0);
     }
-    return 1;
 }
 
 bool _show_startup_log_for_srv(Vexlan::ServiceManager::Base& srv) {

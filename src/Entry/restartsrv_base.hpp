@@ -41,7 +41,10 @@ int run(std::vector<std::string>& args);
 Vexlan::ServiceManager::Base* get_current_service();
 void release_current_service();
 bool _parent_is_systemd();
-int _exit_if_triggered_by_systemd_term_or_kill_signal(const std::vector<std::string>& args);
+// Returns when there is work to do; ends the process with status 0 when systemd already
+// killed the service's main process for the stop being asked for.
+void _exit_if_triggered_by_systemd_term_or_kill_signal(const std::vector<std::string>& args);
+// Ends the process with that status, by unwinding (Vexlan::request_exit), never ::_exit.
 [[noreturn]] void _exit(int code);
 bool _show_startup_log_for_srv(Vexlan::ServiceManager::Base& srv);
 int _show_fpm_status();

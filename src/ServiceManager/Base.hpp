@@ -179,6 +179,7 @@ class Base {
     void _exit_if_block_fresh_install();
     int _service_is_role_aware_and_disabled();
     void _verify_role();
+    // Ends the process with that status, by unwinding (Vexlan::request_exit), never ::_exit.
     [[noreturn]] void _exit(int code);
 
     [[noreturn]] void _generate_start_exception();

@@ -450,9 +450,7 @@ void Base::_verify_role() {
     verify_role_passed_ = true;
 }
 
-void Base::_exit(int code) {
-    throw ExitRequest(code);
-}
+void Base::_exit(int code) { request_exit(code); }
 
 namespace {
 // A service error, with what the init system said about it when it said something.

@@ -145,8 +145,8 @@ std::optional<std::string> read_variant(sd_bus_message* m) {
     if (sd_bus_message_peek_type(m, &type, &contents) < 0 || sd_bus_message_enter_container(m, 'v', contents) < 0)
         return std::nullopt;
     auto value = read_value(m, contents);
-    if (!value) sd_bus_message_skip(m, contents);
-    sd_bus_message_exit_container(m);
+    if (!value && sd_bus_message_skip(m, contents) < 0) return std::nullopt;
+    if (sd_bus_message_exit_container(m) < 0) return std::nullopt;
     return value;
 }
 
@@ -180,10 +180,11 @@ int on_unit_properties(sd_bus_message* m, void* userdata, sd_bus_error*) {
         if (sd_bus_message_read_basic(m, 's', &key) < 0 || !key) return 0;
         if (wanted(key)) {
             if (auto value = read_variant(m)) answers->map[key] = std::move(*value);
-        } else {
-            sd_bus_message_skip(m, "v");
+        } else if (sd_bus_message_skip(m, "v") < 0) {
+            return 0;
         }
-        sd_bus_message_exit_container(m);
+        // An entry left half read means a malformed answer: no half-filled map is believed.
+        if (sd_bus_message_exit_container(m) < 0) return 0;
     }
     answers->unit_ok = true;
     return 0;

@@ -15,4 +15,10 @@ private:
     int status_;
 };
 
+// The one way the program's code ends the process. The service classes and the entry both
+// offer it under the name `_exit`, which scripts written for them know; unlike the C
+// library's ::_exit, which skips every destructor and would leave the restart lock and the
+// logs to the kernel, it unwinds to the entry.
+[[noreturn]] inline void request_exit(int status) { throw ExitRequest(status); }
+
 }  // namespace Vexlan
