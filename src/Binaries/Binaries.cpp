@@ -5,7 +5,7 @@
 
 namespace Vexlan::Binaries {
 
-std::map<std::string, std::string> thirdparty_binary_locations() {
+const std::map<std::string, std::string>& thirdparty_binary_locations() {
     // The static part, and (computed once) the programs of the panel's own PHP build.
     static const std::map<std::string, std::string> kTable = [] {
         std::map<std::string, std::string> t = {{"vexlan-git", PANEL_BIN_DIR}, {"vexlan-perl", PANEL_BIN_DIR},
@@ -26,9 +26,9 @@ const std::map<std::string, std::string>& system_bin_locations() {
     return kTable;
 }
 
-std::optional<std::string> path(const std::string& name) {
+std::optional<std::string> find(const std::string& name) {
     if (name.empty()) return std::nullopt;
-    const auto thirdparty = thirdparty_binary_locations();
+    const auto& thirdparty = thirdparty_binary_locations();
     if (auto it = thirdparty.find(name); it != thirdparty.end()) return it->second + "/" + name;
     if (auto it = system_bin_locations().find(name); it != system_bin_locations().end()) return it->second + "/" + name;
     std::map<std::string, std::string> distro;
@@ -38,6 +38,12 @@ std::optional<std::string> path(const std::string& name) {
         // An unidentified distribution has no table of its own.
     }
     if (auto it = distro.find(name); it != distro.end()) return it->second + "/" + name;
+    return std::nullopt;
+}
+
+std::optional<std::string> path(const std::string& name) {
+    if (name.empty()) return std::nullopt;
+    if (auto found = find(name)) return found;
     auto quiet = Exception::get_stack_trace_suppressor();
     throw Exception::create(Exception::Kinds::Generic, {{"message", "No program table knows “" + name + "”."}});
 }

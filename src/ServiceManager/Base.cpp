@@ -327,12 +327,8 @@ std::unique_ptr<RestartSrv::Lock> Base::_build_lock() {
 }
 
 std::string Base::_build_service_binary() {
-    const std::string name = Text::lower(service());
-    try {
-        return Binaries::path(name).value_or("");
-    } catch (...) {
-        return "";  // a program nobody knows is simply no binary
-    }
+    // A program nobody knows is simply no binary.
+    return Binaries::find(Text::lower(service())).value_or("");
 }
 
 // ---- messaging ----

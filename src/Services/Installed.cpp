@@ -70,12 +70,9 @@ namespace {
 const std::vector<std::string> kProgramDirs = {"/usr/local/sbin", "/usr/local/bin", "/usr/sbin", "/usr/bin", "/sbin", "/bin"};
 
 bool registry_program(const std::string& name) {
-    try {
-        auto path = Binaries::path(name);
-        return path && FileUtils::is_executable_file(*path);
-    } catch (...) {
-        return false;  // a program no table knows is not here
-    }
+    // A program no table knows is not here.
+    auto path = Binaries::find(name);
+    return path && FileUtils::is_executable_file(*path);
 }
 bool found(const std::string& program, const std::vector<std::string>& dirs = kProgramDirs) {
     return FindBin::findbin(program, dirs).has_value();

@@ -53,6 +53,8 @@ TEST_F(OsFacts, ThisMachinesReleaseDescription) {
     EXPECT_EQ(OS::maillog_path(), "/var/log/mail.log");
     EXPECT_EQ(OS::package_manager_module(), "Apt");
     EXPECT_EQ(Vexlan::Binaries::path("exim4"), "/usr/sbin/exim4");
+    EXPECT_EQ(Vexlan::Binaries::find("no-such-daemon"), std::nullopt);
+    VX_EXPECT_THROW_KIND(Vexlan::Binaries::path("no-such-daemon"), Kinds::Generic);
     for (const auto& name : OS::supported_methods()) EXPECT_NO_THROW(OS::fact(name)) << "Debian answers every fact: " << name;
     EXPECT_EQ(OS::fact("pretty_distro"), "Debian");
     EXPECT_EQ(OS::fact("retry_rpm_cmd_no_tty_hack"), false);
