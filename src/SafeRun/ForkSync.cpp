@@ -128,7 +128,7 @@ void ForkSync::run(const std::function<void()>* parent_code, const Code& code, b
     const int write_fd = pipe.write.get();
     const int read_fd = pipe.read.get();
     auto child = [&]() {
-        ::close(read_fd);
+        pipe.read.reset();
         json report;
         std::exception_ptr raised;
         try {
@@ -144,7 +144,7 @@ void ForkSync::run(const std::function<void()>* parent_code, const Code& code, b
                 write_fd, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
             throw Exception::create(Exception::Kinds::IO::FileWriteError,
                                     {{"path", "report pipe"}, {"error", errno}});
-        ::close(write_fd);
+        pipe.write.reset();
         if (raised) std::rethrow_exception(raised);
     };
     pid_ = quiet ? ForkAsync::do_in_child_quiet(child) : ForkAsync::do_in_child(child);

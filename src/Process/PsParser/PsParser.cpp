@@ -17,6 +17,7 @@
 #include "Util/File.hpp"
 #include "Util/Number.hpp"
 #include "Util/UniqueDir.hpp"
+#include "Util/UniqueFd.hpp"
 
 namespace Vexlan::PsParser {
 
@@ -29,16 +30,15 @@ bool proc_readable() {
 
 // Reads a small file relative to a directory descriptor.
 bool read_at(int dirfd, const char* name, std::string& out) {
-    int fd = ::openat(dirfd, name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    const UniqueFd fd(::openat(dirfd, name, O_RDONLY | O_CLOEXEC));
+    if (!fd) return false;
     out.clear();
     char buf[8192];
     for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
+        ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n <= 0) break;
         out.append(buf, static_cast<size_t>(n));
     }
-    ::close(fd);
     return true;
 }
 
@@ -84,13 +84,11 @@ std::vector<ProcessRecord> fast_parse_ps(const Options& o) {
         if (o.exclude_self && pid == self) continue;
         if (o.want_pid && *o.want_pid != pid) continue;
         if (o.exclude_kernel && pid < RESERVED_PIDS) continue;
-        int pfd = ::openat(::dirfd(dir), e->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (pfd < 0) continue;
+        const UniqueFd process_dir(::openat(::dirfd(dir), e->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!process_dir) continue;
+        const int pfd = process_dir.get();
         struct stat st {};
-        if (::fstat(pfd, &st) != 0 || (o.want_uid && *o.want_uid != st.st_uid)) {
-            ::close(pfd);
-            continue;
-        }
+        if (::fstat(pfd, &st) != 0 || (o.want_uid && *o.want_uid != st.st_uid)) continue;
         ProcessRecord r;
         r.pid = pid;
         r.uid = st.st_uid;
@@ -103,19 +101,10 @@ std::vector<ProcessRecord> fast_parse_ps(const Options& o) {
         std::string cmd;
         if (!o.skip_cmdline && read_at(pfd, "cmdline", buf) && !buf.empty()) cmd = cmdline_to_text(buf);
         if (!o.skip_stat) {
-            if (!read_at(pfd, "stat", buf)) {
-                ::close(pfd);
-                continue;
-            }
+            if (!read_at(pfd, "stat", buf)) continue;
             ProcFs::StatView stat;
-            if (!ProcFs::parse_stat_view(buf, stat)) {
-                ::close(pfd);
-                continue;
-            }
-            if (o.exclude_kernel && stat.field(2) == 0) {
-                ::close(pfd);
-                continue;
-            }
+            if (!ProcFs::parse_stat_view(buf, stat)) continue;
+            if (o.exclude_kernel && stat.field(2) == 0) continue;
             r.state = stat.fields[0];
             r.ppid = static_cast<pid_t>(stat.field(1));
             r.nice = stat.count > 16 ? std::string(stat.fields[16]) : "";
@@ -131,7 +120,6 @@ std::vector<ProcessRecord> fast_parse_ps(const Options& o) {
             in >> size >> resident;
             r.mem = info->memory_percent(resident);
         }
-        ::close(pfd);
         out.push_back(std::move(r));
     }
     return out;
