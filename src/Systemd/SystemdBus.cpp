@@ -127,8 +127,12 @@ std::string job_result_text(const std::string& unit, const std::string& result, 
 // The properties anyone in the program reads; the other few hundred are skipped unread.
 constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
 constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
-constexpr std::string_view kUnitKeys[] = {"LoadState", "ActiveState",  "SubState",   "FragmentPath", "UnitFileState",
-                                          "Job",       "Id",           "CanReload",  "SourcePath",   "InvocationID"};
+constexpr std::string_view kUnitKeys[] = {"LoadState", "ActiveState", "SubState",  "FragmentPath", "UnitFileState",
+                                          "Job",       "Id",          "CanReload", "SourcePath"};
+// Asked for on their own: systemd lists them near the end of the unit's hundred properties,
+// and the answer to the others is read only as far as the last one wanted (a third of the
+// decoding a status does).
+constexpr const char* kLateUnitKeys[] = {"InvocationID"};
 constexpr const char* kServiceKeys[] = {"Type",         "MainPID",        "PIDFile",
                                         "Result",       "ExecMainCode",   "ExecMainStatus",
                                         "ExecMainStartTimestamp"};
@@ -156,7 +160,7 @@ struct PropertyAnswers {
     bool unit_ok = false;
     int pending = 0;
 };
-struct ServiceAnswer {
+struct SingleAnswer {
     PropertyAnswers* answers = nullptr;
     const char* key = nullptr;
     std::optional<std::string> value;
@@ -175,10 +179,12 @@ int on_unit_properties(sd_bus_message* m, void* userdata, sd_bus_error*) {
     auto* answers = static_cast<PropertyAnswers*>(userdata);
     --answers->pending;
     if (sd_bus_message_is_method_error(m, nullptr) || sd_bus_message_enter_container(m, 'a', "{sv}") < 0) return 0;
-    while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+    size_t found = 0;
+    while (found < std::size(kUnitKeys) && sd_bus_message_enter_container(m, 'e', "sv") > 0) {
         const char* key = nullptr;
         if (sd_bus_message_read_basic(m, 's', &key) < 0 || !key) return 0;
         if (wanted(key)) {
+            ++found;
             if (auto value = read_variant(m)) answers->map[key] = std::move(*value);
         } else if (sd_bus_message_skip(m, "v") < 0) {
             return 0;
@@ -190,8 +196,8 @@ int on_unit_properties(sd_bus_message* m, void* userdata, sd_bus_error*) {
     return 0;
 }
 
-int on_service_property(sd_bus_message* m, void* userdata, sd_bus_error*) {
-    auto* answer = static_cast<ServiceAnswer*>(userdata);
+int on_single_property(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    auto* answer = static_cast<SingleAnswer*>(userdata);
     --answer->answers->pending;
     if (!sd_bus_message_is_method_error(m, nullptr)) answer->value = read_variant(m);
     return 0;
@@ -279,7 +285,7 @@ const PropertyMap* Bus::unit_properties(const std::string& unit) {
     // Measured against one GetAll of every interface (some 400 properties that systemd must
     // serialise and we must walk): all of the unit interface's properties, and the few
     // service properties one by one, cost less time on both sides. The questions go out
-    // together and the answers are collected after, so they cost one round trip, not seven.
+    // together and the answers are collected after, so they cost one round trip, not nine.
     PropertyAnswers answers;
     std::vector<Slot> slots;
     auto ask = [&](const char* member, sd_bus_message_handler_t handler, void* userdata, const char* interface,
@@ -298,15 +304,22 @@ const PropertyMap* Bus::unit_properties(const std::string& unit) {
     if (!ask("GetAll", on_unit_properties, &answers, kUnitInterface, nullptr)) return nullptr;
     // Only a loaded service unit has the service interface; a question to any other unit
     // is answered with an error and its answer ignored.
-    std::vector<ServiceAnswer> service(std::size(kServiceKeys));
+    std::vector<SingleAnswer> late(std::size(kLateUnitKeys));
+    for (size_t i = 0; i < std::size(kLateUnitKeys); ++i) {
+        late[i] = {&answers, kLateUnitKeys[i], {}};
+        ask("Get", on_single_property, &late[i], kUnitInterface, kLateUnitKeys[i]);
+    }
+    std::vector<SingleAnswer> service(std::size(kServiceKeys));
     if (unit.ends_with(".service"))
         for (size_t i = 0; i < std::size(kServiceKeys); ++i) {
             service[i] = {&answers, kServiceKeys[i], {}};
-            ask("Get", on_service_property, &service[i], kServiceInterface, kServiceKeys[i]);
+            ask("Get", on_single_property, &service[i], kServiceInterface, kServiceKeys[i]);
         }
     if (!wait_for_answers(answers.pending)) return nullptr;
     if (!answers.unit_ok) return nullptr;
     auto map = std::make_unique<PropertyMap>(std::move(answers.map));
+    for (auto& one : late)
+        if (one.value) (*map)[one.key] = std::move(*one.value);
     // A unit masked while it runs still has its processes, and its main pid is what says so.
     if ((*map)["LoadState"] == "loaded" || (*map)["LoadState"] == "masked")
         for (auto& one : service)

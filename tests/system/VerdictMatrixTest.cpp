@@ -248,7 +248,7 @@ TEST_F(VerdictMatrix, AReaderThatLeavesEarlyDoesNotCutTheRestartShort) {
 TEST_F(VerdictMatrix, TextFromTheServiceReachesTheTerminalEscaped) {
     // Its user chooses the daemon's command line and what it logs.
     write_file(sandbox_->path("/run/vxesc.sh"),
-               "#!/bin/bash\nprintf '\\033[2Jlogged-by-vxesc\\n'\n"
+               "#!/bin/bash\nprintf '\\033[2Jlogged-by-vxesc run-%s\\n' \"$INVOCATION_ID\"\n"
                "(exec -a \"$(printf 'vxesc\\033]0;PWNED\\007\\033[2J')\" sleep infinity) >/dev/null 2>&1 &\n",
                0755);
     // Forking: its status line shows the daemon's command line.
@@ -264,6 +264,14 @@ TEST_F(VerdictMatrix, TextFromTheServiceReachesTheTerminalEscaped) {
     EXPECT_NE(status.out.find("vxesc\\x1b]0;PWNED\\x07\\x1b[2J"), std::string::npos) << status.out;
     EXPECT_NE(start.out.find("\\x1b[2Jlogged-by-vxesc"), std::string::npos)
         << "the journal line, escaped: " << start.out;
+    // A second start shows its own run's lines, not the first run's.
+    const std::string first_run = show("vxesc", "InvocationID");
+    auto again = sandbox_->program("restartsrv_vxesc", {});
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
+    const std::string second_run = show("vxesc", "InvocationID");
+    ASSERT_NE(first_run, second_run);
+    EXPECT_NE(again.out.find("run-" + second_run), std::string::npos) << again.out;
+    EXPECT_EQ(again.out.find("run-" + first_run), std::string::npos) << "an earlier run's line: " << again.out;
 }
 
 TEST_F(VerdictMatrix, TheTerminalReadsCalmly) {
