@@ -302,13 +302,13 @@ const PropertyMap* Bus::unit_properties(const std::string& unit) {
         return true;
     };
     if (!ask("GetAll", on_unit_properties, &answers, kUnitInterface, nullptr)) return nullptr;
-    // Only a loaded service unit has the service interface; a question to any other unit
-    // is answered with an error and its answer ignored.
     std::vector<SingleAnswer> late(std::size(kLateUnitKeys));
     for (size_t i = 0; i < std::size(kLateUnitKeys); ++i) {
         late[i] = {&answers, kLateUnitKeys[i], {}};
         ask("Get", on_single_property, &late[i], kUnitInterface, kLateUnitKeys[i]);
     }
+    // Only a loaded service unit has the service interface; a question to any other unit
+    // is answered with an error and its answer ignored.
     std::vector<SingleAnswer> service(std::size(kServiceKeys));
     if (unit.ends_with(".service"))
         for (size_t i = 0; i < std::size(kServiceKeys); ++i) {
