@@ -12,7 +12,9 @@
 #include <fmt/ranges.h>
 
 #include "Exception/Exception.hpp"
+#include "Lock/Lock.hpp"
 #include "Output/LogCheck.hpp"
+#include "Output/Logger.hpp"
 #include "Process/IONice/IONice.hpp"
 #include "Process/Kill/AppPort.hpp"
 #include "Process/PidFile/PidFile.hpp"
