@@ -44,13 +44,13 @@ namespace Exception = Vexlan::Exception;
 
 namespace {
 std::string g_invocation;
+std::unique_ptr<Vexlan::ServiceManager::Base> g_srv;
 
-// A check or a status only reports: no status block, startup log or error block follows it.
 bool is_one_of(std::string_view action, std::initializer_list<std::string_view> words) {
     return std::find(words.begin(), words.end(), action) != words.end();
 }
+// A check or a status only reports: no status block, startup log or error block follows it.
 bool is_quiet_action(std::string_view action) { return is_one_of(action, {"CHECK", "STATUS"}); }
-std::unique_ptr<Vexlan::ServiceManager::Base> g_srv;
 
 // Ends the run with an error text on standard error and a non-zero status. `kind` is an
 // error kind's name ("InvalidParameter"), for the result record.
