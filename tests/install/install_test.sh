@@ -7,7 +7,7 @@
 set -euo pipefail
 build=$1
 source_dir=$2
-stage=$(mktemp -d "$build/test-scratch/install.XXXXXX")
+stage=$(mktemp -d /tmp/vexlan-install.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 

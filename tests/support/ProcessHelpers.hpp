@@ -24,8 +24,11 @@ inline std::string unique_copy(const ScratchDir& dir, const std::string& program
     return path;
 }
 
-inline void wait_until(const std::function<bool()>& ready, double seconds = 5) {
-    for (double t = 0; t < seconds && !ready(); t += 0.01) Vexlan::Time::sleep_for(0.01);
+// Waits for an event. The deadline is generous on purpose (tests run side by side on a
+// loaded machine): it only bounds a test that is failing anyway.
+inline void wait_until(const std::function<bool()>& ready, double seconds = 30) {
+    const double deadline = Vexlan::Time::monotonic_seconds_f() + seconds;
+    while (!ready() && Vexlan::Time::monotonic_seconds_f() < deadline) Vexlan::Time::sleep_for(0.01);
 }
 
 // Waits until the child has exec'd: its command line contains `text`.

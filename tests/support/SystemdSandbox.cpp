@@ -13,7 +13,7 @@
 namespace testing_support {
 
 namespace {
-// The checkout: the program, the scripts and the scratch directories all live in it.
+// The checkout: the program, its modules and the scripts live in it.
 std::string project_dir() {
     std::string dir = scripts_dir();
     return dir.substr(0, dir.rfind("/tests/system"));
@@ -52,7 +52,8 @@ SystemdSandbox::SystemdSandbox(const ProgramRoot& root) : root_(root) {
         ::execlp("/bin/sh", "/bin/sh", (scripts_dir() + "/cgroup_enter.sh").c_str(), group.c_str(), "unshare", "--cgroup",
                  "--pid", "--fork", "--kill-child", "--mount", "--uts", "--ipc", "--net", "--mount-proc", "/bin/sh",
                  (scripts_dir() + "/private_root.sh").c_str(), root.root().c_str(), "/bin/sh",
-                 (scripts_dir() + "/systemd_boot.sh").c_str(), project_dir().c_str(), static_cast<char*>(nullptr));
+                 (scripts_dir() + "/systemd_boot.sh").c_str(), project_dir().c_str(), root.root().c_str(),
+                 static_cast<char*>(nullptr));
         ::_exit(127);
     }
     // systemd is the child of unshare (before that, the control-group script runs short

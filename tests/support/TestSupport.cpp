@@ -33,8 +33,10 @@ const int kShortLockTimeout = (Vexlan::RestartSrv::Lock::set_timeout_for_testing
 
 ScratchDir::ScratchDir() {
     const char* base = std::getenv("VEXLAN_TEST_TMPDIR");
-    // Not under /tmp: a systemd sandbox has a /tmp of its own and must see these files.
-    std::string tmpl = std::string(base && *base ? base : VEXLAN_SCRATCH_BASE) + "/vexlan-test-XXXXXX";
+    // Under /tmp, not in the build tree: the checkout may lie under a directory that other
+    // users cannot enter, and some tests act as another user. A systemd sandbox has a /tmp of
+    // its own and keeps its root's directory visible in it.
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/vexlan-test-XXXXXX";
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     path_ = tmpl;
 }
@@ -139,6 +141,9 @@ bool can_unshare() {
 }
 
 ProgramRoot::ProgramRoot() {
+    // Open to other users, as a product's directories are: some tests run the program, and
+    // daemons drop to their own users.
+    ::chmod(dir_.path().c_str(), 0755);
     std::filesystem::create_directories(product("/logs"));
     std::filesystem::create_directories(state());
     std::filesystem::create_directories(dir_.path() + "/bin");
@@ -162,9 +167,16 @@ ProgramRoot::ProgramRoot() {
 
 std::vector<std::string> ProgramRoot::command(const std::string& name,
                                               const std::vector<std::string>& args) const {
-    std::string link = dir_.path() + "/bin/" + name;
+    // The program itself inside the root, where another user can reach it too (the build
+    // tree may be closed to them): a hard link, or a copy across file systems.
+    const std::string program = dir_.path() + "/bin/restartsrv_base";
     std::error_code ec;
-    if (!std::filesystem::exists(link, ec)) std::filesystem::create_symlink(program_path(), link, ec);
+    if (!std::filesystem::exists(program, ec)) {
+        std::filesystem::create_hard_link(program_path(), program, ec);
+        if (ec) std::filesystem::copy_file(program_path(), program);
+    }
+    std::string link = dir_.path() + "/bin/" + name;
+    if (!std::filesystem::exists(link, ec)) std::filesystem::create_symlink("restartsrv_base", link, ec);
     std::vector<std::string> cmd = {"unshare",   "--mount", "--propagation",
                                     "private",   "/bin/sh", scripts_dir() + "/private_root.sh",
                                     dir_.path(), link};

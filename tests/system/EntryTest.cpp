@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "Util/Time.hpp"
+#include "support/ProcessHelpers.hpp"
 #include "support/TestSupport.hpp"
 
 using testing_support::ProgramRoot;
@@ -90,7 +91,7 @@ TEST_F(Entry, SigtermWhileBusyExits143AndReleasesTheLock) {
     auto cmd = root_.command("restartsrv_slowsvc", {});
     testing_support::Child program(cmd);
     // The program holds the lock while it waits for the service.
-    for (int i = 0; i < 500 && lock_is_free("slowsvc"); ++i) Vexlan::Time::sleep_for(0.02);
+    testing_support::wait_until([&] { return !lock_is_free("slowsvc"); });
     ASSERT_FALSE(lock_is_free("slowsvc"));
     // Its handler was set before the lock was taken.
     ::kill(program.pid(), SIGTERM);

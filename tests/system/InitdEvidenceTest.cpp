@@ -11,7 +11,10 @@
 using namespace testing_support;
 
 namespace {
-enum class Via { Plain, ExecSelf, Parent };
+// How the program is called: plainly; exec'd by a shell whose pid the pidfile holds; by such
+// a shell; or by a process of the daemon's own program (a copy of sh, so that it can call the
+// program) whose pid the pidfile holds: the one ancestor every identity rule would confirm.
+enum class Via { Plain, ExecSelf, Parent, DaemonParent };
 
 struct Row {
     const char* what;
@@ -188,6 +191,27 @@ TEST(InitdEvidence, PidfileFaultsScriptAnswersAndActions) {
          {"--status"},
          1,
          0},
+        // The caller is the daemon's program, confirmed by every identity rule: it runs. Its
+        // stop leaves the pidfile in place, so that only the program could end the caller,
+        // and the program never does: the stop fails, the caller lives to see it.
+        {"pidfile naming a caller of the daemon's own program: up",
+         false,
+         "",
+         "true",
+         kNamedDaemon,
+         Via::DaemonParent,
+         {"--status"},
+         0,
+         0},
+        {"pidfile naming a caller of the daemon's own program: a stop never signals it",
+         false,
+         "",
+         "true",
+         kNamedDaemon,
+         Via::DaemonParent,
+         {"stop"},
+         255,
+         0},
         // A script that does not name its daemon plainly: its status is asked, but never
         // over a pidfile the program refused (its status calls PID 1 running).
         {"computed daemon, pidfile holding 1 while stopped: down",
@@ -214,7 +238,7 @@ TEST(InitdEvidence, PidfileFaultsScriptAnswersAndActions) {
     for (const auto& row : rows) {
         const std::string name = "vxi" + std::to_string(++n);
         SCOPED_TRACE(row.what);
-        sandbox.exec({"cp", "/bin/sleep", "/run/" + name + "d"});
+        sandbox.exec({"cp", row.via == Via::DaemonParent ? "/bin/sh" : "/bin/sleep", "/run/" + name + "d"});
         write_file(sandbox.path("/etc/init.d/" + name), with_name(script(row.stop, row.daemon), name), 0755);
         if (row.start_first) {
             ASSERT_EQ(sandbox.exec({"/etc/init.d/" + name, "start"}).status, 0);
@@ -224,11 +248,13 @@ TEST(InitdEvidence, PidfileFaultsScriptAnswersAndActions) {
         for (const auto& a : row.args) program += " " + a;
         program += " --initd";
         const std::string pidfile = "/run/" + name + ".pid";
-        const std::string call = row.via == Via::ExecSelf ? "echo $$ > " + pidfile + "; exec " + program
-                                 : row.via == Via::Parent
-                                     ? "echo $$ > " + pidfile + "; " + program + "; exit $?"
-                                     : "exec " + program;
+        const std::string as_parent = "echo $$ > " + pidfile + "; " + program + "; exit $?";
+        const std::string call = row.via == Via::ExecSelf       ? "echo $$ > " + pidfile + "; exec " + program
+                                 : row.via == Via::Parent       ? as_parent
+                                 : row.via == Via::DaemonParent ? "exec /run/" + name + "d -c '" + as_parent + "'"
+                                                                : "exec " + program;
         auto r = sandbox.exec({"sh", "-c", call});
+        // A caller ended by a signal shows as 128 + the signal.
         EXPECT_EQ(r.status, row.exit) << r.out << r.err;
         if (row.args == std::vector<std::string>{"--status"} && row.exit == 1) {
             EXPECT_NE(r.err.find("is down"), std::string::npos) << "down, not another error: " << r.err;

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "support/SystemdSandbox.hpp"
+#include "support/ProcessHelpers.hpp"
 #include "support/TestSupport.hpp"
 #include "Util/Time.hpp"
 
@@ -19,7 +20,7 @@ protected:
                    "#!/bin/sh\necho $$ > /run/examplehot.pid\ntrap '" + on_usr1 + "' USR1\nwhile :; do sleep 0.05; done\n", 0755);
         sandbox_->install_unit("examplehot.service", "[Service]\nExecStart=/run/vxhotd\n");
         sandbox_->exec({"systemctl", "start", "examplehot"});
-        for (int i = 0; i < 100 && !std::filesystem::exists(sandbox_->path("/run/examplehot.pid")); ++i) Vexlan::Time::sleep_for(0.05);
+        wait_until([&] { return read_file(sandbox_->path("/run/examplehot.pid")).ends_with("\n"); });
     }
 };
 }  // namespace
@@ -94,8 +95,7 @@ TEST_F(ServiceState, AStartupLogErrorIsHighlightedOnATerminalAndPlainWhenPiped) 
     // Journald takes the daemon's output in its own time: once it has it, every later
     // startup log (the unit's latest lines) shows it.
     sandbox_->exec({"systemctl", "start", "vxlogger"});
-    for (int i = 0; i < 200 && sandbox_->exec({"journalctl", "-u", "vxlogger"}).out.find("vxlogger: ready") == std::string::npos; ++i)
-        Vexlan::Time::sleep_for(0.05);
+    wait_until([&] { return sandbox_->exec({"journalctl", "-u", "vxlogger"}).out.find("vxlogger: ready") != std::string::npos; });
     auto piped = sandbox_->program("restartsrv_vxlogger", {});
     EXPECT_EQ(piped.status, 0) << piped.out << piped.err;
     EXPECT_NE(piped.out.find("=== Startup Log ==="), std::string::npos) << piped.out;

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "support/SystemdSandbox.hpp"
+#include "support/ProcessHelpers.hpp"
 #include "support/TestSupport.hpp"
 #include "Util/Time.hpp"
 
@@ -123,8 +124,7 @@ TEST_F(SystemdFlows, ASecondAttemptFreesTheServicesPort) {
                            "os.fork() and sys.exit(0)\\ntime.sleep(100000)\"\n");
     sandbox_->exec({"systemd-run", "--unit=holder", "/usr/bin/python3", "-c",
                     "import socket,time\ns=socket.socket()\ns.bind(('127.0.0.1', 18765))\ns.listen()\ntime.sleep(100000)"});
-    for (int i = 0; i < 100 && sandbox_->exec({"sh", "-c", "grep -q ':4A6D ' /proc/net/tcp"}).status != 0; ++i)
-        Vexlan::Time::sleep_for(0.05);
+    wait_until([&] { return sandbox_->exec({"sh", "-c", "grep -q ':4A6D ' /proc/net/tcp"}).status == 0; });
     const std::string holder = sandbox_->systemctl_show("holder.service", "MainPID");
     auto r = run("restartsrv_exampleports");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -165,7 +165,7 @@ TEST_F(SystemdFlows, AStopThatSystemdRunsAfterItKilledTheMainProcessExitsAtOnce)
                            "ExecStop=/bin/sh -c 'exec 2>/run/stop-err; exec " + stop + " --systemd-service=vxkilled.service'\n");
     sandbox_->exec({"systemctl", "start", "vxkilled"});
     sandbox_->exec({"systemctl", "kill", "--signal=TERM", "--kill-who=main", "vxkilled"});
-    for (int i = 0; i < 100 && state("vxkilled.service") != "inactive"; ++i) Vexlan::Time::sleep_for(0.05);
+    wait_until([&] { return state("vxkilled.service") == "inactive"; });
     EXPECT_EQ(state("vxkilled.service"), "inactive");
     EXPECT_EQ(sandbox_->systemctl_show("vxkilled.service", "Result"), "success") << "the stop command exited 0";
     EXPECT_EQ(read_file(root_.product("/logs/restartsrv_audit_log")).find("stopvxkilled"), std::string::npos)
@@ -188,7 +188,7 @@ TEST_F(SystemdFlows, AGracefulRestartKeepsTheMainProcessUnlessForbidden) {
                            "[Service]\nExecStart=/bin/sh -c 'echo $$$$ > /run/examplehot.pid; "
                            "trap \"sleep 0.2; echo $$$$ > /run/examplehot.pid\" USR1; while :; do sleep 0.1; done'\n");
     sandbox_->exec({"systemctl", "start", "examplehot"});
-    for (int i = 0; i < 100 && !std::filesystem::exists(sandbox_->path("/run/examplehot.pid")); ++i) Vexlan::Time::sleep_for(0.05);
+    wait_until([&] { return read_file(sandbox_->path("/run/examplehot.pid")).ends_with("\n"); });
     std::string before = main_pid("examplehot.service");
     auto graceful = run("restartsrv_examplehot");
     EXPECT_EQ(graceful.status, 0) << graceful.out << graceful.err;
@@ -249,11 +249,10 @@ TEST_F(SystemdFlows, AUnitStillStartingHasSomethingToStop) {
     // Cut short while queued it is inactive, while running its start command failed; a start
     // left to finish would be active after its 3 s.
     std::string after;
-    for (int i = 0; i < 200; ++i) {
+    wait_until([&] {
         after = state("vxslow.service");
-        if (after != "activating" && after != "deactivating") break;
-        Vexlan::Time::sleep_for(0.05);
-    }
+        return after != "activating" && after != "deactivating";
+    });
     EXPECT_TRUE(after == "inactive" || after == "failed") << after << ": the start in progress was stopped, not left to finish";
 }
 
@@ -343,7 +342,8 @@ TEST_F(SystemdFlows, AGracefulRestartNeverSignalsWhatAJunkPidfileNames) {
     // The canary notes a signal of ours, sent now: had the program sent one earlier, it would
     // stand before ours.
     sandbox_->exec({"systemctl", "kill", "--signal=USR1", "vxcanary"});
-    for (int i = 0; i < 200 && !std::filesystem::exists(sandbox_->path("/run/canary")); ++i) Vexlan::Time::sleep_for(0.05);
+    // The trap creates the file before it writes the line: wait for the line itself.
+    wait_until([&] { return read_file(sandbox_->path("/run/canary")).ends_with("\n"); });
     EXPECT_EQ(read_file(sandbox_->path("/run/canary")), "hit\n") << "no process but ours sent a SIGUSR1";
     EXPECT_EQ(state("vxcanary.service"), "active");
 }

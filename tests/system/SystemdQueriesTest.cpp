@@ -7,6 +7,7 @@
 #include "Systemd/SystemdBus.hpp"
 #include "Systemd/SystemdQueries.hpp"
 #include "support/InsideSandbox.hpp"
+#include "support/ProcessHelpers.hpp"
 #include "support/TestSupport.hpp"
 #include "Util/Time.hpp"
 
@@ -77,7 +78,7 @@ TEST(SystemdQueries, TheExitCodeAndSignalOfTheMainProcess) {
     install_unit_here("vxkill.service", "[Service]\nExecStart=/bin/sleep infinity\n");
     install_unit_here("vxexit.service", "[Service]\nExecStart=/bin/sh -c 'exit 3'\n");
     sh("systemctl start vxkill vxexit; systemctl kill --signal=KILL vxkill");
-    for (int i = 0; i < 100 && show_here("vxkill.service", "ActiveState") != "failed"; ++i) Vexlan::Time::sleep_for(0.05);
+    wait_until([&] { return show_here("vxkill.service", "ActiveState") == "failed"; });
     EXPECT_EQ(Systemd::get_code_and_signal_via_systemd("vxkill"),
               std::make_tuple(std::string("failed"), std::string("killed"), std::string("KILL")));
     auto [state, code, signal] = Systemd::get_code_and_signal_via_systemd("vxexit");

@@ -4,11 +4,16 @@
 # product and state directories in place. Nothing of the host is touched: /run, /tmp,
 # /var/tmp, /var/log and the unit directory are private, and every boot-time unit that
 # would act on the machine is masked.
-# usage: systemd_boot.sh [KEEP]  -- KEEP, a directory (the project's checkout) that must stay
-# visible even when it lies under one of the directories made private here.
+# usage: systemd_boot.sh [KEEP...]  -- directories (the project's checkout, the test's root)
+# that must stay visible even when they lie under one of the directories made private here.
 set -e
-keep=${1:-}
-[ -n "$keep" ] && exec 9<"$keep"
+# Each kept directory is held open (descriptors 3 to 8) across the mounts that hide it.
+[ $# -le 6 ] || { echo "systemd_boot.sh: at most six directories to keep" >&2; exit 2; }
+fd=3
+for keep in "$@"; do
+  eval "exec $fd<\"\$keep\""
+  fd=$((fd + 1))
+done
 mount --make-rprivate /
 # The host's log directories, empty but with their owners and modes: daemons refuse to
 # start without the directory their package made for their log.
@@ -24,14 +29,16 @@ done
 umount /run/varlog-host
 mount -t tmpfs -o mode=0755 tmpfs /run
 chmod 1777 /tmp /var/tmp
-if [ -n "$keep" ]; then
+fd=3
+for keep in "$@"; do
   case "$keep" in
     /run/*|/tmp/*|/var/tmp/*|/var/log/*)
       mkdir -p "$keep"
-      mount --no-canonicalize --bind /proc/self/fd/9 "$keep" ;;
+      mount --no-canonicalize --bind "/proc/self/fd/$fd" "$keep" ;;
   esac
-  exec 9<&-
-fi
+  eval "exec $fd<&-"
+  fd=$((fd + 1))
+done
 mkdir -p /var/log/nginx /var/log/journal
 # The runtime directories packages declare for boot (systemd-tmpfiles is masked here):
 # only under the private /run.

@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "Exception/Exception.hpp"
+#include "Process/PidFile/PidFile.hpp"
 #include "Process/Fuser/Fuser.hpp"
 #include "Process/Kill/AppPort.hpp"
 #include "Process/Kill/Kill.hpp"
@@ -176,6 +177,15 @@ TEST(Doomedprocess, NeverKillsTheCallerOrItsAncestors) {
     std::string prog = unique_copy(dir, "/bin/sleep", "vxdoomed");
     Child c({prog, "60"});
     wait_for_exec(c.pid(), "vxdoomed");
+    // A pidfile's word never reaches this process, its callers, init or a process group.
+    for (pid_t p : lineage) EXPECT_FALSE(Vexlan::PidFile::may_signal(p)) << "lineage " << p;
+    for (pid_t p : {0, 1, -1, -c.pid()}) EXPECT_FALSE(Vexlan::PidFile::may_signal(p)) << p;
+    EXPECT_TRUE(Vexlan::PidFile::may_signal(c.pid()));
+    for (const auto& [text, pid] : std::vector<std::pair<std::string, std::optional<pid_t>>>{
+             {"1\n", std::nullopt}, {"0\n", std::nullopt}, {std::to_string(c.pid()) + "\n", c.pid()}}) {
+        testing_support::write_file(dir.file("pid"), text);
+        EXPECT_EQ(Vexlan::PidFile::read(dir.file("pid")), pid) << text;
+    }
     EXPECT_EQ(Vexlan::RestartSrv::doomedprocess(nlohmann::json::array({base_name(prog)}), false, 2), 1);
     EXPECT_FALSE(c.alive());
     EXPECT_EQ(Vexlan::RestartSrv::doomedprocess(nullptr, false), 0);

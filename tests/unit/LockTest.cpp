@@ -12,6 +12,7 @@
 #include "ServiceManager/Base.hpp"
 #include "Util/Paths.hpp"
 #include "Util/Time.hpp"
+#include "support/ProcessHelpers.hpp"
 #include "support/TestSupport.hpp"
 
 namespace Kinds = Vexlan::Exception::Kinds;
@@ -157,10 +158,9 @@ TEST_F(LockTest, NoLockUnderPid1) {
         ::_exit(0);
     }
     ::waitpid(middle, nullptr, 0);
-    for (int i = 0; i < 500 && !std::filesystem::exists(out.file("answer")); ++i)
-        Vexlan::Time::sleep_for(0.01);
-    Vexlan::Time::sleep_for(0.05);
-    std::string answer = testing_support::read_file(out.file("answer"));
+    // The file exists before its word is in it: wait for the word.
+    std::string answer;
+    testing_support::wait_until([&] { return !(answer = testing_support::read_file(out.file("answer"))).empty(); });
     if (answer == "skip") GTEST_SKIP() << "orphans are adopted by a subreaper here, not by PID 1";
     EXPECT_EQ(answer, "unlocked");
     EXPECT_FALSE(std::filesystem::exists(lock_path("orphan")));

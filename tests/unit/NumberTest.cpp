@@ -26,4 +26,7 @@ TEST(Number, APidIsBetweenTwoAndPidMax) {
     EXPECT_EQ(Number::pid_from_pidfile_text("  1234 \nextra lines\n"), 1234);
     EXPECT_FALSE(Number::pid_from_pidfile_text("1234garbage\n"));
     EXPECT_FALSE(Number::pid_from_pidfile_text("\n1234\n"));
+    // No pidfile names the kernel's scheduler or init: neither ever reaches an identity check.
+    for (const char* refused : {"0\n", "1\n", " 1 \n", "00\n", "01\n", "-1\n", "1\n1234\n"})
+        EXPECT_FALSE(Number::pid_from_pidfile_text(refused)) << "[" << refused << "]";
 }
