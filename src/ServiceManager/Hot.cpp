@@ -4,7 +4,7 @@
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <utime.h>
+#include <pwd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -57,11 +57,12 @@ std::optional<std::string> Hot::configuration_problem() {
     }
 }
 
-std::optional<std::string> Hot::_read_pid_from_pidfile() {
-    auto line = FileUtils::read_regular_file(pidfile(), 4096);
-    if (!line) return std::nullopt;
-    line->resize(std::min(line->size(), line->find('\n')));
-    return line;
+bool Hot::_is_plain_pidfile(const struct stat& st) {
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_size == 0) return false;
+    if (st.st_uid == 0) return true;
+    const std::string owner = processowner();
+    const struct passwd* user = owner.empty() ? nullptr : ::getpwnam(owner.c_str());
+    return user && user->pw_uid == st.st_uid;
 }
 
 int Hot::_send_usr1(pid_t pid) {
@@ -77,18 +78,25 @@ int Hot::restart_gracefully() {
         return 0;
     }
     const std::string pf = pidfile();
+    if (pf.empty()) return 0;
+    // Its directory may be the daemon user's: what is checked, read and touched is the one
+    // file opened here, never whatever a link swapped in at the path names a moment later.
+    UniqueFd file = FileUtils::open_without_links(pf);
     struct stat st {};
-    // Only a real, non-empty pidfile: its times are about to be moved, never a link's target's.
-    if (pf.empty() || ::lstat(pf.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return 0;
+    if (!file || ::fstat(file.get(), &st) != 0 || !_is_plain_pidfile(st)) {
+        debug(fmt::format("The pidfile “{}” of “{}” is no plain file of the service's; no graceful restart.", pf,
+                          service()));
+        return 0;
+    }
     time_t before = st.st_mtime;
     time_t now = ::time(nullptr);
     if (before == now) {
         // A rewrite within this very second must still show as a change.
-        struct utimbuf times {now - 1, now - 1};
-        ::utime(pf.c_str(), &times);
+        const struct timespec times[2] = {{now - 1, 0}, {now - 1, 0}};
+        ::futimens(file.get(), times);
         before = now - 1;
     }
-    auto pid_text = _read_pid_from_pidfile();
+    auto pid_text = FileUtils::read_all(file.get(), 4096);
     auto pid = pid_text ? Number::pid_from_pidfile_text(*pid_text) : std::nullopt;
     if (!pid) {
         debug(fmt::format("The pidfile “{}” of “{}” names no process; no graceful restart.", pf, service()));

@@ -1,6 +1,8 @@
 #pragma once
 // A service whose daemon restarts itself in place on SIGUSR1 and then rewrites its
 // pidfile: the restart flow tries that first.
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,7 +21,9 @@ public:
 
     // 1 when the daemon rewrote its pidfile after the signal, else 0.
     virtual int restart_gracefully();
-    std::optional<std::string> _read_pid_from_pidfile();
+    // A pidfile fit to be read and touched: a regular file with one name, not empty, owned
+    // by root or by the service's user.
+    bool _is_plain_pidfile(const struct stat& st);
     int _send_usr1(pid_t pid);
     // The daemon's own test of its configuration (empty: it has none). A daemon signalled
     // with a broken configuration dies, and the site is down until someone notices.

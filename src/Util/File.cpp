@@ -1,6 +1,8 @@
 #include "Util/File.hpp"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +115,27 @@ std::string describe_open_error(int err) {
 
 UniqueFd open_regular_for_reading(const std::string& path) {
     return keep_if_regular(UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK)));
+}
+
+UniqueFd open_without_links(const std::string& path) {
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
+    // The directory's own path is resolved once (Debian's /var/run is root's link to /run);
+    // from there on no link is followed.
+    const size_t slash = path.rfind('/');
+    std::string resolved = path;
+    if (slash != std::string::npos && slash > 0) {
+        char* dir = ::realpath(path.substr(0, slash).c_str(), nullptr);
+        if (!dir) return UniqueFd();
+        resolved = std::string(dir) + path.substr(slash);
+        std::free(dir);
+    }
+    struct open_how how {};
+    how.flags = kFlags;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, resolved.c_str(), &how, sizeof how);
+    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return UniqueFd(static_cast<int>(fd));
+    // Kernels before 5.6 (or a filter that forbids the call): the last component at least.
+    return UniqueFd(::open(resolved.c_str(), kFlags));
 }
 
 std::optional<std::string> read_regular_file(const std::string& path, size_t max_bytes) {

@@ -33,6 +33,10 @@ bool ensure_owned_directory(const std::string& path, mode_t mode);
 std::string describe_open_error(int err);
 // A regular file for reading, under the same rules.
 UniqueFd open_regular_for_reading(const std::string& path);
+// Opens `path` for reading without following a link at its name, nor (where the kernel has
+// openat2's RESOLVE_NO_SYMLINKS) on the way from its directory's resolved path; no check of
+// what was opened: the caller fstat()s the descriptor.
+UniqueFd open_without_links(const std::string& path);
 // Content of a regular file (symlinks, FIFOs and devices refused), at most max_bytes.
 std::optional<std::string> read_regular_file(const std::string& path, size_t max_bytes = 1 << 20);
 // Reads a descriptor to its end (at most max_bytes).

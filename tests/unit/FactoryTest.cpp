@@ -1,9 +1,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <new>
 
 #include "Exception/Exception.hpp"
 #include "Output/Logger.hpp"
@@ -29,12 +33,19 @@ class FactoryTest : public ::testing::Test {
         std::filesystem::create_directories(dir_.path() + "/custom");
         std::filesystem::create_directories(dir_.path() + "/usr/local/vexlan/logs");
         Vexlan::RestartSrv::Systemd::Bus::get().close();
-        Vexlan::LoadModule::Custom::set_dirs_for_testing(dir_.path() + "/custom", VEXLAN_MODULE_DIR);
+        // The built-in modules in a directory of the test's own, trusted from the scratch
+        // directory down (a build tree may lie below /tmp, which the loader never trusts).
+        std::filesystem::create_directories(dir_.path() + "/builtin");
+        for (const auto& module : std::filesystem::directory_iterator(VEXLAN_MODULE_DIR))
+            std::filesystem::copy_file(module.path(), dir_.path() + "/builtin/" + module.path().filename().string());
+        Vexlan::LoadModule::Custom::set_trusted_top_for_testing(dir_.path());
+        Vexlan::LoadModule::Custom::set_dirs_for_testing(dir_.path() + "/custom", dir_.path() + "/builtin");
     }
     void TearDown() override {
         Vexlan::Paths::set_test_root("");
         Vexlan::Paths::clear_overrides();
         Vexlan::LoadModule::Custom::set_dirs_for_testing("", "");
+        Vexlan::LoadModule::Custom::set_trusted_top_for_testing("");
         Vexlan::Logger::clear_singleton_stash();
     }
     void init_script(const std::string& name) {
@@ -96,13 +107,24 @@ TEST_F(FactoryTest, AModuleAnotherUserCouldHaveWrittenIsNeverLoaded) {
         uid_t owner;
         mode_t dir_mode;
         const char* why;
+        mode_t above_mode = 0700;  // the directory above the module's
+        uid_t above_owner = 0;
+        const char* also_named = "";  // a hard link's name
     };
     for (const Case& c : {Case{"writable by all", 0666, 0, 0755, "the module is writable by others than root"},
                           Case{"another user's", 0644, 65534, 0755, "the module is not owned by root"},
-                          Case{"in a directory anyone may write", 0644, 0, 0777, "its directory is writable by others"}}) {
+                          Case{"in a directory anyone may write", 0644, 0, 0777, "its directory is writable by others"},
+                          Case{"below a directory anyone may write", 0644, 0, 0755, "above it is writable by others", 01777},
+                          Case{"below another user's directory", 0644, 0, 0755, "above it is not owned by root", 0755, 65534},
+                          Case{"with a second name", 0644, 0, 0755, "has other names", 0700, 0, "elsewhere.so"}}) {
         ::chmod(planted.c_str(), c.file_mode);
         ASSERT_EQ(::chown(planted.c_str(), c.owner, 0), 0);
         ::chmod((dir_.path() + "/custom").c_str(), c.dir_mode);
+        ::chmod(dir_.path().c_str(), c.above_mode);
+        ASSERT_EQ(::chown(dir_.path().c_str(), c.above_owner, 0), 0);
+        if (*c.also_named) {
+            ASSERT_EQ(::link(planted.c_str(), dir_.file(c.also_named).c_str()), 0);
+        }
         try {
             Vexlan::LoadModule::Custom::find(cls);
             ADD_FAILURE() << c.what << ": loaded";
@@ -110,7 +132,11 @@ TEST_F(FactoryTest, AModuleAnotherUserCouldHaveWrittenIsNeverLoaded) {
             EXPECT_TRUE(e.isa(Kinds::ModuleLoadError)) << c.what;
             EXPECT_NE(e.to_string().find(c.why), std::string::npos) << c.what << ": " << e.to_string();
         }
+        if (*c.also_named) std::filesystem::remove(dir_.file(c.also_named));
     }
+    ::chmod(dir_.path().c_str(), 0700);
+    ASSERT_EQ(::chown(dir_.path().c_str(), 0, 0), 0);
+    ::chmod((dir_.path() + "/custom").c_str(), 0777);
     // Refused, it is a broken class: the generic object with a warning, where a script exists.
     init_script("exampleplain");
     std::string err = stderr_of([&] { EXPECT_EQ(new_service({{"service", "exampleplain"}})->class_name(), "Vexlan::ServiceManager::Base"); });
@@ -118,6 +144,45 @@ TEST_F(FactoryTest, AModuleAnotherUserCouldHaveWrittenIsNeverLoaded) {
     ::chmod((dir_.path() + "/custom").c_str(), 0755);
     ::chmod(planted.c_str(), 0644);
     EXPECT_TRUE(Vexlan::LoadModule::Custom::find(cls)) << "root's, and closed to others: loaded";
+}
+
+// Two files swap names as fast as the kernel can while the loader checks and loads by that
+// name: what it checked must be what it loads, so the untrusted one's constructor never runs.
+TEST_F(FactoryTest, AModuleSwappedAfterItsCheckIsNeverTheOneLoaded) {
+    const std::string dir = dir_.path() + "/custom";
+    const std::string log = dir_.file("constructed");
+    Vexlan::EnvGuard env;
+    ::setenv("VEXLAN_TEST_CONSTRUCTOR_LOG", log.c_str(), 1);
+    constexpr int kLoads = 200;
+    auto* round = static_cast<std::atomic<int>*>(
+        ::mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(round, MAP_FAILED);
+    new (round) std::atomic<int>(-1);
+    // A fresh pair each round: a module is loaded once, and later loads of it run nothing.
+    auto name = [&](int i, bool trusted) { return dir + (trusted ? "/Vxswap" : "/.vxswap") + std::to_string(i) + (trusted ? ".so" : ""); };
+    pid_t swapper = ::fork();
+    if (swapper == 0) {
+        for (int i; (i = round->load()) < kLoads;)
+            if (i >= 0) ::renameat2(AT_FDCWD, name(i, true).c_str(), AT_FDCWD, name(i, false).c_str(), RENAME_EXCHANGE);
+        ::_exit(0);
+    }
+    int loaded = 0;
+    for (int i = 0; i < kLoads; ++i) {
+        std::filesystem::copy_file(dir_.path() + "/builtin/Exampleplain.so", name(i, true));
+        std::filesystem::copy_file(std::string(VEXLAN_TEST_MODULE_DIR) + "/Constructormark.so", name(i, false));
+        EXPECT_EQ(::chown(name(i, false).c_str(), 65534, 65534), 0);
+        round->store(i);
+        try {
+            if (Vexlan::LoadModule::Custom::find("Vexlan::ServiceManager::Services::Vxswap" + std::to_string(i))) ++loaded;
+        } catch (const Vexlan::Exception::Base&) {
+            // refused: the other user's file stood there at the check
+        }
+    }
+    round->store(kLoads);
+    ::waitpid(swapper, nullptr, 0);
+    ::munmap(round, sizeof(std::atomic<int>));
+    EXPECT_GT(loaded, 0) << "the trusted module was loaded in some rounds";
+    EXPECT_EQ(testing_support::read_file(log), "") << "the other user's module ran as root";
 }
 
 TEST_F(FactoryTest, AnInitScriptAloneGivesTheGenericObjectEnabledUnlessItsDisableFileExists) {

@@ -3,7 +3,10 @@
 // written through.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -12,6 +15,7 @@
 #include "Output/Logger.hpp"
 #include "Lock/Lock.hpp"
 #include "RestartSrv/LoggedStartup.hpp"
+#include "ServiceManager/Hot.hpp"
 #include "support/ScratchRoot.hpp"
 #include "Util/File.hpp"
 #include "Util/Paths.hpp"
@@ -124,4 +128,36 @@ TEST_F(TrustedFiles, LogsAreRootsAloneAndLocksAreNeverAnotherUsersToHold) {
         EXPECT_EQ(owner_of(lock), 0u);
         EXPECT_EQ(mode_of(lock), 0600u);
     }
+}
+
+// The pidfile's directory may be the daemon user's: a link swapped in at the pidfile while a
+// graceful restart moves the pidfile's time never moves the time of the file it names.
+TEST_F(TrustedFiles, AGracefulRestartNeverTouchesWhatALinkSwappedInAtThePidfileNames) {
+    const std::string pidfile = root_.file("vxhot.pid"), link = root_.file("vxhot.link"), precious = root_.file("precious");
+    write_file(precious, "precious\n");
+    const struct timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, precious.c_str(), long_ago, 0), 0);
+    // The pidfile names init, which no graceful restart ever signals.
+    write_file(pidfile, "1\n");
+    fs::create_symlink(precious, link);
+    auto hot = Vexlan::ServiceManager::make_service<Vexlan::ServiceManager::Hot>({{"service", "vxhot"}, {"pidfile", pidfile}});
+    auto* graceful = static_cast<Vexlan::ServiceManager::Hot*>(hot.get());
+    pid_t swapper = ::fork();
+    if (swapper == 0) {
+        // The two names trade places; the real file's time stays in the current second, so
+        // that every graceful restart moves it.
+        for (unsigned n = 0;; ++n) {
+            ::renameat2(AT_FDCWD, pidfile.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
+            ::utimensat(AT_FDCWD, (n % 2 ? pidfile : link).c_str(), nullptr, AT_SYMLINK_NOFOLLOW);
+        }
+    }
+    int restarted = 0;
+    for (int i = 0; i < 5000; ++i) restarted += graceful->restart_gracefully();
+    EXPECT_EQ(restarted, 0);
+    ::kill(swapper, SIGKILL);
+    ::waitpid(swapper, nullptr, 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(precious.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1000000000) << "the file a link named was touched";
+    EXPECT_EQ(read_file(precious), "precious\n");
 }

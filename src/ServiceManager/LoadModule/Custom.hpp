@@ -33,6 +33,9 @@ public:
     static std::optional<Factory> find(const std::string& class_name);
     // Test-only: module directories (empty restores the production ones).
     static void set_dirs_for_testing(const std::string& custom_dir, const std::string& builtin_dir);
+    // Test-only: the directory the trust walk starts from instead of "/" (empty restores it);
+    // it and everything below it on the way to a module must still be root's alone.
+    static void set_trusted_top_for_testing(const std::string& top);
 };
 
 }  // namespace Vexlan::LoadModule
