@@ -99,8 +99,9 @@ bool pidfile_process_is_the_daemon(const std::string& pidfile, pid_t pid,
     const bool right_program =
         facts.daemon ? program == *facts.daemon : program.substr(program.rfind('/') + 1) == args.service;
     if (!right_program) return false;
+    // The file itself, never what a link swapped in at its name since it was read names.
     struct stat st {};
-    if (::stat(pidfile.c_str(), &st) != 0) return false;
+    if (::lstat(pidfile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     const bool root_only_file = st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
     auto owner = uid_of(args.user);
     return root_only_file || (owner && ProcFs::owner_uid(pid) == owner);

@@ -167,9 +167,11 @@ TEST_F(FactoryTest, AModuleSwappedAfterItsCheckIsNeverTheOneLoaded) {
         ::_exit(0);
     }
     int loaded = 0;
+    const std::filesystem::path trusted = std::filesystem::path(dir_.path()) / "builtin" / "Exampleplain.so";
+    const std::filesystem::path untrusted = std::filesystem::path(VEXLAN_TEST_MODULE_DIR) / "Constructormark.so";
     for (int i = 0; i < kLoads; ++i) {
-        std::filesystem::copy_file(dir_.path() + "/builtin/Exampleplain.so", name(i, true));
-        std::filesystem::copy_file(std::string(VEXLAN_TEST_MODULE_DIR) + "/Constructormark.so", name(i, false));
+        std::filesystem::copy_file(trusted, name(i, true));
+        std::filesystem::copy_file(untrusted, name(i, false));
         EXPECT_EQ(::chown(name(i, false).c_str(), 65534, 65534), 0);
         round->store(i);
         try {
