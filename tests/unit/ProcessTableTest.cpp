@@ -149,4 +149,15 @@ TEST(ProcBasename, BaseNamesOfCommandWords) {
     EXPECT_EQ(Vexlan::Proc::Basename::getbasename(""), "");
     EXPECT_EQ(Vexlan::Proc::Bin::getbin(::getpid()).substr(0, 1), "/");
     EXPECT_EQ(Vexlan::Proc::Bin::getbin(0), "");
+    // A program whose path holds a space, running and then removed from the disk.
+    ScratchDir dir;
+    std::filesystem::create_directories(dir.file("a space"));
+    const std::string prog = dir.file("a space/vxbin");
+    std::filesystem::copy_file("/bin/sleep", prog);
+    ::chmod(prog.c_str(), 0755);
+    Child c({prog, "60"});
+    wait_for_exec(c.pid(), "vxbin");
+    EXPECT_EQ(Vexlan::Proc::Bin::getbin(c.pid()), prog);
+    std::filesystem::remove(prog);
+    EXPECT_EQ(Vexlan::Proc::Bin::getbin(c.pid()), prog) << "without the kernel's \" (deleted)\"";
 }

@@ -178,9 +178,11 @@ std::string getbin(pid_t pid) {
     for (const std::string& link : {ProcFs::pid_dir(pid) + "/exe", ProcFs::pid_dir(pid) + "/file"}) {
         ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
         if (n > 0) {
+            // A program replaced on disk reads "<path> (deleted)"; a path may hold spaces.
+            constexpr std::string_view kDeleted = " (deleted)";
             std::string target(buf, static_cast<size_t>(n));
-            auto space = target.find(' ');
-            return space == std::string::npos ? target : target.substr(0, space);
+            if (target.ends_with(kDeleted)) target.resize(target.size() - kDeleted.size());
+            return target;
         }
     }
     return "";
