@@ -508,6 +508,8 @@ void prepare_process() {
 }  // namespace
 
 int main(const std::string& invocation_path, std::vector<std::string> args) {
+    // What a concurrent restart is measured against: when this call was made.
+    Vexlan::Time::request_time();
     prepare_process();
     set_invocation(invocation_path);
     // systemd takes a millisecond or two to accept and authenticate a new connection: start

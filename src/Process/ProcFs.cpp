@@ -111,12 +111,17 @@ std::optional<unsigned long long> start_time(pid_t pid) {
     return Number::parse<unsigned long long>(st->fields[19]);
 }
 
-std::optional<double> age_seconds(pid_t pid) {
+std::optional<double> started_at_boottime(pid_t pid) {
     auto ticks = start_time(pid);
+    if (!ticks) return std::nullopt;
+    return static_cast<double>(*ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+std::optional<double> age_seconds(pid_t pid) {
+    auto started = started_at_boottime(pid);
     struct timespec now {};
-    if (!ticks || ::clock_gettime(CLOCK_BOOTTIME, &now) != 0) return std::nullopt;
-    const double started = static_cast<double>(*ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-    const double age = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9 - started;
+    if (!started || ::clock_gettime(CLOCK_BOOTTIME, &now) != 0) return std::nullopt;
+    const double age = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9 - *started;
     return age < 0 ? 0 : age;
 }
 

@@ -46,6 +46,8 @@ bool is_alive(pid_t pid);
 std::optional<unsigned long long> start_time(pid_t pid);
 // How long ago the process started, in seconds (to the clock tick).
 std::optional<double> age_seconds(pid_t pid);
+// When the process started, in seconds on the boot-time clock.
+std::optional<double> started_at_boottime(pid_t pid);
 std::optional<pid_t> parent_pid(pid_t pid);
 // False when the process lives in another pid namespace than this program (a container's
 // or a sandbox's processes, which /proc shows but which are not this system's services);

@@ -207,6 +207,10 @@ class Base {
     double start_confirm_seconds();
     static constexpr double START_CONFIRM_SECONDS = 1.0;
     static constexpr const char* START_CONFIRM_KEY = "restartsrv_start_confirm_ms";
+    // How long a reloaded service must stay up with the same main process: the main
+    // configuration's RELOAD_CONFIRM_KEY (milliseconds), else the start window.
+    double reload_confirm_seconds();
+    static constexpr const char* RELOAD_CONFIRM_KEY = "restartsrv_reload_confirm_ms";
     bool is_up(const std::string& via = "");
     int is_up_via_pidfile();
     bool check_sanity();
@@ -254,6 +258,9 @@ class Base {
     virtual int _build_suspend_time() { return 600; }
     // A daemon known to die later than the panel's window after a bad start asks for more.
     virtual double _build_minimum_start_confirm_seconds() { return 0; }
+    // A number of milliseconds from the main configuration, in seconds; `fallback` (with a
+    // warning) when it is set but not a number.
+    double configured_seconds(const char* key, double fallback);
 
     void set(const std::string& name, nlohmann::json value) { attrs_[name] = std::move(value); }
     // The stored value, or the builder's result stored on first read.

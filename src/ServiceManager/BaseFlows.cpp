@@ -160,21 +160,26 @@ std::optional<std::string> Base::_restarted_since_request() {
     // Only a call that had to wait for the lock can have been overtaken.
     auto* held = lock();
     if (!held || !held->waited()) return std::nullopt;
-    // The service's main process against this program, both by their start in /proc: one
-    // clock, and no window in which a restart is counted twice.
-    const auto pid = main_pid_now();
-    if (!pid) return std::nullopt;
-    const auto theirs = ProcFs::start_time(*pid);
-    const auto ours = ProcFs::start_time(::getpid());
-    if (!theirs || !ours || *theirs <= *ours) return std::nullopt;
-    std::string text;
-    try {
-        text = status();
-    } catch (const Exception::Base&) {
+    // The instance running now against the moment this call was made, each on the clock
+    // that counts it; a restart systemd made by itself was nobody's request.
+    const Time::Moment& asked = Time::request_time();
+    if (auto by_job = service_manager().started_by_a_job_after(*this, asked)) {
+        if (!*by_job) return std::nullopt;
+    } else {
+        const auto pid = main_pid_now();
+        if (!pid) return std::nullopt;
+        const auto started = ProcFs::started_at_boottime(*pid);
+        if (!started || *started <= asked.boottime) return std::nullopt;
+    }
+    // That restart must have worked: the instance it left passes the same window as a start
+    // of this call's own would.
+    const std::string text = wait_for_service_status(0);
+    if (text.empty()) {
+        debug(fmt::format("The concurrent restart of “{}” did not stay up; restarting it.", service()));
+        service_manager().note_failure("");
         return std::nullopt;
     }
-    if (text.empty()) return std::nullopt;
-    debug(fmt::format("The main process {} of “{}” started after this call did.", *pid, service()));
+    debug(fmt::format("“{}” was started by a job after this call was made.", service()));
     return text;
 }
 
@@ -374,14 +379,27 @@ bool Base::reload() {
     auto r = backend.reload(*this);
     if (!r) return true;
     if (!*r) return false;
-    // A daemon may take a bad configuration as its cue to exit: the reload is only done
-    // when the service still runs after it.
-    RestartSrv::Systemd::Bus::get().forget();
-    if (!is_up()) {
-        backend.note_failure(fmt::format("“{}” is no longer running after its reload.", service()));
-        return false;
+    // A daemon may take a bad configuration as its cue to exit, a moment after the reload
+    // returned: the reload is done only when the service stays up, as the same instance,
+    // through the window.
+    const double window = reload_confirm_seconds();
+    const double until = Time::monotonic_seconds_f() + window;
+    double pause = 0.05;
+    for (;;) {
+        RestartSrv::Systemd::Bus::get().forget();
+        if (auto why = backend.reloaded_instance_lost(*this)) {
+            backend.note_failure(fmt::format("“{}” did not stay up after its reload: {}", service(), *why));
+            return false;
+        }
+        if (!is_up()) {
+            backend.note_failure(fmt::format("“{}” is no longer running after its reload.", service()));
+            return false;
+        }
+        const double left = until - Time::monotonic_seconds_f();
+        if (left <= 0) return true;
+        Time::sleep_for(std::min(pause, left));
+        pause = std::min(pause * 2, 1.0);
     }
-    return true;
 }
 
 bool Base::_called_from_restart() {

@@ -143,9 +143,10 @@ std::string Base::wait_for_service_status(int attempt) {
         RestartSrv::Systemd::Bus::get().forget();  // every probe asks afresh
         // systemd's own "failed" decides without a status check (whose confirmation of a
         // changed state would only add a pause).
-        if (service_manager().start_evidence(*this, false, Time::monotonic_seconds_f() - began).active_state ==
-            "failed") {
+        if (auto first = service_manager().start_evidence(*this, false, Time::monotonic_seconds_f() - began);
+            first.active_state == "failed" || first.restarted_by_systemd) {
             state = StartState::Failed;
+            if (!first.why.empty()) service_manager().note_failure(first.why);
             break;
         }
         try {
@@ -153,8 +154,10 @@ std::string Base::wait_for_service_status(int attempt) {
         } catch (...) {
             last.clear();  // a failed probe counts as down
         }
-        state = judge_start(
-            service_manager().start_evidence(*this, !last.empty(), Time::monotonic_seconds_f() - began), window);
+        const StartEvidence evidence =
+            service_manager().start_evidence(*this, !last.empty(), Time::monotonic_seconds_f() - began);
+        state = judge_start(evidence, window);
+        if (state == StartState::Failed && !evidence.why.empty()) service_manager().note_failure(evidence.why);
         if (state != StartState::Pending) break;
         t = Time::monotonic_seconds() - start;
         if (!logged.count(t)) {
@@ -175,16 +178,26 @@ std::string Base::wait_for_service_status(int attempt) {
     return last;
 }
 
+double Base::configured_seconds(const char* key, double fallback) {
+    if (auto text = Config::LoadVxConf::value(key)) {
+        if (auto ms = Number::parse_trimmed<long>(*text, 0, 600000)) return static_cast<double>(*ms) / 1000.0;
+        warn(fmt::format("“{}” in the main configuration is not a number of milliseconds; {} s applies.", key,
+                         fallback));
+    }
+    return fallback;
+}
+
 double Base::start_confirm_seconds() {
     // The main configuration sets the window for the whole panel; a class whose daemon is
     // known to die later may lengthen it, never shorten it.
-    double configured = START_CONFIRM_SECONDS;
-    if (auto text = Config::LoadVxConf::value(START_CONFIRM_KEY)) {
-        if (auto ms = Number::parse_trimmed<long>(*text, 0, 600000)) configured = static_cast<double>(*ms) / 1000.0;
-        else warn(fmt::format("“{}” in the main configuration is not a number of milliseconds; {} s applies.",
-                              START_CONFIRM_KEY, START_CONFIRM_SECONDS));
-    }
-    return std::max(configured, _build_minimum_start_confirm_seconds());
+    return std::max(configured_seconds(START_CONFIRM_KEY, START_CONFIRM_SECONDS),
+                    _build_minimum_start_confirm_seconds());
+}
+
+double Base::reload_confirm_seconds() {
+    // A daemon that dies of its new configuration dies about as soon as one started with it.
+    if (!Config::LoadVxConf::value(RELOAD_CONFIRM_KEY)) return start_confirm_seconds();
+    return configured_seconds(RELOAD_CONFIRM_KEY, start_confirm_seconds());
 }
 
 bool Base::is_up(const std::string& via) {

@@ -3,7 +3,7 @@
 namespace Vexlan::ServiceManager {
 
 StartState judge_start(const StartEvidence& e, double window) {
-    if (e.active_state == "failed") return StartState::Failed;
+    if (e.restarted_by_systemd || e.active_state == "failed") return StartState::Failed;
     if (e.type == "oneshot") {
         if (e.active_state == "active") return StartState::Confirmed;
         if (e.active_state == "inactive")

@@ -127,15 +127,16 @@ std::string job_result_text(const std::string& unit, const std::string& result, 
 // The properties anyone in the program reads; the other few hundred are skipped unread.
 constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
 constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
-constexpr std::string_view kUnitKeys[] = {"LoadState", "ActiveState", "SubState",  "FragmentPath", "UnitFileState",
-                                          "Job",       "Id",          "CanReload", "SourcePath"};
+constexpr std::string_view kUnitKeys[] = {"LoadState",  "ActiveState", "SubState",  "FragmentPath",
+                                          "UnitFileState", "Job",     "Id",        "CanReload",
+                                          "SourcePath", "ActiveEnterTimestampMonotonic"};
 // Asked for on their own: systemd lists them near the end of the unit's hundred properties,
 // and the answer to the others is read only as far as the last one wanted (a third of the
 // decoding a status does).
 constexpr const char* kLateUnitKeys[] = {"InvocationID"};
-constexpr const char* kServiceKeys[] = {"Type",         "MainPID",        "PIDFile",
-                                        "Result",       "ExecMainCode",   "ExecMainStatus",
-                                        "ExecMainStartTimestamp"};
+constexpr const char* kServiceKeys[] = {"Type",           "MainPID",        "PIDFile",  "Result",
+                                        "ExecMainCode",   "ExecMainStatus", "ExecMainStartTimestamp",
+                                        "NRestarts",      "ControlGroup",   "KillMode"};
 bool wanted(std::string_view key) {
     for (auto k : kUnitKeys)
         if (k == key) return true;

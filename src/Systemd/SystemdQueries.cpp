@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <fmt/format.h>
+
 #include "Process/ProcFs.hpp"
 #include "Process/Unix/PID/Tiny.hpp"
 #include "Systemd/SystemdBus.hpp"
@@ -29,13 +31,20 @@ std::pair<std::string, std::string> code_and_signal(const PropertyMap& map) {
     const char* name = ::sigabbrev_np(*status);
     return {*code == 2 ? "killed" : "dumped", name ? name : std::to_string(*status)};
 }
+
+bool is_generated_from_init_script(const PropertyMap& map) {
+    return value(map, "SourcePath").starts_with("/etc/init.d/") &&
+           value(map, "FragmentPath").starts_with("/run/systemd/generator");
+}
 }  // namespace
 
 const std::vector<std::string>& needs_systemd_show_keys() {
     static const std::vector<std::string> kKeys = {"LoadState", "ActiveState", "SubState",      "Type",
                                                    "MainPID",   "FragmentPath", "PIDFile",      "UnitFileState",
                                                    "Result",    "ExecMainCode", "ExecMainStatus", "CanReload",
-                                                   "SourcePath", "InvocationID", "ExecMainStartTimestamp"};
+                                                   "SourcePath", "InvocationID", "ExecMainStartTimestamp",
+                                                   "NRestarts", "ControlGroup", "KillMode",
+                                                   "ActiveEnterTimestampMonotonic"};
     return kKeys;
 }
 
@@ -67,23 +76,21 @@ std::optional<PropertyMap> has_service_via_systemd(const std::string& name) {
     PropertyMap map = get_service_info_via_systemd(name);
     // No properties at all means no systemd to ask: not a unit.
     if (map.empty()) return std::nullopt;
-    if (map["LoadState"] == NOT_FOUND) return std::nullopt;
-    const std::string& fragment = map["FragmentPath"];
-    if (!fragment.empty()) {
-        bool accepted = false;
-        for (const char* prefix : {"/etc/systemd/system/", "/lib/systemd/system/", "/usr/lib/systemd/system/", "/dev/null"})
-            if (fragment.starts_with(prefix)) accepted = true;
-        if (!accepted) return std::nullopt;
-    }
+    // Whether systemd has the unit is systemd's answer, wherever its file lies (/run,
+    // /usr/local, a transient unit). Only a unit it has never heard of leaves the service to
+    // its init script; one still running after its file went away is still systemd's.
+    const std::string& active = map["ActiveState"];
+    if (map["LoadState"] == NOT_FOUND && (active.empty() || active == "inactive")) return std::nullopt;
+    // A unit generated from an init script has a path of its own (generated_from_init_script):
+    // its state says nothing about its daemon.
+    if (is_generated_from_init_script(map)) return std::nullopt;
     return map;
 }
 
 std::optional<PropertyMap> generated_from_init_script(const std::string& name) {
     if (name.empty()) return std::nullopt;
     PropertyMap map = get_service_info_via_systemd(name);
-    if (map["LoadState"] != LOADED || !map["SourcePath"].starts_with("/etc/init.d/") ||
-        !map["FragmentPath"].starts_with("/run/systemd/generator"))
-        return std::nullopt;
+    if (map["LoadState"] != LOADED || !is_generated_from_init_script(map)) return std::nullopt;
     return map;
 }
 
@@ -120,6 +127,23 @@ std::tuple<std::string, std::string, std::string> get_code_and_signal_via_system
     PropertyMap map = get_service_info_via_systemd(name);
     auto [code, signal] = code_and_signal(map);
     return {map["ActiveState"], code, signal};
+}
+
+std::string main_process_end_text(const PropertyMap& map) {
+    auto [code, signal] = code_and_signal(map);
+    if (code == "exited") return fmt::format("its main process exited, status={}", value(map, "ExecMainStatus"));
+    if (code == "killed") return fmt::format("its main process was killed by SIG{}", signal);
+    if (code == "dumped") return fmt::format("its main process dumped core on SIG{}", signal);
+    return "";
+}
+
+std::string automatic_restarts_text(const std::string& unit, const PropertyMap& map, long restarts) {
+    std::string text = fmt::format("systemd restarted {} by itself {} time{} while its start was being confirmed",
+                                   unit, restarts, restarts == 1 ? "" : "s");
+    if (const std::string how = main_process_end_text(map); !how.empty()) text += "; " + how;
+    if (const std::string& result = value(map, "Result"); !result.empty() && result != "success")
+        text += fmt::format(" (result: {})", result);
+    return text + ".";
 }
 
 std::optional<std::string> get_status_via_systemd(const std::string& name) {

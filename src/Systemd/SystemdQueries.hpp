@@ -23,9 +23,10 @@ std::string strip_unit_suffix(const std::string& name);
 
 // The unit's properties; empty when systemd is not reachable or did not answer.
 PropertyMap get_service_info_via_systemd(const std::string& name);
-// The property map when systemd has a usable unit; empty when the name is empty, the
-// unit is not found, its fragment lies outside the unit directories, or systemd cannot be
-// reached.
+// The property map when systemd has the unit, wherever its file lies (or with none: a
+// transient unit, or a running one whose file is gone); empty when the name is empty,
+// systemd has never heard of it and runs nothing of it, the unit is generated from an init
+// script, or systemd cannot be reached.
 std::optional<PropertyMap> has_service_via_systemd(const std::string& name);
 // The property map of a unit that systemd generated from an init script (a package that
 // ships only a script): not one of the unit directories' units, but the only way to drive
@@ -37,6 +38,12 @@ std::vector<std::string> get_pids_via_systemd(const std::string& name);
 // (active state, exit code, exit signal) of the unit's main process as systemd reports
 // them: code "exited" with the status, or "killed"/"dumped" with the signal name.
 std::tuple<std::string, std::string, std::string> get_code_and_signal_via_systemd(const std::string& name);
+// How the unit's main process last ended, as systemctl status says it ("its main process
+// exited, status=1"); empty when systemd does not say.
+std::string main_process_end_text(const PropertyMap& map);
+// Why a start that systemd kept restarting by itself was not confirmed, with the count,
+// how the last main process ended and systemd's result.
+std::string automatic_restarts_text(const std::string& unit, const PropertyMap& map, long restarts);
 std::optional<std::string> get_status_via_systemd(const std::string& name);
 std::optional<std::string> stop_via_systemd(const std::string& name);
 std::pair<std::optional<std::string>, std::optional<std::string>> restart_via_systemd(const std::string& name);

@@ -32,6 +32,17 @@ double monotonic_seconds_f() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
+double boottime_seconds_f() {
+    struct timespec ts {};
+    ::clock_gettime(CLOCK_BOOTTIME, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+const Moment& request_time() {
+    static const Moment kAsked{boottime_seconds_f(), monotonic_seconds_f()};
+    return kAsked;
+}
+
 void sleep_for(double seconds) {
     if (seconds <= 0) return;
     struct timespec req {};

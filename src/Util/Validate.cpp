@@ -23,8 +23,20 @@ void filesystem_node_name_or_die(std::string_view name) {
 
 bool is_valid_service_name(std::string_view name) {
     if (name.empty() || name.size() > 255 || name[0] == '.' || name[0] == '-') return false;
-    for (char c : name)
-        if (!(is_word(c) || c == '-' || c == '.' || c == '@')) return false;
+    if (name.find("..") != std::string_view::npos) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (is_word(c) || c == '-' || c == '.' || c == '@' || c == ':') continue;
+        // systemd's own escape of a byte in an instance name ("a\x2db"): a backslash only
+        // ever opens one, so a name never carries a bare one into a path or a message.
+        if (c == '\\' && i + 3 < name.size() && name[i + 1] == 'x' &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 2])) &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 3]))) {
+            i += 3;
+            continue;
+        }
+        return false;
+    }
     return true;
 }
 

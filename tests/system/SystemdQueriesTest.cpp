@@ -29,7 +29,16 @@ TEST(SystemdQueries, WhichUnitsCountAsTheProgramsUnits) {
     install_unit_here("vxtpl@.service", "[Service]\nExecStart=/bin/sleep infinity\n");
     std::filesystem::create_symlink("/dev/null", "/etc/systemd/system/vxmasked.service");
     write_file("/etc/init.d/vxgen", "#!/bin/sh\n### BEGIN INIT INFO\n# Provides: vxgen\n### END INIT INFO\nexit 0\n", 0755);
-    sh("systemctl daemon-reload && systemd-run --unit=vxtransient /bin/sleep infinity");
+    // Units wherever systemd finds them, and one that runs on after its file went away.
+    std::filesystem::create_directories("/run/systemd/system");
+    write_file("/run/systemd/system/vxruntime.service", "[Service]\nExecStart=/bin/sleep infinity\n");
+    install_unit_here("vxgone.service", "[Service]\nExecStart=/bin/sleep infinity\n");
+    // A runtime mask outranks a vendor unit: the sandbox's own copy of the vendor directory.
+    sh("mkdir -p /run/vendor-units && cp -a /lib/systemd/system/. /run/vendor-units/ && "
+       "printf '[Service]\\nExecStart=/bin/sleep infinity\\n' > /run/vendor-units/vxrtmask.service && "
+       "mount --bind /run/vendor-units /lib/systemd/system");
+    sh("systemctl daemon-reload && systemd-run --unit=vxtransient /bin/sleep infinity && systemctl start vxgone && "
+       "rm /etc/systemd/system/vxgone.service && systemctl mask --runtime vxrtmask && systemctl daemon-reload");
 
     auto plain = Systemd::has_service_via_systemd("vxplain");
     ASSERT_TRUE(plain);
@@ -42,7 +51,11 @@ TEST(SystemdQueries, WhichUnitsCountAsTheProgramsUnits) {
     EXPECT_EQ((*masked)["LoadState"], "masked");
     EXPECT_EQ(Systemd::get_service_info_via_systemd("vxnothing")["LoadState"], "not-found");
     EXPECT_FALSE(Systemd::has_service_via_systemd("vxnothing"));
-    EXPECT_FALSE(Systemd::has_service_via_systemd("vxtransient")) << show_here("vxtransient.service", "FragmentPath");
+    for (const char* unit : {"vxtransient", "vxruntime", "vxgone", "vxrtmask"})
+        EXPECT_TRUE(Systemd::has_service_via_systemd(unit)) << unit << " " << show_here(std::string(unit) + ".service", "FragmentPath");
+    EXPECT_EQ(Systemd::get_service_info_via_systemd("vxgone")["LoadState"], "not-found") << "running, its file gone";
+    EXPECT_EQ(Systemd::get_service_info_via_systemd("vxrtmask")["LoadState"], "masked");
+    // A generated unit takes a path of its own.
     EXPECT_FALSE(Systemd::has_service_via_systemd("vxgen")) << show_here("vxgen.service", "FragmentPath");
     EXPECT_FALSE(Systemd::has_service_via_systemd(""));
     // An answer is kept until something can have changed it.

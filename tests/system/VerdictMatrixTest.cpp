@@ -2,6 +2,7 @@
 // exit status and by what systemd shows afterwards, never by the program's own words alone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "support/SystemdSandbox.hpp"
@@ -10,18 +11,27 @@
 using namespace testing_support;
 
 namespace {
-enum class Before { Stopped, Running, RunningThenMasked, GeneratedDaemonKilled };
+enum class Before {
+    Stopped,
+    Running,
+    RunningThenMasked,
+    GeneratedDaemonKilled,
+    RunningFromRun,        // its unit file in /run/systemd/system
+    StoppedRuntimeMasked,  // `systemctl mask --runtime`, with an init script whose status says 0
+    RunningInstance,       // an instance of a template, its name with systemd's escapes
+};
 enum class Pid { Any, Same, New };
 
 struct Row {
     const char* what;
-    const char* unit;  // [Service] section; empty: a script in /etc/init.d (a generated unit)
+    std::string unit;  // [Service] section; empty: a script in /etc/init.d (a generated unit)
     Before before;
     std::vector<std::string> args;
     int exit;
     const char* active_after;  // systemd's ActiveState afterwards ("" = not checked)
     Pid pid;
-    const char* state;  // what the --json result record says the service is afterwards
+    const char* state;  // what the --json result record says the service is afterwards ("" = not checked:
+                        // a crash loop is up or down depending on the instant)
 };
 
 const char* kSimple = "ExecStart=/bin/sleep infinity\n";
@@ -31,6 +41,19 @@ const char* kNotify =
     "Type=notify\nExecStart=/usr/bin/python3 -c \"import os,socket,time\\n"
     "a=os.environ['NOTIFY_SOCKET']\\na='\\\\0'+a[1:] if a[0]=='@' else a\\n"
     "s=socket.socket(socket.AF_UNIX,socket.SOCK_DGRAM); s.sendto(b'READY=1',a); time.sleep(100000)\"\n";
+const char* kBadStop = "ExecStart=/bin/sleep infinity\nExecStop=/bin/false\n";
+const char* kKillNone = "ExecStart=/bin/sleep infinity\nKillMode=none\n";
+// Takes its reload signal as its cue to exit, a moment later.
+const char* kDiesOfHup =
+    "ExecStart=/bin/sh -c 'trap \"sleep 0.3; exit 1\" HUP; while :; do sleep 0.1; done'\n"
+    "ExecReload=/bin/kill -HUP $MAINPID\n";
+// systemd restarts it at once whenever it ends, and never gives up.
+const char* kRestartAlways = "Restart=always\nRestartSec=0.1\n[Unit]\nStartLimitIntervalSec=0\n";
+// Ready, then dead 0.4 s later.
+const char* kNotifyThenExit =
+    "Type=notify\nExecStart=/usr/bin/python3 -c \"import os,socket,time\\n"
+    "a=os.environ['NOTIFY_SOCKET']\\na='\\\\0'+a[1:] if a[0]=='@' else a\\n"
+    "s=socket.socket(socket.AF_UNIX,socket.SOCK_DGRAM); s.sendto(b'READY=1',a); time.sleep(0.4)\"\n";
 // Debian's hook in init-functions hands "start" over to systemctl when systemd runs.
 const char* kGeneratedScript =
     "### BEGIN INIT INFO\n# Provides: NAME\n# Default-Start: 2 3 4 5\n### END INIT INFO\n"
@@ -54,9 +77,26 @@ class VerdictMatrix : public SandboxTest {
     std::string show(const std::string& unit, const char* property) {
         return sandbox_->systemctl_show(unit + ".service", property);
     }
-    // Puts the unit into the row's starting state.
-    void prepare(const std::string& name, const Row& row) {
-        if (*row.unit) {
+    // The processes in a control group (systemd keeps the group while anything runs in it,
+    // whatever the unit's state).
+    size_t processes_in(const std::string& group) {
+        if (group.empty()) return 0;
+        // The unified hierarchy wherever it is mounted (alone, or beside the v1 ones).
+        auto r = sandbox_->exec({"sh", "-c",
+                                 "for b in /sys/fs/cgroup/unified /sys/fs/cgroup; do f=\"$b$0/cgroup.procs\"; "
+                                 "[ -e \"$f\" ] && exec cat \"$f\"; done; true",
+                                 group});
+        return static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n'));
+    }
+    // Puts the unit into the row's starting state; `target` is the service acted on.
+    void prepare(const std::string& name, const std::string& target, const Row& row) {
+        if (row.before == Before::RunningInstance) {
+            sandbox_->install_unit(name + "@.service", std::string("[Service]\n") + row.unit);
+        } else if (row.before == Before::RunningFromRun) {
+            sandbox_->exec({"mkdir", "-p", "/run/systemd/system"});
+            write_file(sandbox_->path("/run/systemd/system/" + name + ".service"), std::string("[Service]\n") + row.unit);
+            sandbox_->exec({"systemctl", "daemon-reload"});
+        } else if (!row.unit.empty()) {
             sandbox_->install_unit(name + ".service", std::string("[Service]\n") + row.unit);
         } else {
             sandbox_->exec({"cp", "/bin/sleep", "/run/" + name + "d"});
@@ -64,8 +104,25 @@ class VerdictMatrix : public SandboxTest {
                        "#!/bin/sh\n" + replace_all(kGeneratedScript, "NAME", name), 0755);
             sandbox_->exec({"systemctl", "daemon-reload"});
         }
-        if (row.before == Before::Stopped) return;
-        ASSERT_EQ(sandbox_->exec({"systemctl", "start", name}).status, 0) << row.what;
+        if (row.before == Before::StoppedRuntimeMasked) {
+            // A vendor unit (a runtime mask outranks /lib, not /etc): the sandbox's own copy of
+            // the vendor directory, with the unit in it.
+            std::filesystem::remove(sandbox_->path("/etc/systemd/system/" + name + ".service"));
+            ASSERT_EQ(sandbox_->exec({"sh", "-c",
+                                      "mountpoint -q /lib/systemd/system || { mkdir -p /run/vendor-units && "
+                                      "cp -a /lib/systemd/system/. /run/vendor-units/ && "
+                                      "mount --bind /run/vendor-units /lib/systemd/system; } && "
+                                      "printf '[Service]\\n%s' \"$1\" > /run/vendor-units/$0.service && "
+                                      "systemctl daemon-reload",
+                                      name, row.unit})
+                          .status,
+                      0)
+                << row.what;
+            write_file(sandbox_->path("/etc/init.d/" + name), "#!/bin/sh\nexit 0\n", 0755);
+            ASSERT_EQ(sandbox_->exec({"systemctl", "mask", "--runtime", name}).status, 0) << row.what;
+        }
+        if (row.before == Before::Stopped || row.before == Before::StoppedRuntimeMasked) return;
+        ASSERT_EQ(sandbox_->exec({"systemctl", "start", target}).status, 0) << row.what;
         if (row.before == Before::RunningThenMasked) {
             std::filesystem::remove(sandbox_->path("/etc/systemd/system/" + name + ".service"));
             std::filesystem::create_symlink("/dev/null",
@@ -84,7 +141,8 @@ class VerdictMatrix : public SandboxTest {
 
 TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
     const auto S = Before::Stopped, R = Before::Running, M = Before::RunningThenMasked,
-               G = Before::GeneratedDaemonKilled;
+               G = Before::GeneratedDaemonKilled, U = Before::RunningFromRun, RM = Before::StoppedRuntimeMasked,
+               I = Before::RunningInstance;
     const auto Any = Pid::Any, Same = Pid::Same, New = Pid::New;
     const std::vector<Row> rows = {
         // Healthy units of every long-running shape start, restart and answer.
@@ -101,6 +159,11 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
          0,
          "failed",
          Any, "down"},
+        // A stop is judged by what is left, not by the unit's stop command.
+        {"a stop whose ExecStop fails, nothing left", kBadStop, R, {"stop"}, 0, "failed", Any, "down"},
+        {"a restart whose ExecStop fails", kBadStop, R, {}, 0, "active", New, "up"},
+        {"KillMode=none: the stop ends the daemon systemd leaves", kKillNone, R, {"stop"}, 0, "inactive", Any, "down"},
+        {"KillMode=none: a restart leaves one daemon", kKillNone, R, {}, 0, "active", New, "up"},
         {"simple: reload without a reload command does nothing", kSimple, R, {"--reload"}, 0, "active", Same, "up"},
         {"exec: start", "Type=exec\nExecStart=/bin/sleep infinity\n", S, {"start"}, 0, "active", New, "up"},
         {"forking: start",
@@ -174,6 +237,31 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
          "",
          Any, "down"},
         {"reload: a stopped unit is not reloaded", kReloads, S, {"reload"}, 255, "inactive", Any, "down"},
+        // Watched through the window: the daemon dies a moment after it took the signal.
+        {"reload: the daemon exits 0.3 s after its signal", kDiesOfHup, R, {"reload"}, 255, "failed", Any, "down"},
+        {"reload: the daemon exits 0.3 s after its signal and systemd restarts it",
+         std::string(kDiesOfHup) + kRestartAlways, R, {"reload"}, 255, "", Any, ""},
+        // Crash loops under Restart=always: each daemon lives less than the window.
+        {"crash loop: simple", "ExecStart=/bin/sh -c 'sleep 0.4; exit 1'\n" + std::string(kRestartAlways), S,
+         {"start"}, 255, "", Any, ""},
+        {"crash loop: forking with a main pid",
+         "Type=forking\nExecStart=/bin/sh -c 'sleep 0.4 & exit 0'\n" + std::string(kRestartAlways), S, {"start"},
+         255, "", Any, ""},
+        {"crash loop: forking without a main pid",
+         "Type=forking\nExecStart=/bin/sh -c 'sleep 0.4 & sleep 0.4 & exit 0'\n" + std::string(kRestartAlways), S,
+         {"start"}, 255, "", Any, ""},
+        {"crash loop: notify", std::string(kNotifyThenExit) + kRestartAlways, S, {"start"}, 255, "", Any, ""},
+        {"crash loop: a restart into one",
+         "ExecStart=/bin/sh -c 'test -e /run/vxbroken && { sleep 0.4; exit 1; }; exec sleep infinity'\n" +
+             std::string(kRestartAlways),
+         R, {}, 255, "", Any, ""},
+        // Units systemd has wherever their files lie, and names in systemd's own escapes.
+        {"runtime unit: status", kSimple, U, {"--status"}, 0, "active", Same, "up"},
+        {"runtime unit: restart", kSimple, U, {}, 0, "active", New, "up"},
+        {"runtime mask: check of the stopped unit", kSimple, RM, {"--check"}, 1, "inactive", Any, "down"},
+        {"runtime mask: start is refused", kSimple, RM, {"start"}, 255, "inactive", Any, "down"},
+        {"escaped instance: status", kSimple, I, {"--status"}, 0, "active", Same, "up"},
+        {"escaped instance: restart", kSimple, I, {}, 0, "active", New, "up"},
         // Masked while running: up, and never ended for a start systemd would refuse.
         {"masked: status", kSimple, M, {"--status"}, 0, "active", Same, "up"},
         {"masked: restart", kSimple, M, {}, 255, "active", Same, "up"},
@@ -183,15 +271,18 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
     };
     int n = 0;
     for (const auto& row : rows) {
-        const std::string name = "vxm" + std::to_string(++n);
+        const std::string unit_name = "vxm" + std::to_string(++n);
+        const std::string name = row.before == I ? unit_name + "@a\\x2db" : unit_name;
         SCOPED_TRACE(row.what);
-        prepare(name, row);
-        if (std::string(row.what).starts_with("simple: restart into"))
-            sandbox_->exec({"touch", "/run/vxbroken"});
+        prepare(unit_name, name, row);
+        if (row.unit.find("/run/vxbroken") != std::string::npos) sandbox_->exec({"touch", "/run/vxbroken"});
         const std::string pid_before = show(name, "MainPID");
+        const std::string group_before = show(name, "ControlGroup");
         auto args = row.args;
         args.push_back("--json");
-        auto r = sandbox_->program("restartsrv_" + name, args);
+        // An instance's name is given to the program as its argument (command names are words).
+        if (row.before == I) args.insert(args.begin(), name);
+        auto r = sandbox_->program(row.before == I ? "restartsrv_base" : "restartsrv_" + name, args);
         sandbox_->exec({"rm", "-f", "/run/vxbroken"});
         EXPECT_EQ(r.status, row.exit) << r.out << r.err;
         EXPECT_EQ(r.err, "") << "in JSON mode only the record speaks";
@@ -200,7 +291,9 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
         if (record.is_object()) {
             EXPECT_EQ(record["exit"], row.exit);
             EXPECT_EQ(record["service"], name);
-            EXPECT_EQ(record["state"], row.state) << r.out;
+            if (*row.state) {
+                EXPECT_EQ(record["state"], row.state) << r.out;
+            }
             if (record["main_pid"].is_number()) {
                 // systemd's main process, or (a unit with none, as a generated one) one of its own.
                 const std::string pid = std::to_string(record["main_pid"].get<long>());
@@ -220,16 +313,26 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
         if (*row.active_after) {
             EXPECT_EQ(show(name, "ActiveState"), row.active_after) << r.out << r.err;
         }
+        // "down" leaves nothing of the unit running; a fresh "up" runs one daemon, not two.
+        std::string group = show(name, "ControlGroup");
+        if (group.empty()) group = group_before;
+        if (std::string(row.state) == "down") {
+            EXPECT_EQ(processes_in(group), 0u) << group << ": " << r.out;
+        } else if (std::string(row.state) == "up" && row.pid == Pid::New) {
+            EXPECT_EQ(processes_in(group), 1u) << group << ": " << r.out;
+        }
         const std::string pid_after = show(name, "MainPID");
         if (row.pid == Pid::Same) {
             EXPECT_EQ(pid_after, pid_before) << r.out;
         } else if (row.pid == Pid::New) {
             EXPECT_TRUE(pid_after != pid_before && pid_after != "0") << pid_before << " " << pid_after;
         }
-        if (!*row.unit && row.exit == 0 && row.args.empty()) {
+        if (row.unit.empty() && row.exit == 0 && row.args.empty()) {
             EXPECT_EQ(sandbox_->exec({"pgrep", "-x", name + "d"}).status, 0)
                 << "its daemon runs again: " << r.out;
         }
+        // A crash loop would go on restarting beside the later rows.
+        if (!*row.state) sandbox_->exec({"systemctl", "stop", name});
     }
 }
 

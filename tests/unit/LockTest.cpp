@@ -96,11 +96,16 @@ TEST_F(LockTest, ADaemonStartedWhileTheLockIsHeldDoesNotKeepIt) {
 }
 
 TEST_F(LockTest, InvalidNamesNeverTouchTheLockDirectory) {
-    for (const char* name : {"", "a/b", "..", "-x", "a b"}) {
+    for (const char* name : {"", "a/b", "..", "-x", "a b", "a..b", "a\\b", "a\\x2", "a\\x2g", "a\\y2d", "x\x1b[31m"}) {
         SCOPED_TRACE(name);
         VX_EXPECT_THROW_KIND(Lock::create(name), ::Vexlan::Exception::Kinds::InvalidParameter);
     }
     EXPECT_FALSE(std::filesystem::exists(Vexlan::Paths::get(Vexlan::Paths::Key::LockBase)));
+    // systemd's escapes in instance names are names like any other.
+    for (const char* name : {"tpl@a\\x2db", "tpl@a:b", "tpl@\\x2fsrv\\x2fwww"}) {
+        SCOPED_TRACE(name);
+        EXPECT_NO_THROW(Lock::create(name));
+    }
 }
 
 TEST_F(LockTest, ReleaseThenDestructionUnlocksOnce) {

@@ -68,6 +68,9 @@ TEST(StartVerdict, EveryKindOfEvidenceHasItsVerdict) {
         e.since_started = r.since_started;
         e.script_says_stopped = r.script_stopped;
         EXPECT_EQ(start_state_name(judge_start(e, window)), std::string(start_state_name(r.want))) << r.what;
+        // Whatever else it shows, a unit systemd restarted by itself since the start failed it.
+        e.restarted_by_systemd = true;
+        EXPECT_EQ(judge_start(e, window), StartState::Failed) << "restarted by systemd: " << r.what;
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "Systemd/PropertyMap.hpp"
 #include "ServiceManager/StartVerdict.hpp"
+#include "Util/Time.hpp"
 
 namespace Vexlan::ServiceManager {
 class Base;
@@ -44,6 +45,13 @@ public:
         e.since_started = waited;
         return e;
     }
+    // Whether the instance running now was started by a job after `asked` (not by the
+    // init system's own restart), and if so takes it as the instance a start window then
+    // watches; nothing when the backend cannot tell (the caller asks /proc).
+    virtual std::optional<bool> started_by_a_job_after(Base&, const Time::Moment&) { return std::nullopt; }
+    // Why the instance a reload was sent to is gone (systemd restarted it, its main process
+    // changed, the unit failed); nothing while it runs on.
+    virtual std::optional<std::string> reloaded_instance_lost(Base&) { return std::nullopt; }
     // Why the init system would refuse to start the service (a masked unit), asked before
     // anything is stopped; nothing when it would start it.
     virtual std::optional<std::string> start_refusal(Base&) { return std::nullopt; }

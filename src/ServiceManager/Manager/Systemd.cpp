@@ -2,15 +2,20 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "Exception/Exception.hpp"
+#include "Process/Kill/Kill.hpp"
+#include "Process/PidFile/PidFile.hpp"
 #include "Process/ProcFs.hpp"
 #include "RestartSrv/CheckService.hpp"
 #include "RestartSrv/Legacy.hpp"
 #include "Systemd/SystemdBus.hpp"
 #include "Systemd/SystemdQueries.hpp"
 #include "ServiceManager/Base.hpp"
+#include "Util/File.hpp"
 #include "Util/Number.hpp"
 #include "Util/Time.hpp"
 
@@ -50,38 +55,133 @@ bool Systemd::job(Base& svc, const std::string& method, const std::string& unit,
     return false;
 }
 
-bool Systemd::start(Base& svc) {
-    return job(svc, "RestartUnit", unit(), "started");
+Systemd::Instance Systemd::instance_of(const PropertyMap& props) {
+    auto get = [&](const char* key) { return props.contains(key) ? props.at(key) : std::string(); };
+    return {get("InvocationID"), Number::parse<long>(get("NRestarts")), get("MainPID")};
 }
+
+bool Systemd::start(Base& svc) {
+    const bool ok = job(svc, "RestartUnit", unit(), "started");
+    // The instance the job left is the one the window must see through to its end.
+    started_ = ok ? std::optional<Instance>(instance_of(snapshot_)) : std::nullopt;
+    return ok;
+}
+
+namespace {
+// Whether processes remain in a unit's control group, by the path systemd gave while the unit
+// ran: the kernel's own "populated" flag; a group that is gone is empty.
+bool control_group_populated(const std::string& group, const std::string& unit) {
+    if (group.empty()) return false;
+    if (auto events = FileUtils::read_regular_file("/sys/fs/cgroup" + group + "/cgroup.events", 4096))
+        return events->find("populated 1") != std::string::npos;
+    if (FileUtils::is_directory("/sys/fs/cgroup/unified")) {
+        if (auto events = FileUtils::read_regular_file("/sys/fs/cgroup/unified" + group + "/cgroup.events", 4096))
+            return events->find("populated 1") != std::string::npos;
+    }
+    // Without the unified hierarchy, systemd's own list of the unit's processes.
+    auto left = Queries::Bus::get().unit_processes(unit);
+    return left && !left->empty();
+}
+}  // namespace
 
 bool Systemd::stop(Base& svc, const std::string& type) {
     const std::string name = service_ + "." + type;
-    const std::string before = Queries::get_service_info_via_systemd(name)["ActiveState"];
-    if (!job(svc, "StopUnit", name, "stopped")) return false;
-    // systemd ends the processes even when the unit's own stop command fails, and calls
-    // the job done; a unit that ran and now lies in the failed state failed its stop. (A
-    // start that the stop cut short leaves the failed state too; that stop succeeded.)
+    Queries::Bus::get().forget();
+    PropertyMap before = Queries::get_service_info_via_systemd(name);
+    const std::string kill_mode = before["KillMode"];
+    // What systemd ends by itself: the whole group, or (process, none) less; what it leaves
+    // of the daemon is ours to end, what it leaves on purpose (login sessions, cron's jobs)
+    // is never touched.
+    const bool ends_group = kill_mode.empty() || kill_mode == "control-group" || kill_mode == "mixed";
+    const std::string group = before["ControlGroup"];
+    std::vector<Kill::Target> main;
+    if (auto pid = Number::parse_pid(before["MainPID"])) main = Kill::identify({*pid});
+    const bool job_ok = job(svc, "StopUnit", name, "stopped");
     PropertyMap props = Queries::get_service_info_via_systemd(name);
-    // systemd ran out of patience and killed what was left: the service is stopped all the
-    // same, which is what the caller asked for; the time-out is worth a warning.
-    if (props["ActiveState"] == "failed" && props["Result"] == "timeout") {
-        const auto left = Queries::Bus::get().unit_processes(name);
-        if (left && left->empty()) {
-            svc.warn(fmt::format("“{}” did not stop within systemd's stop time-out; systemd ended it.",
-                                 svc.service_name()));
-            return true;
+    const std::string state = props["ActiveState"];
+    // Still running (the stop was refused, or the unit came back at once): what the job said.
+    if (state != "inactive" && state != "failed") return job_ok;
+    // The daemon outlived systemd's stop (KillMode=none, or a main process that left its
+    // group's signal): the stop is not done until it is gone.
+    if (!main.empty() && Kill::still_the_same(main.front()) && kill_mode != "control-group") {
+        const pid_t pid = main.front().pid;
+        if (!PidFile::may_signal(pid) || !Queries::pid_is_in_unit(pid, name)) {
+            last_error_ = fmt::format("The main process {} of {} still runs after systemd stopped the unit.", pid, name);
+            svc.info(last_error_);
+            return false;
+        }
+        svc.debug(fmt::format("The main process {} of {} outlived systemd's stop; ending it.", pid, name));
+        Kill::escalate(main, false, Base::STOP_CONFIRM_SECONDS, std::to_string(pid));
+        if (Kill::still_the_same(main.front())) {
+            last_error_ = fmt::format("The main process {} of {} still runs after systemd stopped the unit.", pid, name);
+            svc.info(last_error_);
+            return false;
         }
     }
-    if (props["ActiveState"] == "failed" && (before == Queries::ACTIVE || before == "reloading")) {
-        last_error_ = Queries::failed_unit_text(name, "Stopping", props["Result"]);
-        svc.info(fmt::format("The system failed to stop “{}”: {}", svc.service_name(), last_error_));
+    if (ends_group && control_group_populated(group, name)) {
+        last_error_ = fmt::format("Processes of {} are still running in its control group {} after its stop.", name,
+                                  group);
+        svc.info(last_error_);
         return false;
     }
+    // Nothing is left: the service is stopped, which is what the caller asked for, whatever
+    // the unit's own stop command returned; that is worth a warning.
+    if (!job_ok || (state == "failed" && (before["ActiveState"] == Queries::ACTIVE ||
+                                          before["ActiveState"] == "reloading"))) {
+        const std::string why = props["Result"] == "timeout"
+                                    ? fmt::format("“{}” did not stop within systemd's stop time-out; systemd ended it.",
+                                                  svc.service_name())
+                                    : fmt::format("The stop command of “{}” failed, but nothing of it is left running: {}",
+                                                  svc.service_name(),
+                                                  job_ok ? Queries::failed_unit_text(name, "Stopping", props["Result"])
+                                                         : last_error_);
+        svc.warn(why);
+    }
+    last_error_.clear();
     return true;
 }
 
 std::optional<bool> Systemd::reload(Base& svc) {
+    Queries::Bus::get().forget();
+    const PropertyMap* before = Queries::Bus::get().unit_properties(unit());
+    reloaded_ = before ? std::optional<Instance>(instance_of(*before)) : std::nullopt;
     return job(svc, "ReloadUnit", unit(), "reloaded");
+}
+
+std::optional<bool> Systemd::started_by_a_job_after(Base&, const Time::Moment& asked) {
+    const PropertyMap* props = Queries::Bus::get().unit_properties(unit());
+    if (!props) return false;
+    auto get = [&](const char* key) { return props->contains(key) ? props->at(key) : std::string(); };
+    const auto entered = Number::parse<unsigned long long>(get("ActiveEnterTimestampMonotonic"));
+    if (get("ActiveState") != Queries::ACTIVE || !entered || *entered == 0) return false;
+    const double entered_at = static_cast<double>(*entered) / 1e6;
+    if (entered_at <= asked.monotonic) return false;
+    // systemd's own restarts count up from the last start a job made: an instance it
+    // restarted by itself was no caller's.
+    const Instance now = instance_of(*props);
+    if (now.restarts.value_or(0) != 0) return false;
+    started_ = now;
+    job_done_at_ = entered_at;
+    return true;
+}
+
+std::optional<std::string> Systemd::reloaded_instance_lost(Base&) {
+    if (!reloaded_) return std::nullopt;
+    const PropertyMap* props = Queries::Bus::get().unit_properties(unit());
+    if (!props) return std::nullopt;
+    auto get = [&](const char* key) { return props->contains(key) ? props->at(key) : std::string(); };
+    const Instance now = instance_of(*props);
+    const std::string how = Queries::main_process_end_text(*props);
+    if (get("ActiveState") != Queries::ACTIVE && get("ActiveState") != "reloading")
+        return fmt::format("systemd calls {} {} ({}){}", unit(), get("ActiveState"), get("SubState"),
+                           how.empty() ? "" : "; " + how);
+    if (now.restarts && reloaded_->restarts && *now.restarts > *reloaded_->restarts)
+        return Queries::automatic_restarts_text(unit(), *props, *now.restarts - *reloaded_->restarts);
+    if (!reloaded_->invocation.empty() && now.invocation != reloaded_->invocation)
+        return fmt::format("{} runs under another invocation than the one reloaded", unit());
+    if (Number::parse_pid(reloaded_->main_pid) && now.main_pid != reloaded_->main_pid)
+        return fmt::format("its main process {} is gone{}", reloaded_->main_pid, how.empty() ? "" : "; " + how);
+    return std::nullopt;
 }
 
 std::optional<bool> Systemd::restart_attempt(Base& svc, int attempt) {
@@ -153,9 +253,26 @@ StartEvidence Systemd::start_evidence(Base&, bool status_up, double waited) {
     if (!e.active_state.empty()) snapshot_["ActiveState"] = e.active_state;
     e.type = get("Type");
     e.result = get("Result");
-    // The main process's own age: a restart that systemd ran for its own reasons meanwhile
-    // (Restart=) starts the window again.
-    if (const auto pid = Number::parse_pid(get("MainPID"))) e.main_age = ProcFs::age_seconds(*pid);
+    if (started_) {
+        const Instance now = instance_of(*props);
+        const long restarts = now.restarts && started_->restarts ? *now.restarts - *started_->restarts : 0;
+        const bool other_invocation =
+            !now.invocation.empty() && !started_->invocation.empty() && now.invocation != started_->invocation;
+        if (restarts > 0 || other_invocation) {
+            e.restarted_by_systemd = true;
+            e.why = Queries::automatic_restarts_text(unit(), *props, std::max(restarts, 1L));
+        }
+    }
+    // The main process's own age (time it lived before this call counts); without one, the
+    // unit's oldest process: workers may come and go, the unit must not be left empty.
+    if (const auto pid = Number::parse_pid(get("MainPID"))) {
+        e.main_age = ProcFs::age_seconds(*pid);
+    } else if (e.type != Queries::TYPE_BY_ACTIVE_STATE && e.active_state == Queries::ACTIVE) {
+        if (auto processes = Queries::Bus::get().unit_processes(unit()))
+            for (const auto& p : *processes)
+                if (auto age = ProcFs::age_seconds(p.pid); age && (!e.main_age || *age > *e.main_age))
+                    e.main_age = age;
+    }
     return e;
 }
 

@@ -22,6 +22,8 @@ public:
     std::optional<bool> has_something_to_stop(Base& svc) override;
     StartEvidence start_evidence(Base& svc, bool status_up, double waited) override;
     std::optional<std::string> start_refusal(Base& svc) override;
+    std::optional<std::string> reloaded_instance_lost(Base& svc) override;
+    std::optional<bool> started_by_a_job_after(Base& svc, const Time::Moment& asked) override;
 
     // Reconciles the snapshot with live answers: an active answer that contradicts the
     // snapshot is confirmed twice more, one second apart.
@@ -36,9 +38,19 @@ private:
     bool job(Base& svc, const std::string& method, const std::string& unit, const char* what);
     std::string live_state();
     std::string unit() const { return service_ + ".service"; }
+    // What the unit looked like when a job left it: the instance a window watches. systemd
+    // restarting it by itself shows as a grown restart count or another invocation.
+    struct Instance {
+        std::string invocation;
+        std::optional<long> restarts;
+        std::string main_pid;
+    };
+    static Instance instance_of(const PropertyMap& props);
     std::string service_;
     PropertyMap snapshot_;
     double job_done_at_ = 0;  // monotonic seconds
+    std::optional<Instance> started_;  // left by this run's start job
+    std::optional<Instance> reloaded_;  // the instance a reload job was sent to
 };
 
 }  // namespace Vexlan::ServiceManager::Manager
