@@ -86,3 +86,39 @@ TEST_F(RestartStorm, AStopBehindARestartStillStopsAndALaterRestartStillRestarts)
     EXPECT_NE(show("MainPID"), second);
     EXPECT_NE(second, first);
 }
+
+TEST_F(RestartStorm, OnlyACallersRestartAfterTheRequestIsTakenForOne) {
+    // The test holds the lock while a caller waits for it; what happens to the unit meanwhile
+    // decides whether that caller may skip its own restart.
+    const std::string lock = "/var/vexlan/restartsrv/locks/vxstorm", program = this->program("restartsrv_vxstorm");
+    const std::string wait_for = "i=0; until [ $i -ge 1000 ] || ";
+    auto waiter = [&](const std::string& meanwhile, const std::string& before_exec) {
+        sandbox_->exec({"sh", "-c",
+                        "rm -f /run/held /run/go /run/w.out; mkdir -p -m 0700 /var/vexlan/restartsrv/locks; flock -o " +
+                            lock + " sh -c 'touch /run/held; until [ -e /run/go ]; do sleep 0.01; done' & " +
+                            wait_for + "[ -e /run/held ]; do i=$((i+1)); sleep 0.01; done; bash -c '" + before_exec +
+                            "exec " + program + "' > /run/w.out 2>&1 & b=$!; " + meanwhile + "; " + wait_for +
+                            "ls -l /proc/$b/fd 2>/dev/null | grep -q " + lock +
+                            "; do i=$((i+1)); sleep 0.01; done; systemctl show -p MainPID --value vxstorm > /run/mid; "
+                            "touch /run/go; wait $b; echo $? > /run/w.rc"});
+        return std::pair{read_file(sandbox_->path("/run/w.out")), read_file(sandbox_->path("/run/w.rc"))};
+    };
+    // Exec'd by a shell that forked before a restart which finished before the call was made
+    // (the caller changed its configuration in between): the call restarts the service.
+    auto [said, rc] = waiter("systemctl restart vxstorm; touch /run/restarted",
+                             "until [ -e /run/restarted ]; do sleep 0.01; done; ");
+    EXPECT_EQ(rc, "0\n") << said;
+    EXPECT_EQ(said.find("concurrent call"), std::string::npos) << said;
+    EXPECT_NE(show("MainPID"), Vexlan::Text::trim(read_file(sandbox_->path("/run/mid")))) << said;
+    // A unit systemd keeps restarting by itself: its young processes are no caller's restart,
+    // and the call's own start of it fails.
+    sandbox_->install_unit("vxstorm.service",
+                           "[Unit]\nStartLimitIntervalSec=0\n[Service]\nExecStart=/bin/sh -c 'sleep 0.3; exit 1'\n"
+                           "Restart=always\nRestartSec=0.2\n");
+    ASSERT_EQ(sandbox_->exec({"systemctl", "restart", "vxstorm"}).status, 0);
+    wait_until([&] { return std::stol("0" + show("NRestarts")) >= 2; });
+    auto [looping, looping_rc] = waiter("true", "");
+    EXPECT_EQ(looping_rc, "255\n") << looping;
+    EXPECT_EQ(looping.find("concurrent call"), std::string::npos) << looping;
+    sandbox_->exec({"systemctl", "stop", "vxstorm"});
+}
