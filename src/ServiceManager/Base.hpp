@@ -211,6 +211,10 @@ class Base {
     // configuration's RELOAD_CONFIRM_KEY (milliseconds), else the start window.
     double reload_confirm_seconds();
     static constexpr const char* RELOAD_CONFIRM_KEY = "restartsrv_reload_confirm_ms";
+    // How long a start may take to come up: the main configuration's START_TIMEOUT_KEY
+    // (milliseconds), else START_TIMEOUT_SECONDS.
+    static constexpr double START_TIMEOUT_SECONDS = 120;
+    static constexpr const char* START_TIMEOUT_KEY = "restartsrv_start_timeout_ms";
     bool is_up(const std::string& via = "");
     int is_up_via_pidfile();
     bool check_sanity();

@@ -134,7 +134,11 @@ std::string Base::wait_for_service_status(int attempt) {
     long shown = -1;
     std::string last;
     StartState state = StartState::Pending;
-    while (t < 120) {
+    const double limit = configured_seconds(START_TIMEOUT_KEY, START_TIMEOUT_SECONDS);
+    // Each look may run the init script: the pause grows until it is a second, so a start
+    // that never comes up does not fork a script twenty times a second for two minutes.
+    double pause = 0.05;
+    while (Time::monotonic_seconds_f() - began < limit) {
         // A dot a second, and the seconds every fifth: a long wait must not look like a hang.
         if (verbose() == 1 && t != shown) {
             output_partial(t > 0 && t % 5 == 0 ? fmt::format(" {} s ", t) : std::string(PROGRESS_MARK));
@@ -164,7 +168,12 @@ std::string Base::wait_for_service_status(int attempt) {
             debug(fmt::format("“{}” is not confirmed up after {} seconds.", service(), t));
             logged.insert(t);
         }
-        Time::sleep_for(0.05);
+        double next = pause;
+        // Up and only waiting out the window: look again when it ends, not a second later.
+        if (evidence.status_up)
+            next = std::min(next, std::max(0.02, window - evidence.main_age.value_or(evidence.since_started)));
+        Time::sleep_for(next);
+        pause = std::min(pause * 1.5, 1.0);
     }
     if (state == StartState::Failed) {
         debug(fmt::format("“{}” did not come up, or did not stay up.", service()));

@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "Process/ProcFs.hpp"
@@ -55,6 +56,24 @@ TEST_F(InitdScripts, AScriptThatStartsNothingIsAFailedStart) {
     EXPECT_LT(Vexlan::Time::monotonic_seconds_f() - start, 30.0) << "the script's own status ends the wait";
     EXPECT_EQ(r.status, 255) << r.out << r.err;
     EXPECT_NE(r.out.find("failed to start"), std::string::npos) << r.out;
+}
+
+TEST_F(InitdScripts, AStartThatNeverComesUpEndsAtItsTimeOutHavingLookedGently) {
+    // The script never says either way; each look at it is a child of the program.
+    write_file(root_.state("/vexlan.conf"), "restartsrv_start_timeout_ms=6000\n");
+    const std::string calls = root_.root() + "/calls";
+    init_script("vxnever", "start) exit 0 ;;\nstatus) date +%s%N >> " + calls + "; exit 4 ;;");
+    const double start = Vexlan::Time::monotonic_seconds_f();
+    auto r = root_.run("restartsrv_vxnever", {});
+    const double took = Vexlan::Time::monotonic_seconds_f() - start;
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_NE(r.out.find("failed to start"), std::string::npos) << r.out;
+    EXPECT_GE(took, 6.0) << "the configured time-out, not the default two minutes";
+    EXPECT_LT(took, 60.0);
+    const std::string looked = read_file(calls);
+    const auto looks = std::count(looked.begin(), looked.end(), '\n');
+    EXPECT_GE(looks, 3) << "looked again and again";
+    EXPECT_LT(static_cast<double>(looks) / took, 5.0) << looks << " looks in " << took << " s";
 }
 
 TEST_F(InitdScripts, AKilledScriptIsNotASuccess) {
