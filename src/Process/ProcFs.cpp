@@ -71,6 +71,18 @@ bool parse_stat_view(std::string_view line, StatView& out) {
     return out.count > 0;
 }
 
+bool is_kernel_thread(const StatView& stat) {
+    if (stat.count <= 6) return false;
+    const auto flags = Number::parse<unsigned long>(stat.fields[6]);
+    return flags && (*flags & KERNEL_THREAD_FLAG) != 0;
+}
+
+bool is_kernel_thread(pid_t pid) {
+    auto line = FileUtils::read_file(pid_dir(pid) + "/stat");
+    StatView view;
+    return line && parse_stat_view(*line, view) && is_kernel_thread(view);
+}
+
 std::optional<Stat> read_stat(pid_t pid) {
     auto line = FileUtils::read_file(pid_dir(pid) + "/stat");
     if (!line) return std::nullopt;

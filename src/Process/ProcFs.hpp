@@ -27,6 +27,13 @@ struct StatView {
     long field(size_t i) const;
 };
 bool parse_stat_view(std::string_view line, StatView& out);
+// The kernel's own mark of its threads: PF_KTHREAD in the flags field of the stat line. Not
+// a pid floor (in a container the daemons themselves have small pids) and not process group
+// 0 (what `nsenter` or `lxc-attach` starts reads 0 inside a pid namespace).
+inline constexpr unsigned long KERNEL_THREAD_FLAG = 0x00200000;
+bool is_kernel_thread(const StatView& stat);
+// False when the process cannot be read.
+bool is_kernel_thread(pid_t pid);
 
 // Splits a stat line at the last ")" followed by other characters.
 std::optional<Stat> parse_stat(const std::string& line);

@@ -113,7 +113,7 @@ std::vector<pid_t> daemon_pids(const std::string& program, const RestartSrv::Che
     std::vector<pid_t> pids;
     if (!owner) return pids;
     for (pid_t pid : ProcFs::list_pids()) {
-        if (pid < PsParser::RESERVED_PIDS || pid == ::getpid() || ProcFs::owner_uid(pid) != owner ||
+        if (pid == 1 || pid == ::getpid() || ProcFs::is_kernel_thread(pid) || ProcFs::owner_uid(pid) != owner ||
             !alive(pid) || !ProcFs::in_own_pid_namespace(pid))
             continue;
         if (program_of(pid) == program) pids.push_back(pid);

@@ -263,7 +263,7 @@ bool Base::start() {
         const std::string pf = pidfile();
         if (!pf.empty() && FileUtils::exists(pf) && !is_up_via_pidfile()) {
             debug(fmt::format("Removing the stale pidfile “{}”.", pf));
-            ::unlink(pf.c_str());
+            FileUtils::remove_from_its_directory(pf);
         }
         if (service_manager().start(*this) && (pf.empty() || is_up_via_pidfile()) &&
             !wait_for_service_status(attempt).empty()) {

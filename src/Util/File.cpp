@@ -138,6 +138,15 @@ UniqueFd open_without_links(const std::string& path) {
     return UniqueFd(::open(resolved.c_str(), kFlags));
 }
 
+bool remove_from_its_directory(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= path.size()) return false;
+    const UniqueFd dir = open_without_links(slash == 0 ? "/" : path.substr(0, slash));
+    struct stat st {};
+    if (!dir || ::fstat(dir.get(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    return ::unlinkat(dir.get(), path.c_str() + slash + 1, 0) == 0;
+}
+
 std::optional<std::string> read_regular_file(const std::string& path, size_t max_bytes) {
     UniqueFd fd = open_regular_for_reading(path);
     if (!fd) return std::nullopt;

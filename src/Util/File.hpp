@@ -37,6 +37,10 @@ UniqueFd open_regular_for_reading(const std::string& path);
 // openat2's RESOLVE_NO_SYMLINKS) on the way from its directory's resolved path; no check of
 // what was opened: the caller fstat()s the descriptor.
 UniqueFd open_without_links(const std::string& path);
+// Removes the name `path` from its directory with unlinkat on a descriptor of that directory,
+// opened without following a link (the directory may belong to a daemon's user, who could
+// otherwise make root remove a file elsewhere). False when nothing was removed.
+bool remove_from_its_directory(const std::string& path);
 // Content of a regular file (symlinks, FIFOs and devices refused), at most max_bytes.
 std::optional<std::string> read_regular_file(const std::string& path, size_t max_bytes = 1 << 20);
 // Reads a descriptor to its end (at most max_bytes).

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "Util/Text.hpp"
+#include "support/ProcessHelpers.hpp"
 #include "support/SystemdSandbox.hpp"
 #include "support/TestSupport.hpp"
 
@@ -38,8 +39,7 @@ const char* kComputedDaemon = "DAEMON=$(echo /run/NAMEd)";
 
 // The script's status: Debian's (which, under systemd, asks systemd), or the naive one many
 // scripts have: the pidfile's pid is alive.
-std::string script(const std::string& stop, const std::string& daemon) {
-    const bool naive = daemon == kComputedDaemon;
+std::string script(const std::string& stop, const std::string& daemon, bool naive) {
     const std::string status =
         naive ? "[ -f $PIDFILE ] && kill -0 $(cat $PIDFILE) 2>/dev/null && exit 0; exit 3"
               : "status_of_proc -p $PIDFILE $DAEMON NAME";
@@ -239,7 +239,7 @@ TEST(InitdEvidence, PidfileFaultsScriptAnswersAndActions) {
         const std::string name = "vxi" + std::to_string(++n);
         SCOPED_TRACE(row.what);
         sandbox.exec({"cp", row.via == Via::DaemonParent ? "/bin/sh" : "/bin/sleep", "/run/" + name + "d"});
-        write_file(sandbox.path("/etc/init.d/" + name), with_name(script(row.stop, row.daemon), name), 0755);
+        write_file(sandbox.path("/etc/init.d/" + name), with_name(script(row.stop, row.daemon, row.daemon == std::string(kComputedDaemon)), name), 0755);
         if (row.start_first) {
             ASSERT_EQ(sandbox.exec({"/etc/init.d/" + name, "start"}).status, 0);
         }
@@ -264,5 +264,54 @@ TEST(InitdEvidence, PidfileFaultsScriptAnswersAndActions) {
         EXPECT_EQ(sandbox.systemctl_show("vxother.service", "ActiveState"), "active")
             << "the other process lives on";
         sandbox.exec({"pkill", "-x", name + "d"});
+    }
+}
+
+TEST(InitdEvidence, InAFreshPidNamespaceADaemonWithASmallPidIsStillTheService) {
+    // As in a container: the script, its daemon and the program share a new pid namespace, so
+    // the daemon's pid is a small one (nothing burns pids here), and its pidfile is gone. The
+    // script is one without Debian's systemd hook, as a container without systemd has.
+    std::string why;
+    VX_REQUIRE(SystemdSandbox::available(&why), "no systemd sandbox: " << why);
+    ProgramRoot root;
+    SystemdSandbox sandbox(root);
+    ASSERT_TRUE(sandbox.ready()) << sandbox.why_not();
+    struct ContainerRow {
+        const char* what;
+        std::vector<std::string> args;
+        int exit;
+        int daemons_after;
+    };
+    const ContainerRow rows[] = {
+        {"pidfile removed while running: up", {"--status"}, 0, 1},
+        {"pidfile removed while running: a restart starts no second daemon", {}, 255, 1},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        const std::string name = "vxc" + std::to_string(++n);
+        SCOPED_TRACE(row.what);
+        sandbox.exec({"cp", "/bin/sleep", "/run/" + name + "d"});
+        write_file(sandbox.path("/etc/init.d/" + name), with_name(script(kStopForReal, kNamedDaemon, true), name), 0755);
+        std::string program = root.command("restartsrv_" + name, {})[7];
+        for (const auto& a : row.args) program += " " + a;
+        program += " --initd";
+        // The namespace's first process outlives the call, so that its daemon does too; the
+        // work runs in a child of it (the program's parent is not pid 1).
+        const std::string inner = with_name(
+            "(/etc/init.d/NAME start; until [ -s /run/NAME.pid ]; do sleep 0.05; done; "
+            "cat /run/NAME.pid > /run/NAME.nspid; rm /run/NAME.pid; " +
+                program + "; echo $? > /run/NAME.rc); exec sleep infinity",
+            name);
+        sandbox.exec({"sh", "-c", "unshare --pid --fork --mount-proc --kill-child sh -c \"$0\" > /run/" + name +
+                                      ".out 2>&1 & echo $! > /run/" + name + ".ns",
+                      inner});
+        const std::string rc_file = sandbox.path("/run/" + name + ".rc");
+        wait_until([&] { return read_file(rc_file).find('\n') != std::string::npos; }, 90);
+        EXPECT_EQ(read_file(rc_file), std::to_string(row.exit) + "\n") << read_file(sandbox.path("/run/" + name + ".out"));
+        EXPECT_LT(std::stoi("0" + std::string(Vexlan::Text::trim(read_file(sandbox.path("/run/" + name + ".nspid"))))), 300)
+            << "the daemon's pid inside the namespace is a container's";
+        auto count = sandbox.exec({"sh", "-c", "pgrep -cx " + name + "d || true"});
+        EXPECT_EQ(std::stoi(count.out), row.daemons_after) << read_file(sandbox.path("/run/" + name + ".out"));
+        sandbox.exec({"sh", "-c", "kill $(cat /run/" + name + ".ns)"});
     }
 }

@@ -6,10 +6,13 @@
 #include "support/TestSupport.hpp"
 
 #include <filesystem>
+#include <set>
+#include <cstring>
 
 #include "Exception/Exception.hpp"
 #include "Process/ProcFs.hpp"
 #include "Process/PsParser/PsParser.hpp"
+#include "Util/Paths.hpp"
 #include "support/ProcessHelpers.hpp"
 
 namespace PsParser = Vexlan::PsParser;
@@ -33,10 +36,51 @@ TEST(PsParser, APatternThatMatchesEverythingFindsNothing) {
     EXPECT_TRUE(PsParser::get_pids_by_name(std::vector<std::string>{}).empty());
 }
 
-TEST(PsParser, PidsBelow300AreNeverReturned) {
+TEST(PsParser, InitAndKernelThreadsAreNeverReturned) {
     auto all = PsParser::get_pids_by_name(Vexlan::Regex(".+"));
     EXPECT_FALSE(all.empty());
-    for (pid_t p : all) EXPECT_GE(p, PsParser::RESERVED_PIDS);
+    for (pid_t p : all) {
+        EXPECT_NE(p, 1);
+        EXPECT_FALSE(Vexlan::ProcFs::is_kernel_thread(p)) << p;
+    }
+}
+
+TEST(PsParser, KernelThreadsAreKnownByTheKernelsFlagNotByPidOrProcessGroup) {
+    // Recorded stat lines in a proc root of the test's own: a container's daemons have small
+    // pids, and what nsenter starts reads process group 0; only PF_KTHREAD marks a kernel thread.
+    struct Row {
+        pid_t pid;
+        const char* cmdline;
+        const char* stat;
+        bool listed;
+    };
+    const Row rows[] = {
+        {1, "/sbin/init", "1 (systemd) S 0 1 1 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 5 0 0", false},
+        {2, "", "2 (kthreadd) S 0 0 0 0 -1 2129984 0 0 0 0 0 0 0 0 20 0 1 0 5 0 0", false},
+        {7, "", "7 (kworker/0:0H-a) b) I 2 0 0 0 -1 69238880 0 0 0 0 0 0 0 0 0 -20 1 0 9 0 0", false},
+        {42, "/usr/sbin/vxd\0-f\0", "42 (vxd) S 1 42 42 0 -1 1077936448 0 0 0 0 0 0 0 0 20 0 1 0 900 0 0", true},
+        {57, "/usr/bin/vxattached\0", "57 (vxattached) S 0 0 0 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 950 0 0", true},
+        {99, "/usr/bin/a) b\0", "99 (a) b) S 1 99 99 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 990 0 0", true},
+    };
+    ScratchDir proc;
+    for (const auto& row : rows) {
+        const std::string dir = proc.path() + "/" + std::to_string(row.pid);
+        std::filesystem::create_directories(dir);
+        testing_support::write_file(dir + "/stat", std::string(row.stat) + "\n");
+        testing_support::write_file(dir + "/cmdline", row.cmdline);
+    }
+    std::filesystem::create_directories(proc.path() + "/self");
+    testing_support::write_file(proc.path() + "/self/stat", std::string(rows[3].stat) + "\n");
+    Vexlan::Paths::set_override(Vexlan::Paths::Key::ProcRoot, proc.path());
+    PsParser::Options o;
+    o.exclude_kernel = true;
+    std::set<pid_t> listed;
+    for (const auto& r : PsParser::fast_parse_ps(o)) listed.insert(r.pid);
+    for (const auto& row : rows) {
+        EXPECT_EQ(listed.count(row.pid), row.listed ? 1u : 0u) << row.stat;
+        EXPECT_EQ(Vexlan::ProcFs::is_kernel_thread(row.pid), std::string(row.cmdline).empty()) << row.stat;
+    }
+    Vexlan::Paths::set_override(Vexlan::Paths::Key::ProcRoot, "");
 }
 
 TEST(PsParser, AnUnprivilegedCallerOnlyEverMatchesItsOwnProcesses) {
@@ -88,7 +132,7 @@ TEST(PsParser, KernelThreadsAreListedByDecoratedNameAndDroppedByExcludeKernel) {
     PsParser::Options o;
     o.exclude_kernel = true;
     for (const auto& r : PsParser::fast_parse_ps(o)) {
-        EXPECT_GE(r.pid, PsParser::RESERVED_PIDS);
+        EXPECT_FALSE(Vexlan::ProcFs::is_kernel_thread(r.pid)) << r.pid;
         EXPECT_NE(r.pid, 2);
     }
 }

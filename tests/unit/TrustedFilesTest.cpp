@@ -161,3 +161,34 @@ TEST_F(TrustedFiles, AGracefulRestartNeverTouchesWhatALinkSwappedInAtThePidfileN
     EXPECT_EQ(st.st_mtime, 1000000000) << "the file a link named was touched";
     EXPECT_EQ(read_file(precious), "precious\n");
 }
+
+TEST_F(TrustedFiles, AStalePidfileIsRemovedByItsNameInItsOwnDirectoryOnly) {
+    // The pidfile's directory may be the daemon user's: a link there, or in its place, never
+    // makes root remove what the link names.
+    const std::string base = root_.path();
+    fs::create_directories(base + "/run/vxd");
+    fs::create_directories(base + "/elsewhere");
+    write_file(base + "/elsewhere/precious", "keep");
+    write_file(base + "/run/vxd/vxd.pid", "123\n");
+    fs::create_symlink(base + "/elsewhere/precious", base + "/run/vxd/link.pid");
+    fs::create_symlink(base + "/elsewhere", base + "/run/vxlinked");
+    struct Row {
+        std::string pidfile;
+        bool removed;
+        std::string gone;  // what is no longer there afterwards
+    };
+    const Row rows[] = {
+        {base + "/run/vxd/vxd.pid", true, base + "/run/vxd/vxd.pid"},
+        {base + "/run/vxd/link.pid", true, base + "/run/vxd/link.pid"},  // the link, not its target
+        {base + "/run/vxlinked/precious", false, ""},                    // a directory that is a link
+        {base + "/run/vxd/none.pid", false, ""},
+        {base + "/run/vxd/", false, ""},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Vexlan::FileUtils::remove_from_its_directory(row.pidfile), row.removed) << row.pidfile;
+        if (!row.gone.empty()) {
+            EXPECT_FALSE(fs::exists(fs::symlink_status(row.gone))) << row.pidfile;
+        }
+        EXPECT_EQ(read_file(base + "/elsewhere/precious"), "keep") << row.pidfile;
+    }
+}

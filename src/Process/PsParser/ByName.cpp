@@ -104,7 +104,8 @@ std::vector<pid_t> get_pids_by_name(const NameSpec& spec, const std::optional<Ow
             const char* n = e->d_name;
             if (*n < '0' || *n > '9') continue;
             auto pid = Number::parse<pid_t>(n, 1);
-            if (!pid || *pid < RESERVED_PIDS) continue;
+            // Init is never a service's; a kernel thread has no executable (below).
+            if (!pid || *pid == 1) continue;
             int pfd = ::openat(::dirfd(dir), n, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (pfd < 0) continue;
             ssize_t len = ::readlinkat(pfd, "exe", link, sizeof link - 1);
@@ -132,8 +133,10 @@ std::vector<pid_t> get_pids_by_name(const NameSpec& spec, const std::optional<Ow
         }
         return out;
     }
-    for (const auto& r : fast_parse_ps()) {
-        if (r.pid < RESERVED_PIDS || (owners && !owners->count(r.uid))) continue;
+    Options without_kernel;
+    without_kernel.exclude_kernel = true;
+    for (const auto& r : fast_parse_ps(without_kernel)) {
+        if (owners && !owners->count(r.uid)) continue;
         auto words = split_words(r.command);
         if (words.empty() || words[0].empty()) continue;
         std::string bin = Proc::Bin::getbin(r.pid);

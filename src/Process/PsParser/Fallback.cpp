@@ -30,7 +30,8 @@ std::vector<ProcessRecord> parse_ps(const Options& o) {
         if (o.exclude_self && r.pid == self) continue;
         if (o.want_pid && *o.want_pid != r.pid) continue;
         if (o.want_uid && *o.want_uid != r.uid) continue;
-        if (o.exclude_kernel && (r.pid < RESERVED_PIDS || (r.command.starts_with("[") && r.command.ends_with("]")))) continue;
+        // ps gives no flags: a kernel thread is the one without a command line ("[name]").
+        if (o.exclude_kernel && (r.pid == 1 || (r.command.starts_with("[") && r.command.ends_with("]")))) continue;
         if (o.skip_cmdline) r.command.clear();
         out.push_back(std::move(r));
     }

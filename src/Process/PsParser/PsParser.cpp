@@ -83,7 +83,7 @@ std::vector<ProcessRecord> fast_parse_ps(const Options& o) {
         const pid_t pid = *parsed;
         if (o.exclude_self && pid == self) continue;
         if (o.want_pid && *o.want_pid != pid) continue;
-        if (o.exclude_kernel && pid < RESERVED_PIDS) continue;
+        if (o.exclude_kernel && pid == 1) continue;
         const UniqueFd process_dir(::openat(::dirfd(dir), e->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!process_dir) continue;
         const int pfd = process_dir.get();
@@ -104,7 +104,7 @@ std::vector<ProcessRecord> fast_parse_ps(const Options& o) {
             if (!read_at(pfd, "stat", buf)) continue;
             ProcFs::StatView stat;
             if (!ProcFs::parse_stat_view(buf, stat)) continue;
-            if (o.exclude_kernel && stat.field(2) == 0) continue;
+            if (o.exclude_kernel && ProcFs::is_kernel_thread(stat)) continue;
             r.state = stat.fields[0];
             r.ppid = static_cast<pid_t>(stat.field(1));
             r.nice = stat.count > 16 ? std::string(stat.fields[16]) : "";

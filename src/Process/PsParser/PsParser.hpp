@@ -12,7 +12,6 @@
 
 namespace Vexlan::PsParser {
 
-inline constexpr pid_t RESERVED_PIDS = 300;
 inline constexpr int READ_PROC = 1;
 
 struct ProcessRecord {

@@ -77,7 +77,7 @@ bool Initd::start(Base& svc) {
     if (svc.is_vexlan_service()) {
         svc.debug("The service is one of the panel's own daemons: its binary starts it.");
         const std::string pidfile = svc.pidfile();
-        if (!pidfile.empty() && FileUtils::is_regular_file(pidfile)) ::unlink(pidfile.c_str());
+        if (!pidfile.empty() && FileUtils::is_regular_file(pidfile)) FileUtils::remove_from_its_directory(pidfile);
         Env::set_safe_path();
         command = command_of(svc.service_binary(), svc.startup_args());
     } else if (const auto& script = init_script()) {
