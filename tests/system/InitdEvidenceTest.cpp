@@ -298,7 +298,8 @@ TEST(InitdEvidence, InAFreshPidNamespaceADaemonWithASmallPidIsStillTheService) {
         // The namespace's first process outlives the call, so that its daemon does too; the
         // work runs in a child of it (the program's parent is not pid 1).
         const std::string inner = with_name(
-            "(/etc/init.d/NAME start; until [ -s /run/NAME.pid ]; do sleep 0.05; done; "
+            "(/etc/init.d/NAME start; until [ -s /run/NAME.pid ] && "
+            "[ \"$(readlink /proc/$(cat /run/NAME.pid)/exe)\" = /run/NAMEd ]; do sleep 0.05; done; "
             "cat /run/NAME.pid > /run/NAME.nspid; rm /run/NAME.pid; " +
                 program + "; echo $? > /run/NAME.rc); exec sleep infinity",
             name);
