@@ -29,5 +29,5 @@ phase "fuzz" 75 bash fuzz/run.sh 3
 # What rows still to be written may add, so that the run keeps room for them. Rows that
 # have landed are timed in their phases above, and their share leaves the reserve.
 reserve "new: real-daemon matrix" 360
-reserve "new: systemd and init.d rows still to come" 60
-reserve "new: fleet rows still to come" 90
+reserve "new: systemd, init.d rows to come" 60
+reserve "new: fleet rows to come" 90

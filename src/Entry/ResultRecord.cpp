@@ -59,6 +59,9 @@ nlohmann::json result_record(const RunResult& r) {
 }
 
 std::string error_kind_word(std::string_view kind) {
+    // Starting or stopping is still not up: the word stays the one callers test for, and the
+    // record's state says which way the service is going.
+    if (kind.starts_with("Services::Down::")) return "down";
     if (kind.starts_with("Services::")) kind.remove_prefix(std::string_view("Services::").size());
     auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
     auto lower = [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); };
@@ -86,6 +89,8 @@ std::optional<std::string> state_for_error_kind(std::string_view kind) {
         {"Services::RoleDisabled", State::Disabled},
         {"RoleDisabled", State::Disabled},
         {"Services::Down", State::Down},
+        {"Services::Down::Starting", State::Starting},
+        {"Services::Down::Stopping", State::Stopping},
         {"Services::Undetermined", State::CannotTell},
         {"NotPrivileged", State::Refused},
         {"Lock::NotObtained", State::Refused},

@@ -11,13 +11,16 @@
 
 namespace scripts::restartsrv_base {
 
-inline constexpr int RESULT_SCHEMA_VERSION = 1;
+inline constexpr int RESULT_SCHEMA_VERSION = 2;
 
-// The states a record can give. The first three say what the service was seen to be when
+// The states a record can give. The first five say what the service was seen to be when
 // the run ended; the others say why the program did not get to look.
 namespace State {
 inline constexpr const char* Up = "up";
 inline constexpr const char* Down = "down";
+// Not up, and on its way: systemd runs its start job (or waits to restart it), or its stop job.
+inline constexpr const char* Starting = "starting";
+inline constexpr const char* Stopping = "stopping";
 inline constexpr const char* CannotTell = "cannot-tell";
 inline constexpr const char* Disabled = "disabled";
 inline constexpr const char* NotConfigured = "not-configured";

@@ -432,7 +432,8 @@ void look_at_service(Vexlan::ServiceManager::Base& srv, RunResult& r) {
             r.method = facts.method;
         }
     } catch (const Exception::Base& e) {
-        r.state = e.isa(Exception::Kinds::Services::Down) ? State::Down : State::CannotTell;
+        r.state = e.isa(Exception::Kinds::Services::Down) ? state_for_error_kind(e.type()).value_or(State::Down)
+                                                          : State::CannotTell;
     } catch (const std::exception&) {
         r.state = State::CannotTell;
     }

@@ -12,7 +12,7 @@ constexpr std::array kAll{
     K::NotPrivileged, K::RoleDisabled, K::AbstractMethod, K::OSUnknown, K::OSUnsupportedFact, K::ConfigLoad,
     K::LockNotObtained, K::ProcEnded, K::Services::NotConfigured, K::Services::NotInstalled, K::Services::Disabled,
     K::Services::StartFailed, K::Services::StopFailed, K::Services::RestartFailed, K::Services::ReloadFailed,
-    K::Services::Down, K::Services::Undetermined, K::Services::NoBinary, K::Services::RoleDisabled, K::Services::Unknown,
+    K::Services::Down, K::Services::Starting, K::Services::Stopping, K::Services::Undetermined, K::Services::NoBinary, K::Services::RoleDisabled, K::Services::Unknown,
     K::IO::FileOpenError, K::IO::FileReadError, K::IO::FileWriteError, K::IO::FileCloseError, K::IO::NotARegularFile,
     K::IO::DirectoryOpenError, K::IO::FlockError, K::IO::PipeError, K::IO::DupError, K::IO::ReadError, K::IO::WriteError,
     K::IO::ForkError, K::IO::ChdirError, K::ProcessFailed::Error, K::ProcessFailed::Signal, K::ProcessFailed::Timeout,

@@ -58,6 +58,10 @@ inline constexpr Kind StopFailed{"Services::StopFailed", "The service “{servic
 inline constexpr Kind RestartFailed{"Services::RestartFailed", "The service “{service}” failed to restart."};
 inline constexpr Kind ReloadFailed{"Services::ReloadFailed", "The service “{service}” failed to reload."};
 inline constexpr Kind Down{"Services::Down", "The service “{service}” is down."};
+// Not up, on its way there or away: systemd is running its start job (or waiting to restart
+// it), or its stop job. Every flow that takes a service for down takes these for down too.
+inline constexpr Kind Starting{"Services::Down::Starting", "The service “{service}” {how}; it is not up yet."};
+inline constexpr Kind Stopping{"Services::Down::Stopping", "The service “{service}” is stopping."};
 inline constexpr Kind Undetermined{"Services::Undetermined", "The status of “{service}” cannot be determined: {reason}"};
 inline constexpr Kind NoBinary{"Services::NoBinary",
                                "The binary “{path}” for the service “{service}” is missing or not executable: {error}"};

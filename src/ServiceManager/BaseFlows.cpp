@@ -496,6 +496,13 @@ void Base::_generate_reload_exception() {
 }
 void Base::_generate_is_down_exception() {
     auto quiet = Exception::get_stack_trace_suppressor();
+    if (const auto where = service_manager().transition(*this)) {
+        if (*where == "stopping")
+            throw Exception::create(Exception::Kinds::Services::Stopping, {{"service", service()}});
+        throw Exception::create(Exception::Kinds::Services::Starting,
+                                {{"service", service()},
+                                 {"how", *where == "restarting" ? "is being restarted by systemd" : "is starting"}});
+    }
     throw Exception::create(Exception::Kinds::Services::Down, {{"service", service()}});
 }
 void Base::_generate_disabled_exception() {

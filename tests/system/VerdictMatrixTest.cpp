@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "support/ProcessHelpers.hpp"
 #include "support/SystemdSandbox.hpp"
 #include "support/TestSupport.hpp"
 
@@ -19,6 +20,9 @@ enum class Before {
     RunningFromRun,        // its unit file in /run/systemd/system
     StoppedRuntimeMasked,  // `systemctl mask --runtime`, with an init script whose status says 0
     RunningInstance,       // an instance of a template, its name with systemd's escapes
+    Starting,              // its start job still runs (a slow ExecStartPre)
+    Stopping,              // its stop job still runs (a slow ExecStop)
+    WaitingToRestart,      // its daemon died; systemd waits to restart it (auto-restart)
 };
 enum class Pid { Any, Same, New };
 
@@ -41,6 +45,9 @@ const char* kNotify =
     "Type=notify\nExecStart=/usr/bin/python3 -c \"import os,socket,time\\n"
     "a=os.environ['NOTIFY_SOCKET']\\na='\\\\0'+a[1:] if a[0]=='@' else a\\n"
     "s=socket.socket(socket.AF_UNIX,socket.SOCK_DGRAM); s.sendto(b'READY=1',a); time.sleep(100000)\"\n";
+const char* kSlowStart = "ExecStartPre=/bin/sleep 60\nExecStart=/bin/sleep infinity\n";
+const char* kSlowStop = "ExecStart=/bin/sleep infinity\nExecStop=/bin/sleep 60\n";
+const char* kWaitsToRestart = "ExecStart=/bin/false\nRestart=always\nRestartSec=60\n";
 const char* kBadStop = "ExecStart=/bin/sleep infinity\nExecStop=/bin/false\n";
 const char* kKillNone = "ExecStart=/bin/sleep infinity\nKillMode=none\n";
 // Takes its reload signal as its cue to exit, a moment later.
@@ -122,7 +129,23 @@ class VerdictMatrix : public SandboxTest {
             ASSERT_EQ(sandbox_->exec({"systemctl", "mask", "--runtime", name}).status, 0) << row.what;
         }
         if (row.before == Before::Stopped || row.before == Before::StoppedRuntimeMasked) return;
+        if (row.before == Before::Starting) {
+            sandbox_->exec({"systemctl", "start", "--no-block", target});
+            wait_until([&] { return show(target, "ActiveState") == "activating"; });
+            return;
+        }
+        if (row.before == Before::WaitingToRestart) {
+            // Its daemon dies at once: whatever the start job says, systemd then waits.
+            sandbox_->exec({"systemctl", "start", target});
+            wait_until([&] { return show(target, "SubState") == "auto-restart"; });
+            return;
+        }
         ASSERT_EQ(sandbox_->exec({"systemctl", "start", target}).status, 0) << row.what;
+        if (row.before == Before::Stopping) {
+            sandbox_->exec({"systemctl", "stop", "--no-block", target});
+            wait_until([&] { return show(target, "ActiveState") == "deactivating"; });
+        }
+
         if (row.before == Before::RunningThenMasked) {
             std::filesystem::remove(sandbox_->path("/etc/systemd/system/" + name + ".service"));
             std::filesystem::create_symlink("/dev/null",
@@ -142,7 +165,8 @@ class VerdictMatrix : public SandboxTest {
 TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
     const auto S = Before::Stopped, R = Before::Running, M = Before::RunningThenMasked,
                G = Before::GeneratedDaemonKilled, U = Before::RunningFromRun, RM = Before::StoppedRuntimeMasked,
-               I = Before::RunningInstance;
+               I = Before::RunningInstance, ST = Before::Starting, SP = Before::Stopping,
+               WR = Before::WaitingToRestart;
     const auto Any = Pid::Any, Same = Pid::Same, New = Pid::New;
     const std::vector<Row> rows = {
         // Healthy units of every long-running shape start, restart and answer.
@@ -262,6 +286,14 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
         {"runtime mask: start is refused", kSimple, RM, {"start"}, 255, "inactive", Any, "down"},
         {"escaped instance: status", kSimple, I, {"--status"}, 0, "active", Same, "up"},
         {"escaped instance: restart", kSimple, I, {}, 0, "active", New, "up"},
+        // Between up and down: named, never "down", and never up.
+        {"status while its start job runs", kSlowStart, ST, {"--status"}, 1, "activating", Any, "starting"},
+        {"check while its start job runs", kSlowStart, ST, {"--check"}, 1, "activating", Any, "starting"},
+        {"status while its stop job runs", kSlowStop, SP, {"--status"}, 1, "deactivating", Any, "stopping"},
+        {"status while systemd waits to restart it", kWaitsToRestart, WR, {"--status"}, 1, "activating", Any,
+         "starting"},
+        {"a start joins the start under way",
+         "ExecStartPre=/bin/sleep 2\nExecStart=/bin/sleep infinity\n", ST, {"start"}, 0, "active", New, "up"},
         // Masked while running: up, and never ended for a start systemd would refuse.
         {"masked: status", kSimple, M, {"--status"}, 0, "active", Same, "up"},
         {"masked: restart", kSimple, M, {}, 255, "active", Same, "up"},
@@ -278,6 +310,7 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
         if (row.unit.find("/run/vxbroken") != std::string::npos) sandbox_->exec({"touch", "/run/vxbroken"});
         const std::string pid_before = show(name, "MainPID");
         const std::string group_before = show(name, "ControlGroup");
+        const std::string invocation_before = show(name, "InvocationID");
         auto args = row.args;
         args.push_back("--json");
         // An instance's name is given to the program as its argument (command names are words).
@@ -313,6 +346,9 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
         }
         if (*row.active_after) {
             EXPECT_EQ(show(name, "ActiveState"), row.active_after) << r.out << r.err;
+        }
+        if (row.before == ST && row.exit == 0) {
+            EXPECT_EQ(show(name, "InvocationID"), invocation_before) << "the start under way, not a new one";
         }
         // "down" leaves nothing of the unit running; a fresh "up" runs one daemon, not two.
         std::string group = show(name, "ControlGroup");

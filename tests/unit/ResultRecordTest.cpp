@@ -9,6 +9,7 @@ using namespace scripts::restartsrv_base;
 TEST(ResultRecord, ErrorKindsAreStableWords) {
     const std::pair<const char*, const char*> rows[] = {
         {"Services::StartFailed", "start-failed"}, {"Services::Down", "down"},
+        {"Services::Down::Starting", "down"}, {"Services::Down::Stopping", "down"},
         {"Lock::NotObtained", "lock-not-obtained"}, {"InvalidParameter", "invalid-parameter"},
         {"Services::NotConfigured", "not-configured"}, {"IO::FileOpenError", "io-file-open-error"},
         {"", "error"},
@@ -22,6 +23,8 @@ TEST(ResultRecord, AFailedActionIsLookedAtWhileOtherErrorsNameTheirState) {
     EXPECT_EQ(state_for_error_kind("Services::Undetermined"), "cannot-tell");
     EXPECT_EQ(state_for_error_kind("NotPrivileged"), "refused");
     EXPECT_EQ(state_for_error_kind("Usage"), "error");
+    EXPECT_EQ(state_for_error_kind("Services::Down::Starting"), "starting");
+    EXPECT_EQ(state_for_error_kind("Services::Down::Stopping"), "stopping");
     for (const char* kind : {"Services::StartFailed", "Services::StopFailed", "Services::RestartFailed",
                              "Services::ReloadFailed"})
         EXPECT_EQ(state_for_error_kind(kind), std::nullopt) << kind;

@@ -49,6 +49,10 @@ public:
     // init system's own restart), and if so takes it as the instance a start window then
     // watches; nothing when the backend cannot tell (the caller asks /proc).
     virtual std::optional<bool> started_by_a_job_after(Base&, const Time::Moment&) { return std::nullopt; }
+    // Where the init system is taking a service that is not up: "starting" (its start job
+    // runs), "restarting" (it waits to restart it by itself) or "stopping"; nothing when it
+    // is neither.
+    virtual std::optional<std::string> transition(Base&) { return std::nullopt; }
     // Why the instance a reload was sent to is gone (systemd restarted it, its main process
     // changed, the unit failed); nothing while it runs on.
     virtual std::optional<std::string> reloaded_instance_lost(Base&) { return std::nullopt; }

@@ -61,7 +61,11 @@ Systemd::Instance Systemd::instance_of(const PropertyMap& props) {
 }
 
 bool Systemd::start(Base& svc) {
-    const bool ok = job(svc, "RestartUnit", unit(), "started");
+    // A start already under way is joined and judged, not cut short and begun again; a unit
+    // that systemd waits to restart, or any other, is (re)started.
+    Queries::Bus::get().forget();
+    const bool joins = transition(svc) == std::optional<std::string>("starting");
+    const bool ok = job(svc, joins ? "StartUnit" : "RestartUnit", unit(), "started");
     // The instance the job left is the one the window must see through to its end.
     started_ = ok ? std::optional<Instance>(instance_of(snapshot_)) : std::nullopt;
     return ok;
@@ -163,6 +167,16 @@ std::optional<bool> Systemd::started_by_a_job_after(Base&, const Time::Moment& a
     started_ = now;
     job_done_at_ = entered_at;
     return true;
+}
+
+std::optional<std::string> Systemd::transition(Base&) {
+    const PropertyMap* props = Queries::Bus::get().unit_properties(unit());
+    if (!props) return std::nullopt;
+    auto get = [&](const char* key) { return props->contains(key) ? props->at(key) : std::string(); };
+    // systemd calls a unit waiting to be restarted "activating" too; its sub-state tells.
+    if (get("ActiveState") == "activating") return get("SubState") == "auto-restart" ? "restarting" : "starting";
+    if (get("ActiveState") == "deactivating") return std::string("stopping");
+    return std::nullopt;
 }
 
 std::optional<std::string> Systemd::reloaded_instance_lost(Base&) {

@@ -56,7 +56,7 @@ EXAMPLES = r'''
 
 RETURN = r'''
 record:
-  description: The program's result record (see the program's JSON schema).
+  description: The program's result record (see the program's JSON schema; versions 1 and 2 are read alike).
   returned: always
   type: dict
 before:
@@ -95,6 +95,9 @@ def run_program(module, action):
 
 
 def is_up(record):
+    # Records of schema 1 and 2 alike: only "up" is up. Schema 2's "starting" and
+    # "stopping" (schema 1 said "down" for both) are neither up nor down; a reloading
+    # service is reported "up" by both.
     return record.get('state') == 'up'
 
 
