@@ -140,9 +140,10 @@ std::string Base::wait_for_service_status(int attempt) {
     double pause = 0.05;
     while (Time::monotonic_seconds_f() - began < limit) {
         // A dot a second, and the seconds every fifth: a long wait must not look like a hang.
-        if (verbose() == 1 && t != shown) {
-            output_partial(t > 0 && t % 5 == 0 ? fmt::format(" {} s ", t) : std::string(PROGRESS_MARK));
-            shown = t;
+        // Looks a second or more apart still mark every second they passed.
+        while (verbose() == 1 && shown < t) {
+            ++shown;
+            output_partial(shown > 0 && shown % 5 == 0 ? fmt::format(" {} s ", shown) : std::string(PROGRESS_MARK));
         }
         RestartSrv::Systemd::Bus::get().forget();  // every probe asks afresh
         // systemd's own "failed" decides without a status check (whose confirmation of a
