@@ -1,15 +1,14 @@
 #include "CommandLine/Help.hpp"
 
-#include <cstdio>
-
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
 #include "HelpText.inc"
+#include "Version.inc"
 
 namespace Vexlan::RestartSrv::Help {
 
-int usage(const std::string& service, const std::vector<std::string>& custom_actions) {
+std::string usage_text(const std::string& service, const std::vector<std::string>& custom_actions) {
     const std::string name = service.empty() ? "<service>" : service;
     std::string text =
         fmt::format(R"(Usage: restartsrv_{0} [options] [start|stop|restart|reload|status|check{1}]
@@ -26,8 +25,11 @@ A start of a service that is running restarts it.
     if (!custom_actions.empty())
         text += fmt::format("\nActions of “{}”: {}\n", name, fmt::join(custom_actions, ", "));
     text += "\nSee restartsrv_base(8).\n";
-    std::fputs(text.c_str(), stdout);
-    return 0;
+    return text;
+}
+
+std::string version_text() {
+    return fmt::format("restartsrv_base {} (commit {})\n", VEXLAN_VERSION, VEXLAN_COMMIT);
 }
 
 }  // namespace Vexlan::RestartSrv::Help

@@ -4,8 +4,10 @@
 
 namespace Vexlan::RestartSrv::Help {
 
-// Prints the usage of the service command, with the service's own actions when it has
-// any; returns the exit status (0).
-int usage(const std::string& service, const std::vector<std::string>& custom_actions = {});
+// The usage of the service command, with the service's own actions when it has any.
+std::string usage_text(const std::string& service, const std::vector<std::string>& custom_actions = {});
+
+// "restartsrv_base 1.0.0 (commit …)": the commit the build was configured from.
+std::string version_text();
 
 }  // namespace Vexlan::RestartSrv::Help

@@ -10,6 +10,7 @@
 #include "Output/Formatted/Terminal.hpp"
 #include "Output/JsonLines.hpp"
 #include "RestartSrv/Legacy.hpp"
+#include "Util/Number.hpp"
 
 namespace Vexlan::RestartSrv {
 
@@ -101,6 +102,12 @@ ParsedArgs parse_option_list(const std::vector<std::string>& args, std::vector<s
                 throw Exception::create(Exception::Kinds::InvalidParameter,
                                         {{"message", "The option “--attempt” needs a value."}});
             }
+            // A mistyped number must stop the run, not quietly turn it into a restart.
+            if (!Number::parse<int>(*p.restart_attempts, 1))
+                throw Exception::create(
+                    Exception::Kinds::InvalidParameter,
+                    {{"message", fmt::format("The option “--attempt” takes a whole number from 1 (given “{}”).",
+                                             *p.restart_attempts)}});
         } else if ((m = flag(a, "status", false)).matched) {
             p.status = 1;
         } else if ((m = flag(a, "check", false)).matched) {
@@ -150,7 +157,7 @@ std::optional<std::string> option_for_action_word(const std::string& word) {
 bool is_directly_read_argument(const std::string& a) {
     static const char* const kDirect[] = {
         OPT_NON_GRACEFUL,  OPT_FORCE,    OPT_FORCE_ALT, OPT_INITD, "--notconfigured-ok",
-        "--no-fpm-status", "--no-audit", "--help",      OPT_JSON};
+        "--no-fpm-status", "--no-audit", "--help",      "-h", "--version", OPT_JSON};
     for (const char* d : kDirect)
         if (a == d) return true;
     return a.starts_with("--systemd-service=") || a.find("html") != std::string::npos;

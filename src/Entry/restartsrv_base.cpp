@@ -95,6 +95,10 @@ bool any_arg_is(const std::vector<std::string>& args, const std::string& what) {
     return false;
 }
 
+bool asks_for_help_or_version(const std::vector<std::string>& args) {
+    return any_arg_is(args, HELP_OPTION) || any_arg_is(args, SHORT_HELP_OPTION) || any_arg_is(args, VERSION_OPTION);
+}
+
 bool any_arg_contains(const std::vector<std::string>& args, const std::string& what) {
     for (const auto& a : args)
         if (a.find(what) != std::string::npos) return true;
@@ -309,8 +313,21 @@ int run(std::vector<std::string>& args) {
                 break;
             }
     }
-    if (any_arg_is(args, HELP_OPTION))
-        _exit(Vexlan::RestartSrv::Help::usage(service, custom_action_names(service)));
+    if (asks_for_help_or_version(args)) {
+        const bool help = any_arg_is(args, HELP_OPTION) || any_arg_is(args, SHORT_HELP_OPTION);
+        g_meant.service = service;
+        g_meant.action = help ? "help" : "version";
+        const std::string text = help ? Vexlan::RestartSrv::Help::usage_text(service, custom_action_names(service))
+                                      : Vexlan::RestartSrv::Help::version_text();
+        if (any_arg_is(args, Vexlan::RestartSrv::OPT_JSON)) {
+            // A reader of records gets the text as message records, then the result.
+            Vexlan::JsonLinesOutput json_out;
+            for (const auto& line : Vexlan::Text::lines(text)) json_out.out(line);
+        } else {
+            std::fputs(text.c_str(), stdout);
+        }
+        _exit(EXIT_OK);
+    }
 
     // Bare action words are the options they stand for; any other bare word must be an
     // action of the service's class, or the run stops before anything is done.
@@ -338,6 +355,12 @@ int run(std::vector<std::string>& args) {
     const bool privileged = ::geteuid() == 0;
     g_meant.service = service;
     g_meant.action = action_meant(args, action);
+    {
+        // A malformed option (a mistyped attempt number) stops the run before any service
+        // is looked at, let alone restarted.
+        std::vector<std::string> rest;
+        Vexlan::RestartSrv::parse_option_list(args, rest);
+    }
     if (!privileged && changes_a_service(args)) throw FatalError(not_privileged_text(service), "NotPrivileged");
 
     bool handled_error = false;
@@ -459,6 +482,8 @@ void write_result_record(int status, std::chrono::system_clock::time_point start
     } else if (status != EXIT_OK) {
         r.error_kind = status == EXIT_TERM ? "terminated" : "error";
         r.state = State::Error;
+    } else if (r.action == "help" || r.action == "version") {
+        r.state = State::CannotTell;  // no service was looked at
     } else if (g_failure) {
         // Tolerated (--notconfigured-ok): nothing ran, and the record says why.
         r.message = g_failure->text;
@@ -516,7 +541,7 @@ int main(const std::string& invocation_path, std::vector<std::string> args) {
     // systemd takes a millisecond or two to accept and authenticate a new connection: start
     // it now, so that it happens while this process reads its configuration and logs the
     // call, rather than after.
-    if (!any_arg_is(args, HELP_OPTION)) Vexlan::RestartSrv::Systemd::Bus::get().reachable();
+    if (!asks_for_help_or_version(args)) Vexlan::RestartSrv::Systemd::Bus::get().reachable();
     const auto started = std::chrono::system_clock::now();
     const auto t0 = std::chrono::steady_clock::now();
     write_audit_record(args);

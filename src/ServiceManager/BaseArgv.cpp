@@ -57,10 +57,9 @@ void Base::run_from_argv(const std::vector<std::string>& args) {
     }
 
     verbose(p.verbose);
-    // The user counts attempts from 1, the object from 0; a value that is not a plain
-    // non-negative number (or does not fit one) is ignored.
+    // The user counts attempts from 1, the object from 0; the parser refused anything else.
     if (p.restart_attempts)
-        if (auto n = Number::parse<int>(*p.restart_attempts, 0)) current_restart_attempt(*n - 1);
+        if (auto n = Number::parse<int>(*p.restart_attempts, 1)) current_restart_attempt(*n - 1);
 
     const std::string svc = service();
     if (!p.check && !p.status) {

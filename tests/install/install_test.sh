@@ -52,10 +52,20 @@ completion=$(XDG_DATA_DIRS=$stage/usr/local/share PATH=$scripts:$PATH bash -c '
   __load_completion restartsrv_memcached || exit 1
   complete -p stopmemcached
   COMP_WORDS=(restartsrv_memcached --che); COMP_CWORD=1; _vexlan_restartsrv; echo "${COMPREPLY[*]}"
-  COMP_WORDS=(restartsrv_memcached sto); COMP_CWORD=1; _vexlan_restartsrv; echo "${COMPREPLY[*]}"')
+  COMP_WORDS=(restartsrv_memcached sto); COMP_CWORD=1; _vexlan_restartsrv; echo "${COMPREPLY[*]}"
+  COMP_WORDS=(restartsrv_memcached ""); COMP_CWORD=1; _vexlan_restartsrv; echo "all: ${COMPREPLY[*]}"
+  COMP_WORDS=(restartsrv_base cro); COMP_CWORD=1; _vexlan_restartsrv; echo "services: ${COMPREPLY[*]}"')
 grep -q "complete -F _vexlan_restartsrv stopmemcached" <<<"$completion" || fail "no completion for stopmemcached: $completion"
 grep -qx -- "--check" <<<"$completion" || fail "--che does not complete to --check: $completion"
 grep -qx "stop" <<<"$completion" || fail "sto does not complete to stop: $completion"
+# Every action word and every option once, and services beyond the panel's classes (cron's
+# init script and unit are on every test machine).
+all=$(sed -n 's/^all: //p' <<<"$completion" | tr ' ' '\n')
+for word in start stop restart reload status check --norestart --json; do
+  [ "$(grep -cx -- "$word" <<<"$all")" = 1 ] || fail "$word is not offered exactly once: $all"
+done
+[ "$(sort <<<"$all" | uniq -d)" = "" ] || fail "words offered twice: $(sort <<<"$all" | uniq -d)"
+grep -q "^services: .*\bcron\b" <<<"$completion" || fail "restartsrv_base cro does not offer cron: $completion"
 
 # One real service through the installed names, with the installed product and state in
 # place of the machine's, in namespaces of its own (mount, pid, and a /run of its own): what

@@ -183,6 +183,11 @@ TEST_F(Entry, TheJsonRecordTellsWhyWithoutEnglish) {
         {"restartsrv_failsvc", {"--reload"}, 0, "failsvc", "reload", "down", nullptr},
         {"restartsrv_failsvc", {}, 255, "failsvc", "start", "down", "start-failed"},
         {"restartsrv_failsvc", {"--notconfigured-ok", "--check"}, 1, "failsvc", "check", "down", "down"},
+        // Help and version are records too, with their text as message lines before them.
+        {"restartsrv_failsvc", {"--help"}, 0, "failsvc", "help", "cannot-tell", nullptr},
+        {"restartsrv_failsvc", {"-h"}, 0, "failsvc", "help", "cannot-tell", nullptr},
+        {"restartsrv_failsvc", {"--version"}, 0, "failsvc", "version", "cannot-tell", nullptr},
+        {"restartsrv_failsvc", {"--attempt=x"}, 1, "failsvc", nullptr, "error", "invalid-parameter"},
     };
     for (const auto& row : rows) {
         auto args = row.args;
@@ -201,6 +206,49 @@ TEST_F(Entry, TheJsonRecordTellsWhyWithoutEnglish) {
         if (row.exit != 0) {
             EXPECT_NE(record["message"].get<std::string>().find("XID"), 0u) << "no identifier in the text";
         }
+    }
+}
+
+TEST_F(Entry, CommandLineConventionsHoldAndAMistypedNumberDoesNothing) {
+    const std::string calls = root_.root() + "/calls";
+    init_script("marksvc", "echo \"$1\" >> " + calls + "; exit 0");
+    struct Row {
+        std::vector<std::string> args;
+        int exit;
+        const char* out_starts;  // nullptr: stdout stays empty
+        const char* err_has;
+    };
+    const std::vector<Row> rows = {
+        {{"-h"}, 0, "Usage: restartsrv_marksvc", nullptr},
+        {{"--version"}, 0, "restartsrv_base 1.", nullptr},
+        {{"--attempt=x"}, 1, nullptr, "takes a whole number from 1 (given “x”)"},
+        {{"--attempt=0"}, 1, nullptr, "takes a whole number from 1 (given “0”)"},
+        {{"--attempt", "2x"}, 1, nullptr, "takes a whole number"},
+        {{"--stop", "--attempt=-3"}, 1, nullptr, "takes a whole number"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(nlohmann::json(row.args).dump());
+        auto r = root_.run("restartsrv_marksvc", row.args);
+        EXPECT_EQ(r.status, row.exit) << r.out << r.err;
+        if (row.out_starts) {
+            EXPECT_TRUE(r.out.starts_with(row.out_starts)) << r.out;
+        } else {
+            EXPECT_EQ(r.out, "");
+        }
+        if (row.err_has) {
+            EXPECT_NE(r.err.find(row.err_has), std::string::npos) << r.err;
+        }
+        EXPECT_FALSE(std::filesystem::exists(calls)) << "the script was run: " << testing_support::read_file(calls);
+    }
+    auto version = root_.run("restartsrv_marksvc", {"--version"});
+    EXPECT_NE(version.out.find("(commit "), std::string::npos) << version.out;
+    // The answer is the first line on either stream, with nothing before it; a script's
+    // "status" alone, with no process behind it, is no proof of a running service.
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--status"}, {"--status", "--verbose"}, {"--check"}}) {
+        auto status = root_.run("restartsrv_marksvc", args);
+        EXPECT_EQ(status.status, 1) << status.out << status.err;
+        EXPECT_EQ(status.out, "");
+        EXPECT_TRUE(status.err.starts_with("(XID ")) << "[" << status.err << "]";
     }
 }
 
@@ -285,6 +333,9 @@ TEST_F(Entry, UnreadableNumbersAreHandledNotFatal) {
     EXPECT_NE(r.out.find("stopped successfully"), std::string::npos) << r.out << r.err;
     EXPECT_NE(r.out.find("exit=0"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("stoi"), std::string::npos) << r.out;
+    // An attempt number that fits no integer is a usage error like any mistyped number.
     auto attempt = root_.run("restartsrv_exampleflush", {"flush", "--attempt=99999999999999999999"});
-    EXPECT_EQ(attempt.status, 0) << attempt.err;
+    EXPECT_EQ(attempt.status, 1) << attempt.err;
+    EXPECT_NE(attempt.err.find("takes a whole number"), std::string::npos) << attempt.err;
+    EXPECT_EQ(attempt.err.find("stoi"), std::string::npos) << attempt.err;
 }

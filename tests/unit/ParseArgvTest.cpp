@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "Exception/Exception.hpp"
 #include "RestartSrv/Legacy.hpp"
 #include "Output/Formatted/HTML.hpp"
 #include "Output/Formatted/Terminal.hpp"
@@ -52,7 +53,9 @@ TEST(ParseArgv, VerbosityDebugAttemptAndGraceful) {
     EXPECT_EQ(parse({"--debug"}).verbose, 2);
     EXPECT_EQ(parse({"--debug", "--nodebug"}).verbose, 0);
     EXPECT_EQ(parse({"--attempt=3"}).restart_attempts, "3");
-    EXPECT_EQ(parse({"--attempt", "x3"}).restart_attempts, "x3");
+    EXPECT_EQ(parse({"--attempt", "7"}).restart_attempts, "7");
+    for (const char* bad : {"--attempt=x3", "--attempt=0", "--attempt=", "--attempt=99999999999999999999"})
+        EXPECT_THROW(parse({bad}), Vexlan::Exception::Base) << bad;
     EXPECT_EQ(parse({"--graceful"}).graceful, 1);
     EXPECT_FALSE(parse({"--graceful", "--status"}).graceful) << "status empties the graceful choice";
 }
