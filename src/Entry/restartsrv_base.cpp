@@ -79,8 +79,16 @@ struct Failure {
 };
 std::optional<Failure> g_failure;
 
+// A refusal that came after the service was stopped (a restart of a running service that
+// is disabled) says so: the caller must not read "disabled" as "left as it was".
+std::string refusal_text(const Exception::Base& e) {
+    std::string text = e.to_string_no_id();
+    if (g_srv && g_srv->stopped_before_refusal()) text = fmt::format("“{}” was stopped: {}", g_srv->service(), text);
+    return text;
+}
+
 void note_failure(const Exception::Base& e) {
-    if (!g_failure) g_failure = Failure{e.type(), e.id(), e.to_string_no_id()};
+    if (!g_failure) g_failure = Failure{e.type(), e.id(), refusal_text(e)};
 }
 
 extern "C" void on_term(int) {
@@ -191,7 +199,8 @@ std::string action_meant(const std::vector<std::string>& args, const std::string
     } catch (const std::exception&) {
         return "";
     }
-    return invoked == "start" ? "start" : "restart";
+    // The caller's own word, even when the run is refused before it knows the service is down.
+    return invoked == "start" || any_arg_is(args, "--start") ? "start" : "restart";
 }
 }  // namespace
 
@@ -400,7 +409,7 @@ int run(std::vector<std::string>& args) {
         namespace K = Exception::Kinds;
         note_failure(e);
         if (!e.isa(K::ServicesFamily)) throw;
-        if (e.isa(Exception::Kinds::Services::RoleDisabled)) throw FatalError(e.to_string_no_id());
+        if (e.isa(Exception::Kinds::Services::RoleDisabled)) throw FatalError(refusal_text(e));
         const bool not_set_up = e.isa(K::Services::NotConfigured) || e.isa(K::Services::NotInstalled);
         if (g_srv && not_set_up && any_arg_is(args, TOLERANCE_OPTION)) {
             // Tolerated: the run went as asked, and the record still says why nothing ran.
@@ -423,11 +432,13 @@ int run(std::vector<std::string>& args) {
             g_srv->output_obj()->display_message_set("Service Error", e.to_string());
             handled_error = true;
         } else {
-            throw FatalError(e.to_string());
+            throw FatalError(e.isa(K::Services::Disabled) ? "(" + e.id() + ") " + refusal_text(e) : e.to_string());
         }
     }
 
     auto& srv = *g_srv;
+    // A stop that found nothing running has said so, once; there is no log of it to show.
+    if (srv.found_nothing_to_stop()) return EXIT_OK;
     if (srv.verbose() == 1 && !is_quiet_action(srv.service_argv_action())) _show_startup_log_for_srv(srv);
     if (!handled_error) {
         if (srv.verbose() == 1 && srv.output_obj()) {
@@ -477,8 +488,15 @@ void write_result_record(int status, std::chrono::system_clock::time_point start
         r.error_id = g_failure->id;
         r.message = g_failure->text;
         auto state = state_for_error_kind(g_failure->kind);
-        if (state) r.state = *state;
-        else if (g_srv) look_at_service(*g_srv, r);
+        if (g_srv && g_srv->stopped_before_refusal()) {
+            // Refused, but not before the stop: that changed the service.
+            r.acted = true;
+            look_at_service(*g_srv, r);
+        } else if (state) {
+            r.state = *state;
+        } else if (g_srv) {
+            look_at_service(*g_srv, r);
+        }
     } else if (status != EXIT_OK) {
         r.error_kind = status == EXIT_TERM ? "terminated" : "error";
         r.state = State::Error;
@@ -505,8 +523,10 @@ void write_result_record(int status, std::chrono::system_clock::time_point start
         r.message = verdict_for(g_srv->service_argv_action(), g_srv->service());
         // A reload the service cannot do is accepted and does nothing; checks change nothing.
         const bool reload_not_done = r.action == "reload" && g_srv->service_argv_action().empty();
-        r.acted = r.action != "check" && r.action != "status" && !reload_not_done;
+        r.acted = r.action != "check" && r.action != "status" && !reload_not_done && !g_srv->found_nothing_to_stop();
         if (reload_not_done) r.message = Vexlan::ServiceManager::Base::reload_unsupported_text(g_srv->service());
+        if (g_srv->found_nothing_to_stop())
+            r.message = Vexlan::ServiceManager::Base::nothing_to_stop_text(g_srv->service());
         if (r.message.empty()) r.message = line;
     } else {
         r.state = State::Error;

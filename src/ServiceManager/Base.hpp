@@ -56,6 +56,10 @@ class Base {
     void verbose(int v) { set("verbose", v); }
     std::string service_status();
     void service_status(const std::string& v) { set("service_status", v); }
+    // What the run did to the service, beyond its verdict: a stop that found nothing
+    // running changed nothing; a restart refused for a disabled service may have stopped it.
+    bool found_nothing_to_stop() const { return found_nothing_to_stop_; }
+    bool stopped_before_refusal() const { return stopped_before_refusal_; }
     std::optional<int> current_restart_attempt();
     void current_restart_attempt(std::optional<int> v);
     std::optional<int> restart_attempts();
@@ -140,6 +144,7 @@ class Base {
     virtual void run_from_argv(const std::vector<std::string>& args);
     // What a reload of a service that cannot reload says instead of a verdict.
     static std::string reload_unsupported_text(const std::string& service);
+    static std::string nothing_to_stop_text(const std::string& service);
     // The answer of --status or --check: a line on standard output, or a record.
     void print_answer(const std::string& line);
     // The arguments of the current run; the backends look flags up here.
@@ -287,6 +292,8 @@ class Base {
     std::vector<std::string> argv_;
     std::string last_status_;
     bool verify_role_passed_ = false;
+    bool found_nothing_to_stop_ = false;
+    bool stopped_before_refusal_ = false;
 };
 
 // Builds an object of class T with the options and runs its BUILD.

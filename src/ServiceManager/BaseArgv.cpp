@@ -92,6 +92,10 @@ void Base::run_from_argv(const std::vector<std::string>& args) {
     print_answer(status());
 }
 
+std::string Base::nothing_to_stop_text(const std::string& service) {
+    return fmt::format("“{}” is not running; there is nothing to stop.", service);
+}
+
 std::string Base::reload_unsupported_text(const std::string& service) {
     return fmt::format("“{}” cannot reload its configuration; nothing was done.", service);
 }

@@ -95,6 +95,7 @@ bool Base::restart(std::optional<int> graceful) {
         service_argv_action("STOP");
         _pretend_not_called_from_restart(1);
         if (!stop()) return false;
+        stopped_before_refusal_ = true;
         if (is_disabled) {
             info(fmt::format("The service “{}” is disabled; it was stopped.", service()));
             _generate_disabled_exception();
@@ -105,6 +106,8 @@ bool Base::restart(std::optional<int> graceful) {
     }
 
     if (!running) {
+        // A restart of a service that is down is a start, refused or not.
+        service_argv_action("START");
         debug(fmt::format("“{}” is not running.", service()));
         check_sanity();
         _terminate_orphaned_processes();
@@ -118,7 +121,6 @@ bool Base::restart(std::optional<int> graceful) {
         }
     }
 
-    if (!running) service_argv_action("START");
     if (running) {
         // Whatever would make the start refuse must refuse before the stop: a restart that
         // stops a service and then declines to start it leaves the service down.
@@ -316,11 +318,12 @@ bool Base::stop() {
     if (!backend.this_process_was_executed_by_systemd() && !is_up() &&
         !backend.has_something_to_stop(*this).value_or(false)) {
         if (!quiet_line) {
-            output(fmt::format("“{}” is not running; there is nothing to stop.", service()));
+            output(nothing_to_stop_text(service()));
             output("");
         } else {
-            debug(fmt::format("“{}” is not running; there is nothing to stop.", service()));
+            debug(nothing_to_stop_text(service()));
         }
+        found_nothing_to_stop_ = !called_from_restart;
         return true;
     }
     stop_check();

@@ -43,8 +43,8 @@ TEST_F(Entry, StopNamesAndTheBareStopWordSelectTheStopAction) {
              {"restartsrv_base", {"exampleplain", "--stop"}}}) {
         auto r = root_.run(name, args);
         EXPECT_EQ(r.status, 0) << name << "\n" << r.err;
-        EXPECT_NE(r.out.find("nothing to stop"), std::string::npos) << name << "\n" << r.out;
-        EXPECT_NE(r.out.find("“exampleplain” stopped successfully."), std::string::npos) << r.out;
+        // One message: nothing was stopped, so nothing "stopped successfully".
+        EXPECT_EQ(r.out, "“exampleplain” is not running; there is nothing to stop.\n\n") << name;
     }
 }
 
@@ -177,7 +177,8 @@ TEST_F(Entry, TheJsonRecordTellsWhyWithoutEnglish) {
         {"restartsrv_nosuchsvc", {"--check"}, 1, "nosuchsvc", "check", "not-installed", "unknown"},
         {"restartsrv_base", {"nosuchsvc", "--check"}, 1, "nosuchsvc", "check", "not-installed", "unknown"},
         {"restartsrv_base", {}, 1, nullptr, nullptr, "error", "usage"},
-        {"restartsrv_exampleplain", {}, 1, "exampleplain", "restart", "disabled", "disabled"},
+        // Down and disabled: the restart would have been a start, and is refused as one.
+        {"restartsrv_exampleplain", {}, 1, "exampleplain", "start", "disabled", "disabled"},
         {"restartsrv_failsvc", {"--bogus"}, 1, "failsvc", nullptr, "error", "invalid-parameter"},
         // It cannot reload, says so and does nothing: the record still says the service is down.
         {"restartsrv_failsvc", {"--reload"}, 0, "failsvc", "reload", "down", nullptr},
@@ -330,7 +331,7 @@ TEST_F(Entry, UnreadableNumbersAreHandledNotFatal) {
     for (const auto& w : command) line += "'" + w + "' ";
     auto r = testing_support::run_command({"env", "TERM=xterm-99999999999999999999color", "script", "-qec",
                                            line + "--verbose; echo \"exit=$?\"", "/dev/null"});
-    EXPECT_NE(r.out.find("stopped successfully"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("nothing to stop"), std::string::npos) << r.out << r.err;
     EXPECT_NE(r.out.find("exit=0"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("stoi"), std::string::npos) << r.out;
     // An attempt number that fits no integer is a usage error like any mistyped number.

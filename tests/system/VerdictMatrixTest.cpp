@@ -23,6 +23,8 @@ enum class Before {
     Starting,              // its start job still runs (a slow ExecStartPre)
     Stopping,              // its stop job still runs (a slow ExecStop)
     WaitingToRestart,      // its daemon died; systemd waits to restart it (auto-restart)
+    RunningDisabled,       // running, then disabled in the panel
+    StoppedDisabled,
 };
 enum class Pid { Any, Same, New };
 
@@ -36,6 +38,7 @@ struct Row {
     Pid pid;
     const char* state;  // what the --json result record says the service is afterwards ("" = not checked:
                         // a crash loop is up or down depending on the instant)
+    int acted = -1;     // the record's "acted" (-1 = not checked)
 };
 
 const char* kSimple = "ExecStart=/bin/sleep infinity\n";
@@ -128,7 +131,13 @@ class VerdictMatrix : public SandboxTest {
             write_file(sandbox_->path("/etc/init.d/" + name), "#!/bin/sh\nexit 0\n", 0755);
             ASSERT_EQ(sandbox_->exec({"systemctl", "mask", "--runtime", name}).status, 0) << row.what;
         }
-        if (row.before == Before::Stopped || row.before == Before::StoppedRuntimeMasked) return;
+        if (row.before == Before::RunningDisabled || row.before == Before::StoppedDisabled) {
+            std::filesystem::create_directories(root_.state("/services/disabled"));
+            write_file(root_.state("/services/disabled/" + name), "");
+        }
+        if (row.before == Before::Stopped || row.before == Before::StoppedRuntimeMasked ||
+            row.before == Before::StoppedDisabled)
+            return;
         if (row.before == Before::Starting) {
             sandbox_->exec({"systemctl", "start", "--no-block", target});
             wait_until([&] { return show(target, "ActiveState") == "activating"; });
@@ -166,7 +175,7 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
     const auto S = Before::Stopped, R = Before::Running, M = Before::RunningThenMasked,
                G = Before::GeneratedDaemonKilled, U = Before::RunningFromRun, RM = Before::StoppedRuntimeMasked,
                I = Before::RunningInstance, ST = Before::Starting, SP = Before::Stopping,
-               WR = Before::WaitingToRestart;
+               WR = Before::WaitingToRestart, RD = Before::RunningDisabled, SD = Before::StoppedDisabled;
     const auto Any = Pid::Any, Same = Pid::Same, New = Pid::New;
     const std::vector<Row> rows = {
         // Healthy units of every long-running shape start, restart and answer.
@@ -175,7 +184,15 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
         {"simple: the word status", kSimple, R, {"status"}, 0, "active", Same, "up"},
         {"simple: the word check", kSimple, R, {"check"}, 0, "active", Same, "up"},
         {"simple: a misspelt word does nothing", kSimple, R, {"statsu"}, 1, "active", Same, "error"},
-        {"simple: stop", kSimple, R, {"stop"}, 0, "inactive", Any, "down"},
+        {"simple: stop", kSimple, R, {"stop"}, 0, "inactive", Any, "down", true},
+        // What changed nothing says so: "acted" is false, and one message tells why.
+        {"simple: stop of a stopped unit", kSimple, S, {"stop"}, 0, "inactive", Any, "down", false},
+        {"simple: the word status acts on nothing", kSimple, R, {"status"}, 0, "active", Same, "up", false},
+        {"disabled: stop of a stopped unit", kSimple, SD, {"stop"}, 0, "inactive", Any, "down", false},
+        {"disabled: a restart of the running unit stops it and is refused", kSimple, RD, {}, 1, "inactive", Any,
+         "down", true},
+        {"disabled: a start of the stopped unit is refused", kSimple, SD, {"start"}, 1, "inactive", Any, "disabled",
+         false},
         {"a stop that systemd ends by its time-out, nothing left",
          "ExecStart=/bin/sh -c 'trap \"\" TERM; while :; do sleep 0.2; done'\nTimeoutStopSec=1\n",
          R,
@@ -339,6 +356,20 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
                               std::string::npos)
                         << r.out;
                 }
+            }
+            if (row.acted != -1) {
+                EXPECT_EQ(record["acted"], row.acted == 1) << r.out;
+            }
+            if (row.before == RD || row.before == SD) {
+                if (row.exit != 0) {
+                    EXPECT_EQ(record["error_kind"], "disabled") << r.out;
+                }
+                // The refusal of a service it stopped says it stopped it.
+                EXPECT_EQ(record["message"].get<std::string>().find("was stopped: ") != std::string::npos,
+                          row.before == RD)
+                    << r.out;
+                EXPECT_EQ(record["action"], row.before == RD ? "stop" : row.args.empty() ? "restart" : row.args[0])
+                    << r.out;
             }
             if (row.exit == 1 && row.args.size() == 1 && row.args[0].ends_with("check")) {
                 EXPECT_EQ(record["error_kind"], "down") << "down, not another error: " << r.out;
