@@ -51,6 +51,8 @@ nlohmann::json result_record(const RunResult& r) {
         {"error_kind", text_or_null(r.error_kind)},
         {"error_id", text_or_null(r.error_id)},
         {"message", r.message},
+        {"reason", text_or_null(r.reason)},
+        {"can_reload", r.can_reload ? nlohmann::json(*r.can_reload) : nlohmann::json(nullptr)},
         {"started_at", utc_time(r.started)},
         {"duration_ms", static_cast<long>(seconds * 1000.0 + 0.5)},
         {"host", host_name()},

@@ -40,6 +40,12 @@ struct RunResult {
     std::string error_kind;  // a stable word ("start-failed"); empty when the run went well
     std::string error_id;    // the identifier the error carries on the screen and in the log
     std::string message;
+    // Why it failed, beyond the message's verdict: systemd's result and how the main process
+    // ended, or the script's exit, and the last line of this run's startup log.
+    std::string reason;
+    // A check or status tells whether the service can reload (what a fleet tool predicts a
+    // reload from); unknown for other actions.
+    std::optional<bool> can_reload;
     std::chrono::system_clock::time_point started;
     std::chrono::steady_clock::duration duration{};
 };

@@ -29,6 +29,7 @@
 #include "ServiceManager/ServiceManager.hpp"
 #include "Services/Env.hpp"
 #include "Services/Log/Display.hpp"
+#include "Services/Log/Log.hpp"
 #include "Util/ExitRequest.hpp"
 #include "Util/File.hpp"
 #include "Util/LockRegistry.hpp"
@@ -76,6 +77,7 @@ struct Failure {
     std::string kind;
     std::string id;
     std::string text;
+    std::string reason;  // what the init system said, when the error carries it
 };
 std::optional<Failure> g_failure;
 
@@ -88,7 +90,7 @@ std::string refusal_text(const Exception::Base& e) {
 }
 
 void note_failure(const Exception::Base& e) {
-    if (!g_failure) g_failure = Failure{e.type(), e.id(), refusal_text(e)};
+    if (!g_failure) g_failure = Failure{e.type(), e.id(), refusal_text(e), e.get_string_field("reason")};
 }
 
 extern "C" void on_term(int) {
@@ -473,6 +475,31 @@ void look_at_service(Vexlan::ServiceManager::Base& srv, RunResult& r) {
     }
 }
 
+// Why a failed action failed, for the record: the reason its error carries, then the last
+// line of this run's startup log (what the daemon itself said last), escaped.
+std::string failure_reason_for_record(Vexlan::ServiceManager::Base& srv, const std::string& reason) {
+    std::string text = reason;
+    try {
+        auto [ok, log] = Vexlan::Services::Log::fetch_service_startup_log(srv.service_name(),
+                                                                         srv.service_manager().service_via_systemd());
+        // The daemon's own last words, rather than systemd's lines about it (its result is
+        // in the reason already), when it said anything.
+        std::string last, last_own;
+        for (const auto& line : Vexlan::Text::lines(log)) {
+            if (line.find_first_not_of(" \t") == std::string::npos) continue;
+            last = line;
+            if (line.find(" systemd[1]: ") == std::string::npos) last_own = line;
+        }
+        if (!last_own.empty()) last = last_own;
+        if (ok && !last.empty())
+            text += (text.empty() ? "" : "\n") + std::string("The startup log ends: ") +
+                    Vexlan::Text::escape_control(Vexlan::Text::trim(last));
+    } catch (const std::exception&) {
+        // A log that cannot be read costs the line, not the record.
+    }
+    return text;
+}
+
 // The last record of a run in JSON mode: what a fleet tool needs to decide, in one line.
 // Every key is always there (null when it does not apply), so readers need no guessing.
 void write_result_record(int status, std::chrono::system_clock::time_point started,
@@ -487,6 +514,9 @@ void write_result_record(int status, std::chrono::system_clock::time_point start
         r.error_kind = error_kind_word(g_failure->kind);
         r.error_id = g_failure->id;
         r.message = g_failure->text;
+        const bool action_failed = g_failure->kind.ends_with("Failed");
+        if (g_srv && action_failed) r.reason = failure_reason_for_record(*g_srv, g_failure->reason);
+        else r.reason = g_failure->reason;
         auto state = state_for_error_kind(g_failure->kind);
         if (g_srv && g_srv->stopped_before_refusal()) {
             // Refused, but not before the stop: that changed the service.
@@ -524,6 +554,7 @@ void write_result_record(int status, std::chrono::system_clock::time_point start
         // A reload the service cannot do is accepted and does nothing; checks change nothing.
         const bool reload_not_done = r.action == "reload" && g_srv->service_argv_action().empty();
         r.acted = r.action != "check" && r.action != "status" && !reload_not_done && !g_srv->found_nothing_to_stop();
+        if (r.action == "check" || r.action == "status") r.can_reload = g_srv->support_reload() != 0;
         if (reload_not_done) r.message = Vexlan::ServiceManager::Base::reload_unsupported_text(g_srv->service());
         if (g_srv->found_nothing_to_stop())
             r.message = Vexlan::ServiceManager::Base::nothing_to_stop_text(g_srv->service());
@@ -574,7 +605,7 @@ int main(const std::string& invocation_path, std::vector<std::string> args) {
         status = e.status();
     } catch (const FatalError& e) {
         error = e.what();
-        if (!g_failure) g_failure = Failure{e.kind(), "", error};
+        if (!g_failure) g_failure = Failure{e.kind(), "", error, ""};
         status = EXIT_ERROR;
     } catch (const Exception::Base& e) {
         note_failure(e);
@@ -582,7 +613,7 @@ int main(const std::string& invocation_path, std::vector<std::string> args) {
         status = EXIT_ERROR;
     } catch (const std::exception& e) {
         error = Exception::get_string(e);
-        if (!g_failure) g_failure = Failure{"Generic", "", error};
+        if (!g_failure) g_failure = Failure{"Generic", "", error, ""};
         status = EXIT_ERROR;
     }
     // In JSON mode the record carries the error: standard error stays quiet, so that a

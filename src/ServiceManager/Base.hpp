@@ -145,6 +145,8 @@ class Base {
     // What a reload of a service that cannot reload says instead of a verdict.
     static std::string reload_unsupported_text(const std::string& service);
     static std::string nothing_to_stop_text(const std::string& service);
+    // Why the last action failed: what it noted, or what the init system knows now.
+    std::string failure_reason();
     // The answer of --status or --check: a line on standard output, or a record.
     void print_answer(const std::string& line);
     // The arguments of the current run; the backends look flags up here.

@@ -485,17 +485,28 @@ Exception::Base service_error(const Exception::Kind& kind, const std::string& se
 }
 }  // namespace
 
+// What the action itself noted, or else what the init system knows of the service now: a
+// failure never goes without its reason when one can be had.
+std::string Base::failure_reason() {
+    if (const std::string& noted = service_manager().last_error(); !noted.empty()) return noted;
+    try {
+        return service_manager().failure_reason(*this);
+    } catch (const std::exception&) {
+        return "";
+    }
+}
+
 void Base::_generate_start_exception() {
-    throw service_error(Exception::Kinds::Services::StartFailed, service(), service_manager().last_error());
+    throw service_error(Exception::Kinds::Services::StartFailed, service(), failure_reason());
 }
 void Base::_generate_stop_exception() {
-    throw service_error(Exception::Kinds::Services::StopFailed, service(), service_manager().last_error());
+    throw service_error(Exception::Kinds::Services::StopFailed, service(), failure_reason());
 }
 void Base::_generate_restart_exception() {
-    throw service_error(Exception::Kinds::Services::RestartFailed, service(), service_manager().last_error());
+    throw service_error(Exception::Kinds::Services::RestartFailed, service(), failure_reason());
 }
 void Base::_generate_reload_exception() {
-    throw service_error(Exception::Kinds::Services::ReloadFailed, service(), service_manager().last_error());
+    throw service_error(Exception::Kinds::Services::ReloadFailed, service(), failure_reason());
 }
 void Base::_generate_is_down_exception() {
     auto quiet = Exception::get_stack_trace_suppressor();

@@ -64,13 +64,34 @@ std::vector<std::string> readme_fleet_blocks() {
 TEST_F(AnsibleModule, StartCheckRestartStopCheckModeAndAFailingCheck) {
     sandbox_->install_unit("vxans.service", "[Service]\nExecStart=/bin/sleep infinity\n");
     sandbox_->install_unit("vxansreload.service", "[Service]\nExecStart=/bin/sleep infinity\nExecReload=/bin/true\n");
+    sandbox_->install_unit("vxansfail.service",
+                           "[Service]\nExecStart=/bin/sh -c 'echo vxansfail: no configuration >&2; exit 1'\n");
     std::filesystem::copy_file(kSource + "/tests/system/ansible/module_play.yml", work_ + "/play.yml");
     auto r = ansible("ANSIBLE_COLLECTIONS_PATH=contrib/ansible ansible-playbook play.yml");
     EXPECT_NE(r.status, 0) << "the last play's failing check fails the run:\n" << r.out << r.err;
-    EXPECT_NE(r.out.find("localhost                  : ok=16   changed=5    unreachable=0    failed=1    skipped=0    rescued=0    ignored=1"), std::string::npos)
+    EXPECT_NE(r.out.find("localhost                  : ok=19   changed=4    unreachable=0    failed=1    skipped=0    rescued=0    ignored=2"), std::string::npos)
         << "every task of the first play passed, the second play stopped at its check:\n" << r.out << r.err;
     EXPECT_FALSE(std::filesystem::exists(sandbox_->path("/run/vxans-unreachable"))) << r.out;
     EXPECT_EQ(sandbox_->systemctl_show("vxans.service", "ActiveState"), "inactive");
+}
+
+TEST_F(AnsibleModule, CheckModePredictsTheRealRunAndDiffShowsBeforeAndAfter) {
+    const std::string simple = "[Service]\nExecStart=/bin/sleep infinity\n";
+    const std::string reloads = simple + "ExecReload=/bin/true\n";
+    for (const char* name : {"vxpdown", "vxpup", "vxpstop", "vxpstopped", "vxpnoreload", "vxpdisabled", "vxprestart"})
+        sandbox_->install_unit(std::string(name) + ".service", simple);
+    for (const char* name : {"vxpreloaddown", "vxpreload"}) sandbox_->install_unit(std::string(name) + ".service", reloads);
+    for (const char* name : {"vxpup", "vxpstop", "vxpnoreload", "vxpreload", "vxprestart"})
+        ASSERT_EQ(sandbox_->exec({"systemctl", "start", name}).status, 0) << name;
+    std::filesystem::create_directories(root_.state("/services/disabled"));
+    write_file(root_.state("/services/disabled/vxpdisabled"), "");
+    std::filesystem::copy_file(kSource + "/tests/system/ansible/prediction_play.yml", work_ + "/play.yml");
+    auto r = ansible("ANSIBLE_COLLECTIONS_PATH=contrib/ansible ansible-playbook play.yml");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("failed=0"), std::string::npos) << r.out;
+    EXPECT_EQ(sandbox_->systemctl_show("vxpup.service", "ActiveState"), "active");
+    EXPECT_EQ(sandbox_->systemctl_show("vxpstop.service", "ActiveState"), "inactive");
+    EXPECT_EQ(sandbox_->systemctl_show("vxpdown.service", "ActiveState"), "active");
 }
 
 TEST_F(AnsibleModule, TheReadmeFleetCommandsRunAsWrittenAndKeepExitStatuses) {

@@ -207,6 +207,10 @@ TEST_F(Entry, TheJsonRecordTellsWhyWithoutEnglish) {
         if (row.exit != 0) {
             EXPECT_NE(record["message"].get<std::string>().find("XID"), 0u) << "no identifier in the text";
         }
+        // A script that failed to start its daemon: its exit and its last words are the reason.
+        if (row.exit == 255) {
+            EXPECT_NE(record["reason"].dump().find("cannot start"), std::string::npos) << r.out;
+        }
     }
 }
 

@@ -357,6 +357,13 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
                         << r.out;
                 }
             }
+            // A failure says why, beyond "failed": what systemd or the daemon said.
+            if (row.exit == 255) {
+                EXPECT_TRUE(record["reason"].is_string()) << r.out;
+            }
+            if (row.exit == 255 && row.unit == "ExecStart=/bin/false\n") {
+                EXPECT_NE(record["reason"].dump().find("exited, status=1"), std::string::npos) << r.out;
+            }
             if (row.acted != -1) {
                 EXPECT_EQ(record["acted"], row.acted == 1) << r.out;
             }

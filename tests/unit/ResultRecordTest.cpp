@@ -57,10 +57,20 @@ TEST(ResultRecord, PidAndMethodComeFromTheEndOfTheStatusLineOnly) {
 
 TEST(ResultRecord, EveryRecordFitsThePublishedSchema) {
     RunResult ok{"memcached", "restart", 0, true, State::Up, 4242, "systemd", "", "", "“memcached” restarted successfully.",
-                 std::chrono::system_clock::now(), std::chrono::milliseconds(1234)};
+                 "", std::nullopt, std::chrono::system_clock::now(), std::chrono::milliseconds(1234)};
     RunResult failed{"", "", 1, false, State::Error, std::nullopt, "", "usage", "", "No service was named.",
-                     std::chrono::system_clock::now(), {}};
-    for (const auto& r : {ok, failed}) {
+                     "", std::nullopt, std::chrono::system_clock::now(), {}};
+    RunResult checked_up{"memcached", "check", 0, false, State::Up, 4242, "systemd", "", "", "…", "", true,
+                         std::chrono::system_clock::now(), {}};
+    RunResult start_failed{"memcached", "start", 255, false, State::Down, std::nullopt, "", "start-failed", "XID abc",
+                           "“memcached” failed to start.",
+                           "systemd's result for memcached.service: exit-code; its main process exited, status=1.",
+                           std::nullopt, std::chrono::system_clock::now(), {}};
+    EXPECT_EQ(result_record(checked_up)["can_reload"], true);
+    EXPECT_EQ(result_record(ok)["can_reload"], nullptr);
+    EXPECT_EQ(result_record(ok)["reason"], nullptr);
+    EXPECT_EQ(result_record(start_failed)["reason"], start_failed.reason);
+    for (const auto& r : {ok, failed, checked_up, start_failed}) {
         const auto record = result_record(r);
         const auto checked = testing_support::checked_result_record(record.dump() + "\n");
         EXPECT_EQ(checked, record);

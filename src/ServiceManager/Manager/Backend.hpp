@@ -59,6 +59,9 @@ public:
     // Why the init system would refuse to start the service (a masked unit), asked before
     // anything is stopped; nothing when it would start it.
     virtual std::optional<std::string> start_refusal(Base&) { return std::nullopt; }
+    // What the init system knows of why the service is not running as asked (its result,
+    // how its main process ended), looked up afresh; empty when it knows nothing.
+    virtual std::string failure_reason(Base&) { return ""; }
     // What the init system said about the last action that failed (empty when none did).
     const std::string& last_error() const { return last_error_; }
     void note_failure(std::string reason) { last_error_ = std::move(reason); }

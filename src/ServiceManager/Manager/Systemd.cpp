@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "Exception/Exception.hpp"
 #include "Process/Kill/Kill.hpp"
@@ -196,6 +197,22 @@ std::optional<std::string> Systemd::reloaded_instance_lost(Base&) {
     if (Number::parse_pid(reloaded_->main_pid) && now.main_pid != reloaded_->main_pid)
         return fmt::format("its main process {} is gone{}", reloaded_->main_pid, how.empty() ? "" : "; " + how);
     return std::nullopt;
+}
+
+std::string Systemd::failure_reason(Base&) {
+    Queries::Bus::get().forget();
+    const PropertyMap* props = Queries::Bus::get().unit_properties(unit());
+    if (!props) return "";
+    auto get = [&](const char* key) { return props->contains(key) ? props->at(key) : std::string(); };
+    std::vector<std::string> parts;
+    if (const std::string result = get("Result"); !result.empty() && result != "success")
+        parts.push_back(fmt::format("systemd's result for {}: {}", unit(), result));
+    if (const std::string how = Queries::main_process_end_text(*props); !how.empty() && get("ExecMainStatus") != "0")
+        parts.push_back(how);
+    if (const auto restarts = Number::parse<long>(get("NRestarts"), 1))
+        parts.push_back(fmt::format("systemd restarted it {} time{} by itself", *restarts, *restarts == 1 ? "" : "s"));
+    if (parts.empty()) return "";
+    return fmt::format("{}.", fmt::join(parts, "; "));
 }
 
 std::optional<bool> Systemd::restart_attempt(Base& svc, int attempt) {

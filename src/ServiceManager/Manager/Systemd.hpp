@@ -23,6 +23,7 @@ public:
     StartEvidence start_evidence(Base& svc, bool status_up, double waited) override;
     std::optional<std::string> start_refusal(Base& svc) override;
     std::optional<std::string> reloaded_instance_lost(Base& svc) override;
+    std::string failure_reason(Base& svc) override;
     std::optional<std::string> transition(Base& svc) override;
     std::optional<bool> started_by_a_job_after(Base& svc, const Time::Moment& asked) override;
 

@@ -22,9 +22,17 @@ options:
     required: true
   state:
     description:
-      - C(started) runs the program's start, which, like C(startNAME), restarts a service that
-        is already running (so it reports C(changed) with a new main process).
-      - C(stopped), C(restarted) and C(reloaded) run the program's stop, restart and reload.
+      - C(started) starts a service that is not up and leaves a running one alone (C(changed)
+        false), as M(ansible.builtin.service) does. This differs on purpose from the program's
+        own C(startNAME), which restarts a running service.
+      - C(restarted) always restarts. C(stopped) and C(reloaded) report C(changed) only when
+        the service changed (a stop of a stopped service, a reload of a service that cannot
+        reload, change nothing).
+      - C(started) and C(restarted) pass only once the program has watched the new daemon
+        through its confirmation window, where M(ansible.builtin.systemd) passes as soon as
+        systemd's job ends (a daemon that dies a moment later fails the task here).
+      - C(reloaded) fails on a stopped service, where M(ansible.builtin.systemd) starts it: a
+        reload that starts a service hides that it was down.
       - Without I(state), the task is a check.
     type: str
     choices: [started, stopped, restarted, reloaded]
@@ -37,7 +45,12 @@ options:
     type: path
     default: /usr/local/vexlan/scripts/restartsrv_base
 notes:
-  - Check mode runs only the program's check and predicts C(changed).
+  - Check mode runs only the program's check and predicts what the real run would do from
+    it; a run the program would refuse (not installed, not configured, disabled, a reload of a
+    stopped service) fails in check mode too, and one that would change nothing (a unit that
+    cannot reload, a started service that is up) is C(ok).
+  - With C(--diff) the task shows the service's state and main process before and after
+    (predicted after, in check mode).
 author:
   - Vexlan hosting panel team
 '''
@@ -103,7 +116,7 @@ def is_up(record):
 
 def changed_by(state, before, after):
     if state == 'stopped':
-        return is_up(before)
+        return is_up(before) or before.get('state') in ('starting', 'stopping')
     if state == 'reloaded':
         return bool(after.get('acted'))
     # started, restarted: a service that was not up, or a new main process.
@@ -114,12 +127,58 @@ def changed_by(state, before, after):
     return before['main_pid'] != after['main_pid']
 
 
-def predicted_change(state, before):
+# States in which the program refuses every action but a stop.
+REFUSED_STATES = ('not-installed', 'not-configured', 'disabled', 'error', 'refused')
+
+
+def predicted(state, before):
+    """What the real run would do, from the check before it: (failed, changed, message)."""
+    name = before.get('service')
+    now = before.get('state')
+    if now in ('not-installed', 'not-configured', 'error', 'refused'):
+        return True, False, before.get('message') or 'the %s would fail' % ACTIONS[state]
+    if now == 'disabled':
+        # A stop of a disabled service still stops it; any other action is refused (and a
+        # restart of a running one stops it first).
+        if state == 'stopped':
+            return False, is_up(before), ''
+        return True, is_up(before), before.get('message') or '%s is disabled' % name
+    if state == 'started':
+        return False, not is_up(before), ''
     if state == 'stopped':
-        return is_up(before)
+        return False, is_up(before) or now in ('starting', 'stopping'), ''
     if state == 'reloaded':
-        return is_up(before)
-    return True  # a start of a running service restarts it, as a restart does
+        if not is_up(before):
+            return True, False, '“%s” is not running; there is nothing to reload.' % name
+        return False, before.get('can_reload') is not False, ''
+    return False, True, ''  # restarted
+
+
+def state_text(record):
+    if record is None:
+        return ''
+    pid = record.get('main_pid')
+    return 'state: %s\nmain_pid: %s\n' % (record.get('state'), pid if pid is not None else '~')
+
+
+def diff_of(before, after):
+    return dict(before=state_text(before), after=state_text(after),
+                before_header='%s (before)' % before.get('service'),
+                after_header='%s (after)' % before.get('service'))
+
+
+def failure_message(record, fallback):
+    # The verdict, and why: the record's reason carries systemd's result or the script's
+    # exit and the last line of the startup log, which the verdict alone does not.
+    msg = record.get('message') or fallback
+    reason = record.get('reason')
+    if reason and reason not in msg:
+        msg = '%s\n%s' % (msg, reason)
+    elif reason:
+        tail = [line for line in reason.splitlines() if line not in msg]
+        if tail:
+            msg = '%s\n%s' % (msg, '\n'.join(tail))
+    return msg
 
 
 def fact_name(service):
@@ -145,20 +204,37 @@ def main():
         rc, record = run_program(module, 'check')
         result = dict(changed=False, rc=rc, record=record, ansible_facts={facts_key: record})
         if rc != 0:
-            module.fail_json(msg=record.get('message') or 'the check failed', **result)
+            module.fail_json(msg=failure_message(record, 'the check failed'), **result)
         module.exit_json(**result)
 
     _, before = run_program(module, 'check')
     if module.check_mode:
-        module.exit_json(changed=predicted_change(state, before), rc=0, record=before, before=before,
-                         ansible_facts={facts_key: before})
+        failed, changed, msg = predicted(state, before)
+        after = dict(before, state='down' if state == 'stopped' and changed else before.get('state'))
+        if changed and state in ('started', 'restarted'):
+            after = dict(before, state='up', main_pid='(new)')
+        result = dict(changed=changed, rc=0, record=before, before=before, ansible_facts={facts_key: before})
+        if module._diff:
+            result['diff'] = diff_of(before, after)
+        if failed:
+            module.fail_json(msg=msg, **result)
+        module.exit_json(**result)
+
+    if state == 'started' and is_up(before):
+        # Up already: nothing to do, and no restart of a production daemon for nothing.
+        result = dict(changed=False, rc=0, record=before, before=before, ansible_facts={facts_key: before})
+        if module._diff:
+            result['diff'] = diff_of(before, before)
+        module.exit_json(**result)
 
     rc, record = run_program(module, ACTIONS[state])
     result = dict(rc=rc, record=record, before=before, ansible_facts={facts_key: record})
+    if module._diff:
+        result['diff'] = diff_of(before, record)
     if rc != 0:
         # What failed may still have changed the service (a stop before a failed start).
-        module.fail_json(msg=record.get('message') or 'the %s failed' % ACTIONS[state],
-                         changed=record.get('main_pid') != before.get('main_pid') or
+        module.fail_json(msg=failure_message(record, 'the %s failed' % ACTIONS[state]),
+                         changed=bool(record.get('acted')) or record.get('main_pid') != before.get('main_pid') or
                          record.get('state') != before.get('state'), **result)
     module.exit_json(changed=changed_by(state, before, record), **result)
 
