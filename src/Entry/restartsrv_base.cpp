@@ -141,7 +141,8 @@ bool changes_a_service(const std::vector<std::string>& args) {
     return !parsed.status && !parsed.check;
 }
 
-std::string not_privileged_text(const std::string& service) {
+std::string not_privileged_text(const std::string& raw_service) {
+    const std::string service = Vexlan::Text::escape_control(raw_service, Vexlan::Text::Backslashes::Keep);
     return fmt::format(
         "Changing the service “{}” needs root privileges; run the command as root (for example with sudo). "
         "“--status” and “--check” work without them.",
@@ -311,7 +312,7 @@ int run(std::vector<std::string>& args) {
         throw FatalError(
             fmt::format("The command name “{}” does not name a service (restartsrv_<service>, "
                         "start<service> or stop<service>).",
-                        g_invocation));
+                        Vexlan::Text::escape_control(g_invocation)));
     const std::string action = named->action;
     std::string service = named->service;
     if ((service.empty() || service == PLACEHOLDER_SERVICE) && !args.empty()) {
@@ -352,7 +353,7 @@ int run(std::vector<std::string>& args) {
     if (Vexlan::RestartSrv::option_for_action_word(service))
         throw FatalError(fmt::format("“{}” is an action, not a service.", service));
     // A name that starts like an option would reach the init system as one.
-    if (service.starts_with("-")) throw FatalError(fmt::format("“{}” is not a service name.", service));
+    if (service.starts_with("-")) throw FatalError(fmt::format("“{}” is not a service name.", Vexlan::Text::escape_control(service, Vexlan::Text::Backslashes::Keep)));
     // "foo.service" and "foo" are one service: every query and command names the same unit.
     service = Vexlan::RestartSrv::Systemd::strip_unit_suffix(service);
     if (service == RESERVED_SERVICE)
@@ -507,7 +508,8 @@ void write_result_record(int status, std::chrono::system_clock::time_point start
     RunResult r;
     r.exit = status;
     r.started = started;
-    r.service = g_srv ? g_srv->service() : g_meant.service;
+    // A name as the caller typed it may hold what steers a terminal; a valid one is unchanged.
+    r.service = Vexlan::Text::escape_control(g_srv ? g_srv->service() : g_meant.service, Vexlan::Text::Backslashes::Keep);
     r.action = g_meant.action;
     if (g_srv && !g_srv->service_argv_action().empty()) r.action = action_word(g_srv->service_argv_action());
     if (status != EXIT_OK && g_failure) {

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "Exception/Kinds.hpp"
+#include "Util/Text.hpp"
 
 namespace Vexlan::Exception {
 
@@ -39,7 +40,9 @@ std::string substitute(std::string_view tmpl, const Fields& fields) {
             if (close != std::string_view::npos) {
                 std::string name(tmpl.substr(i + 1, close - i - 1));
                 if (fields.is_object() && fields.contains(name)) {
-                    out += field_text(name, fields.at(name));
+                    // Fields carry what others chose (service names, command lines, what
+                    // a daemon said): never a control character raw on root's terminal.
+                    out += Text::escape_control_keep_lines(field_text(name, fields.at(name)), Text::Backslashes::Keep);
                 } else {
                     out += "";
                 }
@@ -122,9 +125,9 @@ std::string Base::render() const {
     if (!tmpl.empty()) return substitute(tmpl, fields_);
     // A kind without a catalogue entry still says what happened and with what.
     std::string out = class_name();
-    if (fields_.contains("message")) return field_text("message", fields_["message"]);
+    if (fields_.contains("message")) return Text::escape_control_keep_lines(field_text("message", fields_["message"]), Text::Backslashes::Keep);
     for (auto it = fields_.begin(); it != fields_.end(); ++it)
-        out += " " + it.key() + "=" + field_text(it.key(), it.value());
+        out += " " + it.key() + "=" + Text::escape_control_keep_lines(field_text(it.key(), it.value()), Text::Backslashes::Keep);
     return out;
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <fmt/format.h>
+
 namespace Vexlan::Text {
 
 std::string lower(std::string_view text) {
@@ -74,32 +76,73 @@ bool is_utf8(std::string_view text) {
     return true;
 }
 
-std::string escape_control(std::string_view text) {
+namespace {
+void append_hex_byte(std::string& out, unsigned char c) {
+    static const char kHex[] = "0123456789abcdef";
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+}
+
+// The length of the well-formed UTF-8 sequence at the start of `text` (no overlong forms,
+// no surrogates, nothing past U+10FFFF), or 0.
+size_t utf8_sequence_length(std::string_view text) {
+    const auto b = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char c = b(0);
+    size_t n = c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+    if (n == 0 || text.size() < n) return 0;
+    for (size_t i = 1; i < n; ++i)
+        if ((b(i) & 0xc0) != 0x80) return 0;
+    if (c == 0xe0 && b(1) < 0xa0) return 0;   // overlong
+    if (c == 0xed && b(1) > 0x9f) return 0;   // a surrogate
+    if (c == 0xf0 && b(1) < 0x90) return 0;   // overlong
+    if (c == 0xf4 && b(1) > 0x8f) return 0;   // past U+10FFFF
+    return n;
+}
+}  // namespace
+
+std::string escape_control(std::string_view text, Backslashes backslashes) {
+    // What a terminal acts on never passes raw: C0 controls and DEL, the C1 controls
+    // (U+0080-U+009F, which terminals take as CSI, OSC and the like, and which JSON leaves
+    // as they are), and bytes that are not UTF-8 (a lone 0x9b is a CSI to some terminals).
     std::string out;
     out.reserve(text.size());
-    for (unsigned char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c < 0x20 || c == 0x7f) {
-            static const char kHex[] = "0123456789abcdef";
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else
-            out += static_cast<char>(c);
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (c == '\\')
+                out += backslashes == Backslashes::Escape ? "\\\\" : "\\";
+            else if (c == '\n')
+                out += "\\n";
+            else if (c == '\t')
+                out += "\\t";
+            else if (c < 0x20 || c == 0x7f)
+                append_hex_byte(out, c);
+            else
+                out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        const size_t n = utf8_sequence_length(text.substr(i));
+        if (n == 0) {
+            append_hex_byte(out, c);
+            ++i;
+        } else if (n == 2 && c == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0) {
+            out += fmt::format("\\u{:04x}", static_cast<unsigned char>(text[i + 1]));
+            i += 2;
+        } else {
+            out.append(text.substr(i, n));
+            i += n;
+        }
     }
     return out;
 }
 
-std::string escape_control_keep_lines(std::string_view text) {
+std::string escape_control_keep_lines(std::string_view text, Backslashes backslashes) {
     std::string out;
     for (const auto& line : split(text, '\n')) {
         if (!out.empty()) out += '\n';
-        out += escape_control(line);
+        out += escape_control(line, backslashes);
     }
     return out;
 }

@@ -296,6 +296,21 @@ TEST_F(Entry, BadNamesAreClearErrorsAndTouchNothing) {
     }
     EXPECT_FALSE(std::filesystem::exists(root_.state("/restartsrv/locks")))
         << "no lock was taken for a bad name";
+    // Names that would steer a terminal: escape sequences, a C1 control in UTF-8 and as a
+    // raw byte. Their errors and records say them escaped, on every stream.
+    for (const std::string name : {"x\x1b[31mRED\x1b]0;title\a", "x\xc2\x9bRED", "-x\x1b[2J", "x\x9b" "31m"}) {
+        for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"--json"}}) {
+            std::vector<std::string> args = {name, "--status"};
+            args.insert(args.end(), extra.begin(), extra.end());
+            auto r = root_.run("restartsrv_base", args);
+            EXPECT_EQ(r.status, 1);
+            for (const std::string& stream : {r.out, r.err}) {
+                EXPECT_EQ(stream.find('\x1b'), std::string::npos) << stream;
+                EXPECT_EQ(stream.find('\x07'), std::string::npos) << stream;
+                EXPECT_EQ(stream.find('\x9b'), std::string::npos) << stream;
+            }
+        }
+    }
     auto unknown = root_.run("restartsrv_exampleflush", {"--bogus"});
     EXPECT_EQ(unknown.status, 1);
     EXPECT_NE(unknown.err.find("Unknown option “--bogus”"), std::string::npos) << unknown.err;

@@ -251,3 +251,25 @@ TEST(OutputTerminal, InfocmpAnswersForAKnownTerminal) {
         << "infocmp prints it as 0x100";
     Vexlan::Terminal::clear_caches();
 }
+
+TEST(OutputEscape, TextFromOutsideNeverReachesATerminalRaw) {
+    struct Row {
+        std::string in, out;
+    };
+    const std::vector<Row> rows = {
+        {"plain text", "plain text"},
+        {"\x1b]0;title\a\x1b[2J", "\\x1b]0;title\\x07\\x1b[2J"},
+        {"a\\b\nc\td\x7f", "a\\\\b\\nc\\td\\x7f"},
+        {"caf\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x98\x80"},  // UTF-8 stays
+        {"\xc2\x9b" "31m", "\\u009b31m"},           // U+009B, the one-character CSI
+        {"\xc2\x80\xc2\x9f\xc2\xa0", "\\u0080\\u009f\xc2\xa0"},  // the C1 block ends at U+009F
+        {"\x9b" "31m", "\\x9b31m"},                 // a raw C1 byte is no UTF-8
+        {"\xc3", "\\xc3"},                          // cut short
+        {"\xc0\xaf", "\\xc0\\xaf"},                 // overlong
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},        // a surrogate
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // past U+10FFFF
+    };
+    for (const auto& row : rows) EXPECT_EQ(Vexlan::Text::escape_control(row.in), row.out) << row.out;
+    // Names in systemd's escapes stay the names they are; controls in them do not.
+    EXPECT_EQ(Vexlan::Text::escape_control("tpl@a\\x2db\x1b", Vexlan::Text::Backslashes::Keep), "tpl@a\\x2db\\x1b");
+}
