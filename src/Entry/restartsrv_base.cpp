@@ -93,10 +93,81 @@ void note_failure(const Exception::Base& e) {
     if (!g_failure) g_failure = Failure{e.type(), e.id(), refusal_text(e), e.get_string_field("reason")};
 }
 
-extern "C" void on_term(int) {
-    // Only async-signal-safe work here: unlock the restart lock, then leave with 143.
+// In JSON mode the record a signal ends the run with, built ahead of time (the handler may
+// not allocate): the text before the duration and the text after it.
+// One head per signal: each says the exit status the caller will see (128 + the signal).
+std::string g_signal_record_head[3];
+std::string g_signal_record_tail[3];
+long g_signal_record_t0_ms = 0;
+std::chrono::system_clock::time_point g_started;
+volatile sig_atomic_t g_signal_record_ready = 0;
+
+int signal_slot(int sig) { return sig == SIGTERM ? 0 : sig == SIGINT ? 1 : 2; }
+
+long monotonic_ms() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void write_raw(const char* p, size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(STDOUT_FILENO, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+extern "C" void on_signal(int sig) {
+    // Only async-signal-safe work here: the record prepared for this moment, the restart
+    // lock's release, then the exit a caller expects (143 for TERM; INT and HUP end the
+    // process by their own signal, so a shell sees what happened).
+    if (g_signal_record_ready) {
+        char digits[24];
+        size_t n = 0;
+        long ms = monotonic_ms() - g_signal_record_t0_ms;
+        if (ms < 0) ms = 0;
+        do {
+            digits[sizeof digits - 1 - n++] = static_cast<char>('0' + ms % 10);
+            ms /= 10;
+        } while (ms > 0 && n < sizeof digits);
+        const int slot = signal_slot(sig);
+        // Each message record went out in one write: the record starts a line of its own.
+        write_raw(g_signal_record_head[slot].data(), g_signal_record_head[slot].size());
+        write_raw(digits + sizeof digits - n, n);
+        write_raw(g_signal_record_tail[slot].data(), g_signal_record_tail[slot].size());
+    }
     Vexlan::LockRegistry::unlock_all_for_exit();
-    ::_exit(EXIT_TERM);
+    if (sig == SIGTERM) ::_exit(EXIT_TERM);
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+// The record of a run ended by a signal: what was asked, and no look at the service
+// afterwards (nothing may be asked of systemd in a signal handler).
+void prepare_signal_record() {
+    g_signal_record_ready = 0;
+    const int signals[3] = {SIGTERM, SIGINT, SIGHUP};
+    for (int i = 0; i < 3; ++i) {
+        RunResult r;
+        r.exit = i == 0 ? EXIT_TERM : 128 + signals[i];
+        r.started = g_started;
+        r.service = Vexlan::Text::escape_control(g_meant.service, Vexlan::Text::Backslashes::Keep);
+        r.action = g_meant.action;
+        r.error_kind = "terminated";
+        r.state = State::CannotTell;
+        r.message = fmt::format("The run was ended by SIG{} before it finished.", sigabbrev_np(signals[i]));
+        const std::string text =
+            result_record(r).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+        const std::string mark = "\"duration_ms\":0";
+        const auto at = text.find(mark);
+        if (at == std::string::npos) return;
+        g_signal_record_head[i] = text.substr(0, at + mark.size() - 1);
+        g_signal_record_tail[i] = text.substr(at + mark.size());
+    }
+    g_signal_record_ready = 1;
 }
 
 bool any_arg_is(const std::vector<std::string>& args, const std::string& what) {
@@ -299,9 +370,15 @@ int run(std::vector<std::string>& args) {
     // Password look-ups are cached per process by the process-table code itself.
     Vexlan::Services::Env::setup_env_for_starting_a_daemon();
     struct sigaction sa {};
-    sa.sa_handler = on_term;
+    sa.sa_handler = on_signal;
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGTERM, &sa, nullptr);
+    // INT and HUP (a closed terminal) need the handler only for a record to be written; the
+    // kernel releases the lock of a process that dies.
+    if (any_arg_is(args, Vexlan::RestartSrv::OPT_JSON)) {
+        ::sigaction(SIGINT, &sa, nullptr);
+        ::sigaction(SIGHUP, &sa, nullptr);
+    }
 
     if (g_invocation.find(DIRECT_CALL_MARKER) != std::string::npos)
         throw FatalError(
@@ -374,6 +451,7 @@ int run(std::vector<std::string>& args) {
         Vexlan::RestartSrv::parse_option_list(args, rest);
     }
     if (!privileged && changes_a_service(args)) throw FatalError(not_privileged_text(service), "NotPrivileged");
+    if (any_arg_is(args, Vexlan::RestartSrv::OPT_JSON)) prepare_signal_record();
 
     bool handled_error = false;
     try {
@@ -597,6 +675,8 @@ int main(const std::string& invocation_path, std::vector<std::string> args) {
     if (!asks_for_help_or_version(args)) Vexlan::RestartSrv::Systemd::Bus::get().reachable();
     const auto started = std::chrono::system_clock::now();
     const auto t0 = std::chrono::steady_clock::now();
+    g_started = started;
+    g_signal_record_t0_ms = monotonic_ms();
     write_audit_record(args);
     const bool json = any_arg_is(args, Vexlan::RestartSrv::OPT_JSON);
     int status;
@@ -624,6 +704,8 @@ int main(const std::string& invocation_path, std::vector<std::string> args) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", error.c_str());
     }
+    // From here on the run's own record is written: a late signal must not add a second.
+    g_signal_record_ready = 0;
     if (json) write_result_record(status, started, t0);
     if (g_srv && g_srv->is_debug_enabled()) {
         // The program's own processor time, without the commands it ran.

@@ -101,6 +101,41 @@ TEST_F(Entry, SigtermWhileBusyExits143AndReleasesTheLock) {
     EXPECT_TRUE(lock_is_free("slowsvc"));
 }
 
+TEST_F(Entry, ASignalDuringAJsonRunEndsWithARecordAndTheSignalsOwnExit) {
+    init_script("slowsvc", "exit 0");  // "starts" but never comes up: the liveness wait lasts
+    const std::string out = root_.root() + "/out.jsonl";
+    struct Row {
+        int sig;
+        bool exits_143;  // TERM exits 143; INT and HUP end the process by their own signal
+        int record_exit;
+    };
+    for (const Row row : {Row{SIGTERM, true, 143}, Row{SIGINT, false, 130}, Row{SIGHUP, false, 129}}) {
+        SCOPED_TRACE(sigabbrev_np(row.sig));
+        std::vector<std::string> cmd = {"/bin/sh", "-c", "exec \"$@\" > " + out, "sh"};
+        for (const auto& w : root_.command("restartsrv_slowsvc", {"--json"})) cmd.push_back(w);
+        testing_support::Child program(cmd);
+        testing_support::wait_until([&] { return !lock_is_free("slowsvc"); });
+        ::kill(program.pid(), row.sig);
+        const int status = program.wait();
+        if (row.exits_143) {
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 143);
+        } else {
+            ASSERT_TRUE(WIFSIGNALED(status));
+            EXPECT_EQ(WTERMSIG(status), row.sig);
+        }
+        EXPECT_TRUE(lock_is_free("slowsvc"));
+        // Every line validates; the last is the record, saying what ended the run.
+        auto record = testing_support::checked_result_record(testing_support::read_file(out));
+        ASSERT_TRUE(record.is_object()) << testing_support::read_file(out);
+        EXPECT_EQ(record["exit"], row.record_exit);
+        EXPECT_EQ(record["error_kind"], "terminated");
+        EXPECT_EQ(record["state"], "cannot-tell");
+        EXPECT_EQ(record["service"], "slowsvc");
+        EXPECT_EQ(record["action"], "restart");
+    }
+}
+
 TEST_F(Entry, AHandledServiceErrorInVerboseModeShowsBlocksAndExits255) {
     init_script("failsvc", "echo 'cannot start: bad config' >&2; exit 1");
     auto r = root_.run("restartsrv_failsvc", {});
