@@ -8,6 +8,8 @@
 
 #include <fmt/format.h>
 
+#include "Binaries/Binaries.hpp"
+#include "SafeRun/Object.hpp"
 #include "Util/Text.hpp"
 
 namespace Vexlan::Services::Log::Journal {
@@ -39,6 +41,24 @@ std::string line_of(sd_journal* j) {
     return fmt::format("{} {} {}{}: {}", when, field(j, "_HOSTNAME"), ident, pid.empty() ? "" : "[" + pid + "]", message);
 }
 }  // namespace
+
+void settle() {
+    // journald reads a unit's output from its stream in its own time, after systemd's
+    // lines about the unit's end have come in by another way: without this, a daemon
+    // that died a moment ago can have its last words missing. journalctl --sync answers
+    // once what was written before it is stored.
+    const auto journalctl = Binaries::path("journalctl");
+    if (!journalctl) return;
+    try {
+        SafeRun::Options o;
+        o.program = *journalctl;
+        o.args = {"--sync"};
+        o.timeout = 2;
+        SafeRun::Object run(std::move(o));
+    } catch (const std::exception&) {
+        // Without the sync the lines are read as they are.
+    }
+}
 
 std::optional<std::string> unit_lines(const std::string& unit, size_t max_lines, const std::string& invocation_id) {
     sd_journal* j = nullptr;

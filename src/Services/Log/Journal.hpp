@@ -6,6 +6,9 @@
 
 namespace Vexlan::Services::Log::Journal {
 
+// Waits (at most two seconds) until journald has stored what was logged before the call.
+void settle();
+
 // The last `max_lines` lines of the current boot that the unit's processes logged, or
 // systemd logged about the unit; nullopt when the journal cannot be opened.
 // With an invocation id (systemd's InvocationID of the unit, 32 hex digits), only that run's

@@ -86,6 +86,7 @@ Result fetch_service_startup_log(const std::string& service, const std::optional
         // The unit's run as it is now: this start's lines, not an earlier run's errors.
         RestartSrv::Systemd::Bus::get().forget();
         const std::string run = RestartSrv::Systemd::get_service_info_via_systemd(unit)["InvocationID"];
+        Journal::settle();
         auto lines = Journal::unit_lines(unit, 10, run);
         if (!lines) return {false, fmt::format("The journal of “{}” cannot be read.", unit)};
         text = *lines;

@@ -171,13 +171,11 @@ def failure_message(record, fallback):
     # The verdict, and why: the record's reason carries systemd's result or the script's
     # exit and the last line of the startup log, which the verdict alone does not.
     msg = record.get('message') or fallback
-    reason = record.get('reason')
-    if reason and reason not in msg:
-        msg = '%s\n%s' % (msg, reason)
-    elif reason:
-        tail = [line for line in reason.splitlines() if line not in msg]
-        if tail:
-            msg = '%s\n%s' % (msg, '\n'.join(tail))
+    # The message often holds the reason's first line already: each line is said once.
+    shown = msg.splitlines()
+    tail = [line for line in (record.get('reason') or '').splitlines() if line not in shown]
+    if tail:
+        msg = '%s\n%s' % (msg, '\n'.join(tail))
     return msg
 
 
