@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
@@ -88,12 +90,27 @@ std::string by_unit(const RestartSrv::CheckServiceArgs& args) {
     return pids.empty() ? "" : line_for(args.service, pids, "systemd control group");
 }
 
+// The users the daemon runs as: the service's, and the one its script has start-stop-daemon
+// switch to (a daemon that drops to its own user writes its pidfile as that user).
+std::vector<uid_t> daemon_owners(const RestartSrv::InitScriptFacts& facts, const RestartSrv::CheckServiceArgs& args) {
+    std::vector<uid_t> owners;
+    if (auto uid = uid_of(args.user)) owners.push_back(*uid);
+    if (facts.user)
+        if (auto uid = uid_of(*facts.user); uid && std::find(owners.begin(), owners.end(), *uid) == owners.end())
+            owners.push_back(*uid);
+    return owners;
+}
+
+bool owned_by(pid_t pid, const std::vector<uid_t>& owners) {
+    const auto uid = ProcFs::owner_uid(pid);
+    return uid && std::find(owners.begin(), owners.end(), *uid) != owners.end();
+}
+
 // A pidfile may name anything: its process counts when it runs the script's program (or
-// one named like the service), and it is the service user's, or the file is root's and
-// nobody else may write it.
-bool pidfile_process_is_the_daemon(const std::string& pidfile, pid_t pid,
-                                   const RestartSrv::InitScriptFacts& facts,
-                                   const RestartSrv::CheckServiceArgs& args) {
+// one named like the service), and it is one of the daemon's users', or the file is root's
+// and nobody else may write it.
+bool pidfile_process_is_the_daemon(const std::string& pidfile, pid_t pid, const RestartSrv::InitScriptFacts& facts,
+                                   const std::vector<uid_t>& owners, const RestartSrv::CheckServiceArgs& args) {
     if (!alive(pid)) return false;
     const std::string program = program_of(pid);
     const bool right_program =
@@ -103,17 +120,14 @@ bool pidfile_process_is_the_daemon(const std::string& pidfile, pid_t pid,
     struct stat st {};
     if (::lstat(pidfile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     const bool root_only_file = st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-    auto owner = uid_of(args.user);
-    return root_only_file || (owner && ProcFs::owner_uid(pid) == owner);
+    return root_only_file || owned_by(pid, owners);
 }
 
-// The processes of the daemon's program that run as the service's user.
-std::vector<pid_t> daemon_pids(const std::string& program, const RestartSrv::CheckServiceArgs& args) {
-    const auto owner = uid_of(args.user);
+// The processes of the daemon's program that run as one of its users.
+std::vector<pid_t> daemon_pids(const std::string& program, const std::vector<uid_t>& owners) {
     std::vector<pid_t> pids;
-    if (!owner) return pids;
     for (pid_t pid : ProcFs::list_pids()) {
-        if (pid == 1 || pid == ::getpid() || ProcFs::is_kernel_thread(pid) || ProcFs::owner_uid(pid) != owner ||
+        if (pid == 1 || pid == ::getpid() || ProcFs::is_kernel_thread(pid) || !owned_by(pid, owners) ||
             !alive(pid) || !ProcFs::in_own_pid_namespace(pid))
             continue;
         if (program_of(pid) == program) pids.push_back(pid);
@@ -135,13 +149,14 @@ std::string check_service(const RestartSrv::CheckServiceArgs& args) {
         // pidfile without the identity checks. The evidence is gathered as the judgement
         // asks for it.
         const auto facts = RestartSrv::read_init_script_facts(*script);
+        const auto owners = daemon_owners(facts, args);
         ScriptEvidence e;
         e.script_names_daemon = facts.daemon.has_value();
         if (facts.pidfile) {
             auto pid = PidFile::read(*facts.pidfile);
             e.pidfile_pid = pid;
             struct stat st {};
-            if (pid && pidfile_process_is_the_daemon(*facts.pidfile, *pid, facts, args))
+            if (pid && pidfile_process_is_the_daemon(*facts.pidfile, *pid, facts, owners, args))
                 e.pidfile = ScriptEvidence::Pidfile::Confirmed;
             else if (::lstat(facts.pidfile->c_str(), &st) == 0)
                 e.pidfile = !S_ISREG(st.st_mode) || !pid || !PidFile::may_signal(*pid) || (facts.daemon && alive(*pid))
@@ -152,7 +167,7 @@ std::string check_service(const RestartSrv::CheckServiceArgs& args) {
             const auto j = judge_script_status(e);
             using V = ScriptJudgement::Verdict;
             if (j.verdict == V::Ask && j.ask == Witness::Program) {
-                e.daemon = daemon_pids(*facts.daemon, args);
+                e.daemon = daemon_pids(*facts.daemon, owners);
                 continue;
             }
             if (j.verdict == V::Ask) {

@@ -41,12 +41,24 @@ std::optional<std::string> resolve(std::string value, const std::map<std::string
     return out;
 }
 
+// A user name as useradd allows it, without the group a "user:group" adds.
+std::optional<std::string> user_name(std::optional<std::string> value) {
+    if (!value) return std::nullopt;
+    static const Regex kUser(R"(^([a-z_][a-z0-9_-]{0,31})(?::[a-z_][a-z0-9_-]*)?$)");
+    auto m = kUser.captures(*value);
+    if (!m) return std::nullopt;
+    return (*m)[1];
+}
+
 bool absolute_path(const std::optional<std::string>& v) { return v && v->size() > 1 && v->front() == '/' && v->find(' ') == std::string::npos; }
 }  // namespace
 
 InitScriptFacts parse_init_script(const std::string& text) {
     static const Regex kAssign(R"((?:^|[;&|]\s*|\b(?:then|else|do)\s+)(?:export\s+|local\s+|readonly\s+)?([A-Za-z_]\w*)=("[^"]*"|'[^']*'|[^\s;&|)]+))");
     static const Regex kPidOption(R"((?:--pidfile[= ]|\s-p\s+)("[^"]*"|'[^']*'|[^\s;&|)]+))");
+    // start-stop-daemon's own options only: "-c" and "-u" mean other things to other commands.
+    static const Regex kChuid(R"(--chuid[= ]("[^"]*"|'[^']*'|[^\s;&|)]+))");
+    static const Regex kShortUser(R"(\bstart-stop-daemon\b.*\s(?:-c|-u|--user[= ]?)\s*("[^"]*"|'[^']*'|[^\s;&|)]+))");
     static const Regex kHeader(R"(^#\s*pidfile:\s*(\S+))");
     static const Regex kStatusCase(R"((?:^|[\s|(])status\s*[|)])");
     std::map<std::string, std::string> vars;
@@ -67,6 +79,13 @@ InitScriptFacts parse_init_script(const std::string& text) {
             if (name == "DAEMON" && absolute_path(value)) facts.daemon = value;
             if ((name == "PIDFILE" || name == "PID" || name == "PID_FILE") && absolute_path(value) && !facts.pidfile)
                 facts.pidfile = value;
+        }
+        if (!facts.user) {
+            // What follows "--" are the daemon's own arguments.
+            const std::string_view options = line.substr(0, line.find(" -- "));
+            auto m = kChuid.captures(options);
+            if (!m) m = kShortUser.captures(options);
+            if (m) facts.user = user_name(resolve((*m)[1], vars));
         }
         if (auto m = kPidOption.captures(line); m && !facts.pidfile) {
             auto value = resolve((*m)[1], vars);

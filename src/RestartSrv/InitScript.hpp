@@ -1,7 +1,7 @@
 #pragma once
 // What an init script itself says about its daemon: the program it starts and the pidfile
 // it keeps, read from its plain assignments ("DAEMON=/usr/sbin/cron",
-// "PIDFILE=/var/run/$NAME.pid") and pidfile options, the way an administrator reads it.
+// "PIDFILE=/var/run/$NAME.pid"), pidfile options and start-stop-daemon's user, the way an administrator reads it.
 // Values built by commands are not guessed.
 #include <optional>
 #include <string>
@@ -11,6 +11,7 @@ namespace Vexlan::RestartSrv {
 struct InitScriptFacts {
     std::optional<std::string> daemon;   // absolute path of the program the script starts
     std::optional<std::string> pidfile;  // absolute path of the pidfile it declares
+    std::optional<std::string> user;     // the user start-stop-daemon runs the daemon as
     bool has_status_action = false;      // it answers "status" (a script without one may
                                          // exit 0 on any unknown word)
 };

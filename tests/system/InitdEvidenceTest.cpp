@@ -27,11 +27,26 @@ struct Row {
     std::vector<std::string> args;
     int exit;
     int daemons_after;  // processes of the daemon's program afterwards
+    const char* start = nullptr;             // the script's start action, when not the plain one
+    const char* pidfile = "/run/NAME.pid";  // the pidfile the script declares
 };
 
 const char* kStopForReal = "start-stop-daemon --stop --oknodo --pidfile $PIDFILE --retry 5; rm -f $PIDFILE";
 // Exits 0 and stops nothing: the pidfile goes, the daemon stays.
 const char* kStopNothing = "rm -f $PIDFILE";
+// Stops the daemon by its program, as scripts do whose pidfile may be stale.
+const char* kStopByProgram = "start-stop-daemon --stop --oknodo --exec $DAEMON --retry 5; rm -f $PIDFILE";
+
+// Daemons that write their own pidfile: one that forks once more afterwards (the file names
+// the parent that exited), and one that drops to its own user first and writes the file in
+// its own directory.
+const char* kStartForksAfterPidfile =
+    "$DAEMON -c 'echo $$ > /run/NAME.pid; /run/NAMEd -c \"while :; do sleep 1; done\" </dev/null >/dev/null 2>&1 & "
+    "exit 0'";
+const char* kStartAsItsUser =
+    "install -d -o daemon /run/NAME; start-stop-daemon --start --background --chuid daemon --exec $DAEMON -- -c "
+    "'echo $$ > /run/NAME/NAME.pid; while :; do sleep 1; done'";
+const char* kOwnDirPidfile = "/run/NAME/NAME.pid";
 
 // A daemon the script names plainly, or one it computes (the program cannot tell which).
 const char* kNamedDaemon = "DAEMON=/run/NAMEd";
@@ -39,16 +54,16 @@ const char* kComputedDaemon = "DAEMON=$(echo /run/NAMEd)";
 
 // The script's status: Debian's (which, under systemd, asks systemd), or the naive one many
 // scripts have: the pidfile's pid is alive.
-std::string script(const std::string& stop, const std::string& daemon, bool naive) {
+std::string script(const Row& row, bool naive) {
     const std::string status =
         naive ? "[ -f $PIDFILE ] && kill -0 $(cat $PIDFILE) 2>/dev/null && exit 0; exit 3"
               : "status_of_proc -p $PIDFILE $DAEMON NAME";
-    return std::string("#!/bin/sh\n") + (naive ? "" : ". /lib/lsb/init-functions\n") + daemon +
-           "\nPIDFILE=/run/NAME.pid\ncase \"$1\" in\n"
-           "start) start-stop-daemon --start --background --make-pidfile --pidfile $PIDFILE --exec $DAEMON "
-           "-- infinity "
-           ";;\nstop) " +
-           stop + " ;;\nstatus) " + status + " ;;\n*) exit 2 ;;\nesac\n";
+    const std::string start =
+        row.start ? row.start
+                  : "start-stop-daemon --start --background --make-pidfile --pidfile $PIDFILE --exec $DAEMON -- infinity";
+    return std::string("#!/bin/sh\n") + (naive ? "" : ". /lib/lsb/init-functions\n") + row.daemon + "\nPIDFILE=" +
+           row.pidfile + "\ncase \"$1\" in\nstart) " + start + " ;;\nstop) " + row.stop + " ;;\nstatus) " +
+           status + " ;;\n*) exit 2 ;;\nesac\n";
 }
 
 std::string with_name(std::string text, const std::string& name) {
@@ -74,6 +89,16 @@ TEST(InitdEvidence, PidfileFaultsScriptAnswersAndActions) {
     const std::vector<Row> rows = {
         {"healthy: start", false, "", kStopForReal, kNamedDaemon, Via::Plain, {"start"}, 0, 1},
         {"healthy: stop", true, "", kStopForReal, kNamedDaemon, Via::Plain, {"stop"}, 0, 0},
+        // The pidfile names the wrong process of the right daemon, or is the daemon user's own.
+        {"forked after its pidfile: up", true, "", kStopByProgram, kNamedDaemon, Via::Plain, {"--status"}, 0, 1, kStartForksAfterPidfile},
+        {"forked after its pidfile: start", false, "", kStopByProgram, kNamedDaemon, Via::Plain, {"start"}, 0, 1, kStartForksAfterPidfile},
+        {"forked after its pidfile: stop", true, "", kStopByProgram, kNamedDaemon, Via::Plain, {"stop"}, 0, 0, kStartForksAfterPidfile},
+        {"forked after its pidfile: a stop by the pidfile alone fails", true, "", kStopForReal, kNamedDaemon, Via::Plain, {"stop"}, 255, 1, kStartForksAfterPidfile},
+        {"forked after its pidfile: a restart starts no second daemon", true, "", kStopForReal, kNamedDaemon, Via::Plain, {}, 255, 1, kStartForksAfterPidfile},
+        {"its user's pidfile: up", true, "", kStopByProgram, kNamedDaemon, Via::Plain, {"--status"}, 0, 1, kStartAsItsUser, kOwnDirPidfile},
+        {"its user's pidfile: start", false, "", kStopByProgram, kNamedDaemon, Via::Plain, {"start"}, 0, 1, kStartAsItsUser, kOwnDirPidfile},
+        {"its user's pidfile: restart", true, "", kStopByProgram, kNamedDaemon, Via::Plain, {}, 0, 1, kStartAsItsUser, kOwnDirPidfile},
+        {"its user's pidfile: stop", true, "", kStopByProgram, kNamedDaemon, Via::Plain, {"stop"}, 0, 0, kStartAsItsUser, kOwnDirPidfile},
         {"pidfile removed while running: up",
          true,
          "rm /run/NAME.pid",
@@ -238,8 +263,10 @@ TEST(InitdEvidence, PidfileFaultsScriptAnswersAndActions) {
     for (const auto& row : rows) {
         const std::string name = "vxi" + std::to_string(++n);
         SCOPED_TRACE(row.what);
-        sandbox.exec({"cp", row.via == Via::DaemonParent ? "/bin/sh" : "/bin/sleep", "/run/" + name + "d"});
-        write_file(sandbox.path("/etc/init.d/" + name), with_name(script(row.stop, row.daemon, row.daemon == std::string(kComputedDaemon)), name), 0755);
+        // A daemon that writes its own pidfile is a copy of sh running a loop.
+        const bool shell_daemon = row.via == Via::DaemonParent || row.start;
+        sandbox.exec({"cp", shell_daemon ? "/bin/sh" : "/bin/sleep", "/run/" + name + "d"});
+        write_file(sandbox.path("/etc/init.d/" + name), with_name(script(row, row.daemon == std::string(kComputedDaemon)), name), 0755);
         if (row.start_first) {
             ASSERT_EQ(sandbox.exec({"/etc/init.d/" + name, "start"}).status, 0);
         }
@@ -286,12 +313,13 @@ TEST(InitdEvidence, InAFreshPidNamespaceADaemonWithASmallPidIsStillTheService) {
         {"pidfile removed while running: up", {"--status"}, 0, 1},
         {"pidfile removed while running: a restart starts no second daemon", {}, 255, 1},
     };
+ const Row kPlainScript{"", false, "", kStopForReal, kNamedDaemon, Via::Plain, {}, 0, 0};
     int n = 0;
     for (const auto& row : rows) {
         const std::string name = "vxc" + std::to_string(++n);
         SCOPED_TRACE(row.what);
         sandbox.exec({"cp", "/bin/sleep", "/run/" + name + "d"});
-        write_file(sandbox.path("/etc/init.d/" + name), with_name(script(kStopForReal, kNamedDaemon, true), name), 0755);
+        write_file(sandbox.path("/etc/init.d/" + name), with_name(script(kPlainScript, true), name), 0755);
         std::string program = root.command("restartsrv_" + name, {})[7];
         for (const auto& a : row.args) program += " " + a;
         program += " --initd";

@@ -3,6 +3,7 @@
 // a probe that timed out cannot tell.
 #include <gtest/gtest.h>
 
+#include "RestartSrv/InitScript.hpp"
 #include "RestartSrv/ScriptStatusVerdict.hpp"
 
 namespace script_status_table {
@@ -57,5 +58,38 @@ TEST(ScriptStatusVerdict, DecisionTable) {
         if (row.verdict == V::Up) {
             EXPECT_STREQ(j.method, row.method) << row.what;
         }
+    }
+}
+
+// What a script says of its daemon, read as an administrator reads it: plain values only,
+// and start-stop-daemon's user where its own options name it.
+TEST(InitScriptFacts, ReadFromPlainAssignmentsAndOptions) {
+    using Vexlan::RestartSrv::parse_init_script;
+    struct Row {
+        const char* what;
+        const char* text;
+        std::optional<std::string> daemon, pidfile, user;
+    };
+    const std::vector<Row> rows = {
+        {"Debian's shape", "NAME=cron\nDAEMON=/usr/sbin/$NAME\nPIDFILE=/run/$NAME.pid\n", "/usr/sbin/cron",
+         "/run/cron.pid", std::nullopt},
+        {"a computed daemon is not guessed", "DAEMON=$(which foo)\n", std::nullopt, std::nullopt, std::nullopt},
+        {"the pidfile option", "start-stop-daemon --start --pidfile /run/x.pid --exec /bin/x\n", std::nullopt,
+         "/run/x.pid", std::nullopt},
+        {"--chuid with a variable and a group", "U=bind\nstart-stop-daemon --start --chuid $U:bind --exec /x\n",
+         std::nullopt, std::nullopt, "bind"},
+        {"-c of start-stop-daemon", "start-stop-daemon -S -c redis -x /usr/bin/redis-server\n", std::nullopt,
+         std::nullopt, "redis"},
+        {"-c after -- is the daemon's own", "start-stop-daemon -S -x /bin/sh -- -c 'exec sleep 1'\n",
+         std::nullopt, std::nullopt, std::nullopt},
+        {"-c of another command", "su -c 'x' root\nsh -c true\n", std::nullopt, std::nullopt, std::nullopt},
+        {"no user name", "start-stop-daemon -S --chuid 'a b' -x /x\n", std::nullopt, std::nullopt, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const auto facts = parse_init_script(row.text);
+        EXPECT_EQ(facts.daemon, row.daemon);
+        EXPECT_EQ(facts.pidfile, row.pidfile);
+        EXPECT_EQ(facts.user, row.user);
     }
 }
