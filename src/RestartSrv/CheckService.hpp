@@ -14,6 +14,9 @@ struct CheckServiceArgs {
     std::string check_method;
     bool ignore_systemd = false;
     std::optional<std::string> command_line_regex;
+    // The service's class names its daemon's executable (a pattern of its path): with it, the
+    // daemon is found by what runs, whatever the init script says or computes.
+    std::optional<std::string> program_regex;
 };
 
 // The method labels that end a status line.

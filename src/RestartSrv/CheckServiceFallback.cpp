@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -106,15 +107,39 @@ bool owned_by(pid_t pid, const std::vector<uid_t>& owners) {
     return uid && std::find(owners.begin(), owners.end(), *uid) != owners.end();
 }
 
-// A pidfile may name anything: its process counts when it runs the script's program (or
+// What names the daemon's program: the script's DAEMON, else the class's pattern.
+// A DAEMON that is a link (Debian's redis-server names redis-check-rdb) runs as its target.
+struct DaemonProgram {
+    std::optional<std::string> path, target;
+    std::optional<Regex> pattern;
+    bool known() const { return path || pattern; }
+    bool runs(const std::string& program) const {
+        if (path) return program == *path || (target && program == *target);
+        return pattern && pattern->match(program);
+    }
+};
+
+DaemonProgram daemon_program(const RestartSrv::InitScriptFacts& facts, const RestartSrv::CheckServiceArgs& args) {
+    DaemonProgram d;
+    d.path = facts.daemon;
+    if (d.path)
+        if (char* real = ::realpath(d.path->c_str(), nullptr)) {
+            d.target = real;
+            std::free(real);
+        }
+    if (!d.path && args.program_regex) d.pattern.emplace(*args.program_regex);
+    return d;
+}
+
+// A pidfile may name anything: its process counts when it runs the daemon's program (or
 // one named like the service), and it is one of the daemon's users', or the file is root's
 // and nobody else may write it.
-bool pidfile_process_is_the_daemon(const std::string& pidfile, pid_t pid, const RestartSrv::InitScriptFacts& facts,
+bool pidfile_process_is_the_daemon(const std::string& pidfile, pid_t pid, const DaemonProgram& daemon,
                                    const std::vector<uid_t>& owners, const RestartSrv::CheckServiceArgs& args) {
     if (!alive(pid)) return false;
     const std::string program = program_of(pid);
     const bool right_program =
-        facts.daemon ? program == *facts.daemon : program.substr(program.rfind('/') + 1) == args.service;
+        daemon.known() ? daemon.runs(program) : program.substr(program.rfind('/') + 1) == args.service;
     if (!right_program) return false;
     // The file itself, never what a link swapped in at its name since it was read names.
     struct stat st {};
@@ -123,18 +148,34 @@ bool pidfile_process_is_the_daemon(const std::string& pidfile, pid_t pid, const 
     return root_only_file || owned_by(pid, owners);
 }
 
-// The processes of the daemon's program that run as one of its users.
-std::vector<pid_t> daemon_pids(const std::string& program, const std::vector<uid_t>& owners) {
+// The processes of the daemon's program that run as one of its users. By the class's
+// pattern only the top ones count: a daemon's workers and sessions run the same program
+// and are not the daemon.
+std::vector<pid_t> daemon_pids(const DaemonProgram& daemon, const std::vector<uid_t>& owners) {
     std::vector<pid_t> pids;
     for (pid_t pid : ProcFs::list_pids()) {
         if (pid == 1 || pid == ::getpid() || ProcFs::is_kernel_thread(pid) || !owned_by(pid, owners) ||
             !alive(pid) || !ProcFs::in_own_pid_namespace(pid))
             continue;
-        if (program_of(pid) == program) pids.push_back(pid);
+        if (daemon.runs(program_of(pid))) pids.push_back(pid);
     }
-    return pids;
+    if (daemon.path) return pids;
+    std::vector<pid_t> top;
+    for (pid_t pid : pids) {
+        const auto parent = ProcFs::parent_pid(pid);
+        if (!parent || std::find(pids.begin(), pids.end(), *parent) == pids.end()) top.push_back(pid);
+    }
+    return top;
 }
 }  // namespace
+
+std::vector<pid_t> daemon_processes(const RestartSrv::CheckServiceArgs& args) {
+    const auto script = RestartSrv::getinitfile(args.service);
+    const auto facts = script ? RestartSrv::read_init_script_facts(*script) : RestartSrv::InitScriptFacts{};
+    const auto daemon = daemon_program(facts, args);
+    if (!daemon.known()) return {};
+    return daemon_pids(daemon, daemon_owners(facts, args));
+}
 
 std::string check_service(const RestartSrv::CheckServiceArgs& args) {
     if (args.service.empty()) return "";
@@ -150,16 +191,21 @@ std::string check_service(const RestartSrv::CheckServiceArgs& args) {
         // asks for it.
         const auto facts = RestartSrv::read_init_script_facts(*script);
         const auto owners = daemon_owners(facts, args);
+        const auto daemon = daemon_program(facts, args);
         ScriptEvidence e;
-        e.script_names_daemon = facts.daemon.has_value();
-        if (facts.pidfile) {
-            auto pid = PidFile::read(*facts.pidfile);
+        e.script_names_daemon = daemon.known();
+        // The script's pidfile, else the class's: a script that computes its pidfile reads
+        // the one the class knows from the daemon's configuration.
+        const std::optional<std::string> pidfile =
+            facts.pidfile ? facts.pidfile : args.pidfile.empty() ? std::nullopt : std::optional(args.pidfile);
+        if (pidfile) {
+            auto pid = PidFile::read(*pidfile);
             e.pidfile_pid = pid;
             struct stat st {};
-            if (pid && pidfile_process_is_the_daemon(*facts.pidfile, *pid, facts, owners, args))
+            if (pid && pidfile_process_is_the_daemon(*pidfile, *pid, daemon, owners, args))
                 e.pidfile = ScriptEvidence::Pidfile::Confirmed;
-            else if (::lstat(facts.pidfile->c_str(), &st) == 0)
-                e.pidfile = !S_ISREG(st.st_mode) || !pid || !PidFile::may_signal(*pid) || (facts.daemon && alive(*pid))
+            else if (::lstat(pidfile->c_str(), &st) == 0)
+                e.pidfile = !S_ISREG(st.st_mode) || !pid || !PidFile::may_signal(*pid) || (daemon.known() && alive(*pid))
                                 ? ScriptEvidence::Pidfile::Refused
                                 : ScriptEvidence::Pidfile::Unconfirmed;
         }
@@ -167,7 +213,7 @@ std::string check_service(const RestartSrv::CheckServiceArgs& args) {
             const auto j = judge_script_status(e);
             using V = ScriptJudgement::Verdict;
             if (j.verdict == V::Ask && j.ask == Witness::Program) {
-                e.daemon = daemon_pids(*facts.daemon, owners);
+                e.daemon = daemon_pids(daemon, owners);
                 continue;
             }
             if (j.verdict == V::Ask) {
@@ -187,6 +233,10 @@ std::string check_service(const RestartSrv::CheckServiceArgs& args) {
                                                                 *script, RestartSrv::INIT_SCRIPT_STATUS_TIMEOUT)}});
             break;  // undecided: a program named like the service decides below
         }
+    } else if (args.program_regex) {
+        // Without a script, the class's program running as its user is the daemon.
+        const auto pids = daemon_processes(args);
+        return pids.empty() ? "" : line_for(args.service, pids, "program");
     }
     if (args.command_line_regex) return "";
     // A program named like the service, of the service's user.

@@ -23,6 +23,10 @@ class Lock;
 }
 }  // namespace Vexlan
 
+namespace Vexlan::RestartSrv {
+struct CheckServiceArgs;
+}
+
 namespace Vexlan::ServiceManager {
 
 class Base {
@@ -229,6 +233,11 @@ class Base {
     // unit's control group, otherwise one whose command line and owner are the service's
     // (the identity checks).
     bool pid_is_own_process(pid_t pid);
+    // The daemon's running processes by the identity rules alone (its program, as its user;
+    // only the top ones by the class's program), whatever its pidfile and script say.
+    std::vector<pid_t> daemon_processes();
+    // What the status check is told of the service: its name, user, pidfile and patterns.
+    RestartSrv::CheckServiceArgs status_args();
     // Why a "down" answer could be wrong for this caller (an unprivileged user who cannot
     // ask systemd or see other users' processes); nothing when the answer is trustworthy.
     std::optional<std::string> status_cannot_be_told();

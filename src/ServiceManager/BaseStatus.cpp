@@ -20,6 +20,7 @@
 #include "Process/ProcessCheck/Running.hpp"
 #include "Process/PsParser/PsParser.hpp"
 #include "RestartSrv/CheckService.hpp"
+#include "RestartSrv/CheckServiceFallback.hpp"
 #include "RestartSrv/Legacy.hpp"
 #include "CommandLine/ParseArgv.hpp"
 #include "Systemd/SystemdBus.hpp"
@@ -63,13 +64,22 @@ std::string Base::get_status_string() {
     if (!can_check_service_status())
         return fmt::format("The status of “{}” cannot be checked; it is assumed to be up.", service_name());
     if (auto text = service_manager().status_helper(*this)) return *text;
+    return RestartSrv::check_service(status_args());
+}
+
+RestartSrv::CheckServiceArgs Base::status_args() {
     RestartSrv::CheckServiceArgs args;
     args.service = service_name();
     args.user = processowner();
     args.pidfile = pidfile();
     args.ignore_systemd = uses_initd_option();
     args.command_line_regex = command_line_regex();
-    return RestartSrv::check_service(args);
+    args.program_regex = pid_exe();
+    return args;
+}
+
+std::vector<pid_t> Base::daemon_processes() {
+    return Services::daemon_processes(status_args());
 }
 
 std::string Base::status() {
@@ -246,12 +256,15 @@ int Base::is_up_via_pidfile() {
     std::optional<pid_t> pid;
     for (;;) {
         pid = PidFile::read(pf);
-        if (pid && FileUtils::is_directory(ProcFs::pid_dir(*pid)) && !ProcFs::is_zombie(*pid)) return 1;
+        // A live process is not enough: a stale pidfile may name another program's.
+        if (pid && FileUtils::is_directory(ProcFs::pid_dir(*pid)) && !ProcFs::is_zombie(*pid) &&
+            pid_is_own_process(*pid))
+            return 1;
         if (Time::monotonic_seconds_f() >= settle_until) break;
         Time::sleep_for(0.1);
     }
     if (pid)
-        debug(fmt::format("Process {} of the pidfile “{}” is not running.", *pid, pf));
+        debug(fmt::format("Process {} of the pidfile “{}” is not running, or is not the service's.", *pid, pf));
     else
         debug(fmt::format("The pidfile “{}” of “{}” holds no process number.", pf, service()));
     return 0;

@@ -5,7 +5,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
 
 #include "Process/ProcFs.hpp"
 #include "support/ProcessHelpers.hpp"
@@ -79,24 +81,26 @@ struct Daemon {
     const char* script;   // empty: no init script
     const char* program;  // the daemon's executable
     bool graceful;        // restarted in place
+    const char* pidfile;  // where Debian's configuration has the daemon keep it
 };
 
 void PrintTo(const Daemon& d, std::ostream* os) { *os << d.service; }
 
 const Daemon kDaemons[] = {
-    {"httpd", "/etc/init.d/apache2", "/usr/sbin/apache2", true},
-    {"nginx", "/etc/init.d/nginx", "/usr/sbin/nginx", false},
-    {"exim", "/etc/init.d/exim4", "/usr/sbin/exim4", false},
-    {"dovecot", "/etc/init.d/dovecot", "/usr/sbin/dovecot", false},
-    {"ftpd", "/etc/init.d/pure-ftpd", "/usr/sbin/pure-ftpd", false},
-    {"named", "/etc/init.d/named", "/usr/sbin/named", false},
-    {"mysql", "/etc/init.d/mariadb", "/usr/sbin/mariadbd", false},
-    {"postgresql", "/etc/init.d/postgresql", "/usr/lib/postgresql/15/bin/postgres", false},
-    {"redis", "/etc/init.d/redis-server", "/usr/bin/redis-check-rdb", false},
-    {"memcached", "/etc/init.d/memcached", "/usr/bin/memcached", false},
-    {"rsyslog", "", "/usr/sbin/rsyslogd", false},
-    {"crond", "/etc/init.d/cron", "/usr/sbin/cron", false},
-    {"sshd", "/etc/init.d/ssh", "/usr/sbin/sshd", false},
+    {"httpd", "/etc/init.d/apache2", "/usr/sbin/apache2", true, "/run/apache2/apache2.pid"},
+    {"nginx", "/etc/init.d/nginx", "/usr/sbin/nginx", false, "/run/nginx.pid"},
+    {"exim", "/etc/init.d/exim4", "/usr/sbin/exim4", false, "/run/exim4/exim.pid"},
+    {"dovecot", "/etc/init.d/dovecot", "/usr/sbin/dovecot", false, "/run/dovecot/master.pid"},
+    {"ftpd", "/etc/init.d/pure-ftpd", "/usr/sbin/pure-ftpd", false, "/run/pure-ftpd/pure-ftpd.pid"},
+    {"named", "/etc/init.d/named", "/usr/sbin/named", false, "/run/named/named.pid"},
+    {"mysql", "/etc/init.d/mariadb", "/usr/sbin/mariadbd", false, "/run/mysqld/mysqld.pid"},
+    {"postgresql", "/etc/init.d/postgresql", "/usr/lib/postgresql/15/bin/postgres", false,
+     "/run/postgresql/15-main.pid"},
+    {"redis", "/etc/init.d/redis-server", "/usr/bin/redis-check-rdb", false, "/run/redis/redis-server.pid"},
+    {"memcached", "/etc/init.d/memcached", "/usr/bin/memcached", false, "/run/memcached/memcached.pid"},
+    {"rsyslog", "", "/usr/sbin/rsyslogd", false, "/run/rsyslogd.pid"},
+    {"crond", "/etc/init.d/cron", "/usr/sbin/cron", false, "/run/crond.pid"},
+    {"sshd", "/etc/init.d/ssh", "/usr/sbin/sshd", false, "/run/sshd.pid"},
 };
 
 class InitdDaemon : public InitdDaemons, public ::testing::WithParamInterface<Daemon> {};
@@ -165,3 +169,97 @@ TEST_F(InitdDaemons, AnUnprivilegedCallerSeesTheDaemonButChangesNothing) {
     }
     EXPECT_EQ(pids_of(program_), pids) << "the daemon was not touched";
 }
+
+namespace {
+// The faults a daemon's evidence meets on a real server.
+enum class Fault {
+    PidfileGone,         // removed while the daemon runs
+    PidfileNamesAnother  // the daemon is stopped and its pidfile names another live program
+};
+enum class Act { Status, Restart, Stop };
+
+struct Cell {
+    const char* what;
+    Fault fault;
+    Act act;
+    int exit;
+    int masters_after;  // the daemon's top processes afterwards (never two)
+};
+
+// Every class, on its real daemon under its init script.
+const Cell kCells[] = {
+    {"pidfile gone: status finds the running daemon", Fault::PidfileGone, Act::Status, 0, 1},
+    {"pidfile gone: a restart leaves one daemon", Fault::PidfileGone, Act::Restart, 0, 1},
+    {"pidfile gone: a stop ends the daemon", Fault::PidfileGone, Act::Stop, 0, 0},
+    {"pidfile names another program: down", Fault::PidfileNamesAnother, Act::Status, 1, 0},
+    {"pidfile names another program: a restart starts the daemon", Fault::PidfileNamesAnother, Act::Restart, 0, 1},
+    {"pidfile names another program: nothing to stop", Fault::PidfileNamesAnother, Act::Stop, 0, 0},
+};
+
+class DaemonEvidence : public InitdDaemon {
+protected:
+    // The daemon's processes whose parent is not one of them: its masters.
+    std::vector<pid_t> masters() {
+        const auto all = pids_of(program_);
+        std::vector<pid_t> out;
+        for (pid_t pid : all) {
+            const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+            const auto close = stat.rfind(')');
+            if (close == std::string::npos) continue;
+            const pid_t parent = static_cast<pid_t>(std::stol(stat.substr(close + 4)));
+            if (std::find(all.begin(), all.end(), parent) == all.end()) out.push_back(pid);
+        }
+        return out;
+    }
+    // Ends what the row left running: the script's stop, then the daemon's own processes
+    // (the test started them).
+    void stop_daemon() {
+        if (!script_.empty()) run_command({script_, "stop"});
+        for (pid_t pid : pids_of(program_)) ::kill(pid, SIGTERM);
+        wait_until([&] { return pids_of(program_).empty(); }, 20);
+        for (pid_t pid : pids_of(program_)) ::kill(pid, SIGKILL);
+        wait_until([&] { return pids_of(program_).empty(); }, 10);
+    }
+};
+}  // namespace
+
+TEST_P(DaemonEvidence, PidfileGoneAndPidfileNamingAnotherProgram) {
+    const Daemon& d = GetParam();
+    VX_REQUIRE(adopt(d.script, d.program), d.program << " is not installed, or already runs");
+    write_file(root_.state("/global_cache.json"), R"({"has_postgres": 1})");
+    const std::string name = d.service;
+    for (const Cell& cell : kCells) {
+        SCOPED_TRACE(std::string(name) + ": " + cell.what);
+        auto start = root_.run("restartsrv_" + name, {});
+        ASSERT_EQ(start.status, 0) << start.out << start.err;
+        // The daemon has written its pidfile and runs its own program.
+        auto settled = [&] { return std::filesystem::exists(d.pidfile) && masters().size() == 1; };
+        wait_until(settled, 30);
+        ASSERT_TRUE(settled()) << d.pidfile;
+        std::optional<Child> other;
+        if (cell.fault == Fault::PidfileGone) {
+            std::filesystem::remove(d.pidfile);
+        } else {
+            stop_daemon();
+            other.emplace(std::vector<std::string>{"/bin/sleep", "600"});
+            std::filesystem::create_directories(std::filesystem::path(d.pidfile).parent_path());
+            write_file(d.pidfile, std::to_string(other->pid()) + "\n");
+        }
+        const std::vector<std::string> args = cell.act == Act::Status ? std::vector<std::string>{"--status"}
+                                              : cell.act == Act::Stop  ? std::vector<std::string>{"--stop"}
+                                                                       : std::vector<std::string>{};
+        auto r = root_.run("restartsrv_" + name, args);
+        EXPECT_EQ(r.status, cell.exit) << r.out << r.err;
+        if (cell.act != Act::Status)
+            wait_until([&] { return masters().size() == static_cast<size_t>(cell.masters_after); }, 10);
+        EXPECT_EQ(masters().size(), static_cast<size_t>(cell.masters_after)) << r.out << r.err;
+        if (other) {
+            EXPECT_TRUE(other->alive()) << "the other program is never signalled";
+        }
+        stop_daemon();
+        std::filesystem::remove(d.pidfile);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Debian, DaemonEvidence, ::testing::ValuesIn(kDaemons),
+                         [](const auto& info) { return std::string(info.param.service); });

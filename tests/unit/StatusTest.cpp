@@ -163,12 +163,17 @@ TEST_F(Status, ALatePidfileGivesZeroAndOneWarning) {
         using Base::Base;
         int _build_startup_timeout() override { return 1; }
     };
-    auto srv = make_service<QuickTimeout>({{"service", "late"}, {"pidfile", root_.file("late.pid")}});
+    auto srv = make_service<QuickTimeout>({{"service", "sleep"}, {"pidfile", root_.file("late.pid")}});
     EXPECT_EQ(srv->is_up_via_pidfile(), 0);
     std::string text = log();
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
     EXPECT_NE(text.find("did not appear within 1 seconds"), std::string::npos);
+    // A live process is not enough: it must be the service's.
     write_file(root_.file("late.pid"), std::to_string(::getpid()) + "\n");
+    EXPECT_EQ(srv->is_up_via_pidfile(), 0) << "the test itself is no sleep";
+    Child daemon({"sleep", "61"});
+    wait_for_exec(daemon.pid(), "sleep");
+    write_file(root_.file("late.pid"), std::to_string(daemon.pid()) + "\n");
     EXPECT_EQ(srv->is_up_via_pidfile(), 1);
     EXPECT_EQ(make_service<Base>({{"service", "nopidfile"}})->is_up_via_pidfile(), 0);
 }

@@ -313,6 +313,7 @@ std::optional<std::string> Systemd::status_helper(Base& svc) {
     args.user = svc.processowner();
     if (snapshot_["Type"] == Queries::TYPE_BY_ACTIVE_STATE) {
         args.pidfile = svc.pidfile();
+        args.program_regex = svc.pid_exe();
         return RestartSrv::check_service(args);
     }
     if (!is_active(svc)) return std::string();
