@@ -188,6 +188,10 @@ std::vector<int> Base::ports() {
 std::string Base::pidfile() {
     return str(get("pidfile", [this] { return _build_pidfile(); }));
 }
+std::string Base::configured_pidfile() {
+    const std::string waited_for = pidfile();  // building it notes the configured one
+    return configured_pidfile_.empty() ? waited_for : configured_pidfile_;
+}
 std::string Base::processowner() {
     return str(get("processowner", [] { return "root"; }));
 }

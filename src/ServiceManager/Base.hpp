@@ -72,6 +72,11 @@ class Base {
     void ports(const std::vector<int>& v) { set("ports", v); }
     std::string pidfile();
     void pidfile(const std::string& v) { set("pidfile", v); }
+    // Where the daemon's own configuration has it write its pidfile, when that is not the
+    // pidfile waited for (systemd drives the daemon and its unit names none): a stale file
+    // there still stops some daemons from starting.
+    std::string configured_pidfile();
+    void configured_pidfile(const std::string& v) { configured_pidfile_ = v; }
     std::string processowner();
     void processowner(const std::string& v) { set("processowner", v); }
     std::optional<std::string> command_line_regex();
@@ -293,6 +298,7 @@ class Base {
     void show_progress_word(bool ok, bool called_from_restart);
 
     nlohmann::json attrs_ = nlohmann::json::object();
+    std::string configured_pidfile_;
     std::unique_ptr<RestartSrv::Lock> lock_;
     bool lock_built_ = false;
     std::shared_ptr<Logger> logger_;

@@ -267,6 +267,14 @@ bool Base::start() {
             debug(fmt::format("Removing the stale pidfile “{}”.", pf));
             FileUtils::remove_from_its_directory(pf);
         }
+        // The one the daemon writes by its own configuration, where the unit names none.
+        if (const std::string own = configured_pidfile(); own != pf && !own.empty() && FileUtils::exists(own)) {
+            const auto pid = PidFile::read(own);
+            if (!pid || !ProcFs::is_alive(*pid) || !pid_is_own_process(*pid)) {
+                debug(fmt::format("Removing the stale pidfile “{}”.", own));
+                FileUtils::remove_from_its_directory(own);
+            }
+        }
         if (service_manager().start(*this) && (pf.empty() || is_up_via_pidfile()) &&
             !wait_for_service_status(attempt).empty()) {
             started = true;

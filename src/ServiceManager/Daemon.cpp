@@ -14,6 +14,7 @@ void default_owner(Base& svc, const Options& options, const std::string& user) {
 }
 
 std::string pidfile_for(Base& svc, const std::string& configured, bool always_written) {
+    svc.configured_pidfile(configured);
     if (auto props = svc.service_manager().service_via_systemd()) {
         auto it = props->find("PIDFile");
         if (it != props->end() && !it->second.empty()) return it->second;

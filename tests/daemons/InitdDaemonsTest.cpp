@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "Process/ProcFs.hpp"
+#include "support/DaemonFaults.hpp"
 #include "support/ProcessHelpers.hpp"
 #include "support/TestSupport.hpp"
 #include "Util/Time.hpp"
@@ -171,30 +172,7 @@ TEST_F(InitdDaemons, AnUnprivilegedCallerSeesTheDaemonButChangesNothing) {
 }
 
 namespace {
-// The faults a daemon's evidence meets on a real server.
-enum class Fault {
-    PidfileGone,         // removed while the daemon runs
-    PidfileNamesAnother  // the daemon is stopped and its pidfile names another live program
-};
-enum class Act { Status, Restart, Stop };
-
-struct Cell {
-    const char* what;
-    Fault fault;
-    Act act;
-    int exit;
-    int masters_after;  // the daemon's top processes afterwards (never two)
-};
-
-// Every class, on its real daemon under its init script.
-const Cell kCells[] = {
-    {"pidfile gone: status finds the running daemon", Fault::PidfileGone, Act::Status, 0, 1},
-    {"pidfile gone: a restart leaves one daemon", Fault::PidfileGone, Act::Restart, 0, 1},
-    {"pidfile gone: a stop ends the daemon", Fault::PidfileGone, Act::Stop, 0, 0},
-    {"pidfile names another program: down", Fault::PidfileNamesAnother, Act::Status, 1, 0},
-    {"pidfile names another program: a restart starts the daemon", Fault::PidfileNamesAnother, Act::Restart, 0, 1},
-    {"pidfile names another program: nothing to stop", Fault::PidfileNamesAnother, Act::Stop, 0, 0},
-};
+using namespace daemon_faults;
 
 class DaemonEvidence : public InitdDaemon {
 protected:
@@ -245,10 +223,7 @@ TEST_P(DaemonEvidence, PidfileGoneAndPidfileNamingAnotherProgram) {
             std::filesystem::create_directories(std::filesystem::path(d.pidfile).parent_path());
             write_file(d.pidfile, std::to_string(other->pid()) + "\n");
         }
-        const std::vector<std::string> args = cell.act == Act::Status ? std::vector<std::string>{"--status"}
-                                              : cell.act == Act::Stop  ? std::vector<std::string>{"--stop"}
-                                                                       : std::vector<std::string>{};
-        auto r = root_.run("restartsrv_" + name, args);
+        auto r = root_.run("restartsrv_" + name, {action_option(cell.act)});
         EXPECT_EQ(r.status, cell.exit) << r.out << r.err;
         if (cell.act != Act::Status)
             wait_until([&] { return masters().size() == static_cast<size_t>(cell.masters_after); }, 10);

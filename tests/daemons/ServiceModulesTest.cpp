@@ -7,6 +7,7 @@
 #include <regex>
 #include <stdexcept>
 
+#include "support/DaemonFaults.hpp"
 #include "support/ProcessHelpers.hpp"
 #include "support/SystemdSandbox.hpp"
 #include "support/TestSupport.hpp"
@@ -22,22 +23,23 @@ struct Daemon {
     bool reload;          // the class can reload it
     bool graceful;        // the class restarts it in place
     bool script_only;     // only an init script: systemd runs it as a generated unit
+    const char* pidfile;  // where the daemon writes its pidfile
 };
 
 const Daemon kDaemons[] = {
-    {"httpd", "apache2", "/usr/sbin/apache2", true, true, false},
-    {"nginx", "nginx", "/usr/sbin/nginx", true, false, false},
-    {"exim", "exim4", "/usr/sbin/exim4", true, false, true},
-    {"dovecot", "dovecot", "/usr/sbin/dovecot", true, false, false},
-    {"ftpd", "pure-ftpd", "/usr/sbin/pure-ftpd", false, false, true},
-    {"named", "named", "/usr/sbin/named", true, false, false},
-    {"mysql", "mariadb", "/usr/sbin/mariadbd", false, false, false},  // the unit has no reload
-    {"postgresql", "postgresql@15-main", "/usr/lib/postgresql/\\d+/bin/postgres", true, false, false},
-    {"redis", "redis-server", "/usr/bin/redis-check-rdb", false, false, false},
-    {"memcached", "memcached", "/usr/bin/memcached", false, false, false},
-    {"rsyslog", "rsyslog", "/usr/sbin/rsyslogd", false, false, false},
-    {"crond", "cron", "/usr/sbin/cron", false, false, false},
-    {"sshd", "ssh", "/usr/sbin/sshd", true, false, false},
+    {"httpd", "apache2", "/usr/sbin/apache2", true, true, false, "/run/apache2/apache2.pid"},
+    {"nginx", "nginx", "/usr/sbin/nginx", true, false, false, "/run/nginx.pid"},
+    {"exim", "exim4", "/usr/sbin/exim4", true, false, true, "/run/exim4/exim.pid"},
+    {"dovecot", "dovecot", "/usr/sbin/dovecot", true, false, false, "/run/dovecot/master.pid"},
+    {"ftpd", "pure-ftpd", "/usr/sbin/pure-ftpd", false, false, true, "/run/pure-ftpd/pure-ftpd.pid"},
+    {"named", "named", "/usr/sbin/named", true, false, false, "/run/named/named.pid"},
+    {"mysql", "mariadb", "/usr/sbin/mariadbd", false, false, false, "/run/mysqld/mysqld.pid"},  // the unit has no reload
+    {"postgresql", "postgresql@15-main", "/usr/lib/postgresql/\\d+/bin/postgres", true, false, false, "/run/postgresql/15-main.pid"},
+    {"redis", "redis-server", "/usr/bin/redis-check-rdb", false, false, false, "/run/redis/redis-server.pid"},
+    {"memcached", "memcached", "/usr/bin/memcached", false, false, false, "/run/memcached/memcached.pid"},
+    {"rsyslog", "rsyslog", "/usr/sbin/rsyslogd", false, false, false, "/run/rsyslogd.pid"},
+    {"crond", "cron", "/usr/sbin/cron", false, false, false, "/run/crond.pid"},
+    {"sshd", "ssh", "/usr/sbin/sshd", true, false, false, "/run/sshd.pid"},
 };
 
 void PrintTo(const Daemon& d, std::ostream* os) { *os << d.service; }
@@ -211,3 +213,68 @@ TEST_F(ServiceModules, AGracefulRestartKeepsTheWebServerAnswering) {
     EXPECT_NE(std::filesystem::last_write_time(pidfile), written) << "the pidfile was rewritten";
     EXPECT_TRUE(counts.ends_with(" 0") && !counts.starts_with("0 ")) << "answered / failed: " << counts;
 }
+
+namespace {
+using namespace daemon_faults;
+
+class DaemonEvidenceUnderSystemd : public ServiceModuleLifeCycle {
+protected:
+    // The daemon's processes whose parent is not one of them: its masters.
+    std::vector<pid_t> masters(const Daemon& d) {
+        const auto all = processes(d.exe);
+        std::vector<pid_t> out;
+        for (pid_t pid : all) {
+            const std::string stat = read_file(sandbox_->path("/proc/" + std::to_string(pid) + "/stat"));
+            const auto close = stat.rfind(')');
+            if (close == std::string::npos || close + 4 >= stat.size()) continue;
+            const pid_t parent = static_cast<pid_t>(std::stol(stat.substr(close + 4)));
+            if (std::find(all.begin(), all.end(), parent) == all.end()) out.push_back(pid);
+        }
+        return out;
+    }
+    // Ends what the cell left: the unit's stop, then the daemon's own processes (the test's:
+    // everything in the sandbox is).
+    void stop_daemon(const Daemon& d) {
+        sandbox_->exec({"systemctl", "stop", std::string(d.unit) + ".service"});
+        for (pid_t pid : processes(d.exe)) sandbox_->exec({"kill", std::to_string(pid)});
+        wait_until([&] { return processes(d.exe).empty(); }, 20);
+        for (pid_t pid : processes(d.exe)) sandbox_->exec({"kill", "-9", std::to_string(pid)});
+        wait_until([&] { return processes(d.exe).empty(); }, 10);
+        sandbox_->exec({"systemctl", "reset-failed", std::string(d.unit) + ".service"});
+    }
+};
+}  // namespace
+
+TEST_P(DaemonEvidenceUnderSystemd, PidfileGoneAndPidfileNamingAnotherProgram) {
+    boot();
+    const Daemon& d = GetParam();
+    const std::string name = d.service;
+    sandbox_->exec({"systemd-run", "--unit=vxother", "/bin/sleep", "infinity"});
+    const std::string other = show("vxother", "MainPID");
+    for (const Cell& cell : kCells) {
+        SCOPED_TRACE(name + ": " + cell.what);
+        auto start = run("restartsrv_" + name, {"--restart"});
+        ASSERT_EQ(start.status, 0) << start.out << start.err;
+        wait_until([&] { return masters(d).size() == 1; }, 30);
+        ASSERT_EQ(masters(d).size(), 1u);
+        // A daemon systemd keeps in the foreground may write none (rsyslog under its unit).
+        wait_until([&] { return std::filesystem::exists(sandbox_->path(d.pidfile)); }, 5);
+        if (cell.fault == Fault::PidfileGone) {
+            sandbox_->exec({"rm", "-f", d.pidfile});
+        } else {
+            stop_daemon(d);
+            sandbox_->exec({"sh", "-c", "mkdir -p \"$(dirname $0)\" && echo " + other + " > $0", d.pidfile});
+        }
+        auto r = run("restartsrv_" + name, {action_option(cell.act)});
+        EXPECT_EQ(r.status, cell.exit) << r.out << r.err;
+        if (cell.act != Act::Status)
+            wait_until([&] { return masters(d).size() == static_cast<size_t>(cell.masters_after); }, 10);
+        EXPECT_EQ(masters(d).size(), static_cast<size_t>(cell.masters_after)) << r.out << r.err;
+        EXPECT_EQ(show("vxother", "ActiveState"), "active") << "the other program is never signalled";
+        stop_daemon(d);
+        sandbox_->exec({"rm", "-f", d.pidfile});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Debian, DaemonEvidenceUnderSystemd, ::testing::ValuesIn(kDaemons),
+                         [](const auto& info) { return std::string(info.param.service); });

@@ -10,7 +10,6 @@
 #include <fmt/ranges.h>
 
 #include "Exception/Exception.hpp"
-#include "Process/Kill/Kill.hpp"
 #include "Process/PidFile/PidFile.hpp"
 #include "Process/ProcFs.hpp"
 #include "RestartSrv/InitScript.hpp"
@@ -19,6 +18,7 @@
 #include "RestartSrv/LoggedStartup.hpp"
 #include "SafeRun/ChildErrorStringifier.hpp"
 #include "ServiceManager/Base.hpp"
+#include "ServiceManager/Manager/Leftovers.hpp"
 #include "Util/Env.hpp"
 #include "Util/File.hpp"
 #include "Util/Guards.hpp"
@@ -211,31 +211,12 @@ bool Initd::stop_by_pidfile(Base& svc) {
     return false;
 }
 
-bool Initd::end_what_the_stop_left(Base& svc, const std::vector<Kill::Target>& daemon) {
-    auto left = [&] {
-        std::vector<Kill::Target> out;
-        for (const auto& t : daemon)
-            if (Kill::still_the_same(t) && PidFile::may_signal(t.pid)) out.push_back(t);
-        return out;
-    };
-    // A daemon the script did signal may take a moment to shut down on its own.
-    const double until = Time::monotonic_seconds_f() + LEFT_GRACE_SECONDS;
-    while (!left().empty() && Time::monotonic_seconds_f() < until) Time::sleep_for(0.2);
-    const auto survivors = left();
-    if (survivors.empty()) return false;
-    std::vector<pid_t> pids;
-    for (const auto& t : survivors) pids.push_back(t.pid);
-    svc.debug(fmt::format("The stop of “{}” left its daemon running ({}); ending it.", svc.service_name(),
-                          fmt::join(pids, ", ")));
-    return Kill::escalate(survivors, false, PIDFILE_STOP_WAIT, svc.service_name()) != 0;
-}
-
 bool Initd::stop(Base& svc) {
     int successes = 0;
     last_error_.clear();
     // The daemon as its identity shows it before the stop: what the script's stop leaves of
     // it (its pidfile gone, or naming a process that has exited) is ended below.
-    const auto daemon = Kill::identify(svc.daemon_processes());
+    const auto daemon = daemon_before_stop(svc);
     if (svc.is_vexlan_service()) {
         Env::set_safe_path();
         const auto args = svc.shutdown_args();
@@ -255,7 +236,7 @@ bool Initd::stop(Base& svc) {
     }
     const bool handled_by_pid = stop_by_pidfile(svc);
     if (handled_by_pid) ++successes;
-    if (end_what_the_stop_left(svc, daemon)) ++successes;
+    if (end_what_the_stop_left(svc, daemon, PIDFILE_STOP_WAIT)) ++successes;
     const auto rules = svc.doomed_rules();
     const bool has_rules = (rules.is_array() || rules.is_object() || rules.is_string()) && !rules.empty();
     if (!handled_by_pid && has_rules) {

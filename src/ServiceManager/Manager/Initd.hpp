@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "Process/Kill/Kill.hpp"
 #include "ServiceManager/Manager/Backend.hpp"
 
 namespace Vexlan::ServiceManager::Manager {
@@ -33,15 +32,8 @@ public:
     static constexpr const char* RELOAD_WORD = "reload";
     // Seconds a process named by the pidfile is given to go after TERM.
     static constexpr long PIDFILE_STOP_WAIT = 30;
-    // Seconds a daemon the script's stop signalled is given to end by itself before it is
-    // ended here.
-    static constexpr double LEFT_GRACE_SECONDS = 3;
 
 private:
-    // Ends, by the stray-process rules (TERM, then KILL; the same processes only, never the
-    // program or its callers), what of the daemon is still running after the stop; true when
-    // something was ended.
-    bool end_what_the_stop_left(Base& svc, const std::vector<Kill::Target>& daemon);
     // Runs a command through the startup log and waits: its exit status, or nothing when
     // it could not be started. A time-out is logged as the failure it is.
     std::optional<int> run(Base& svc, const std::vector<std::string>& command, bool wipe);

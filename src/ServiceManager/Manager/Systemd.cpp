@@ -16,6 +16,7 @@
 #include "Systemd/SystemdBus.hpp"
 #include "Systemd/SystemdQueries.hpp"
 #include "ServiceManager/Base.hpp"
+#include "ServiceManager/Manager/Leftovers.hpp"
 #include "Util/File.hpp"
 #include "Util/Number.hpp"
 #include "Util/Time.hpp"
@@ -101,11 +102,25 @@ bool Systemd::stop(Base& svc, const std::string& type) {
     const std::string group = before["ControlGroup"];
     std::vector<Kill::Target> main;
     if (auto pid = Number::parse_pid(before["MainPID"])) main = Kill::identify({*pid});
+    // Without a main process (a unit generated from an init script), systemd leaves the
+    // daemon to the script's stop, which cannot find it without its pidfile: the daemon as
+    // its identity shows it is what must be gone afterwards.
+    const auto daemon = main.empty() && kill_mode != "control-group" ? daemon_before_stop(svc)
+                                                                   : std::vector<Kill::Target>{};
     const bool job_ok = job(svc, "StopUnit", name, "stopped");
     PropertyMap props = Queries::get_service_info_via_systemd(name);
     const std::string state = props["ActiveState"];
     // Still running (the stop was refused, or the unit came back at once): what the job said.
     if (state != "inactive" && state != "failed") return job_ok;
+    if (end_what_the_stop_left(svc, daemon, Base::STOP_CONFIRM_SECONDS))
+        svc.debug(fmt::format("What the stop of {} left of its daemon was ended.", name));
+    for (const auto& t : daemon)
+        if (Kill::still_the_same(t)) {
+            last_error_ = fmt::format("Process {} of “{}” still runs after systemd stopped {}.", t.pid,
+                                      svc.service_name(), name);
+            svc.info(last_error_);
+            return false;
+        }
     // The daemon outlived systemd's stop (KillMode=none, or a main process that left its
     // group's signal): the stop is not done until it is gone.
     if (!main.empty() && Kill::still_the_same(main.front()) && kill_mode != "control-group") {
