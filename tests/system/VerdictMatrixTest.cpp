@@ -194,7 +194,10 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
         {"disabled: a start of the stopped unit is refused", kSimple, SD, {"start"}, 1, "inactive", Any, "disabled",
          false},
         {"a stop that systemd ends by its time-out, nothing left",
-         "ExecStart=/bin/sh -c 'trap \"\" TERM; while :; do sleep 0.2; done'\nTimeoutStopSec=1\n",
+         // Started only once the daemon ignores TERM: a stop that came first would end it.
+         "ExecStartPre=/bin/rm -f /run/%n.deaf\n"
+         "ExecStart=/bin/sh -c 'trap \"\" TERM; touch /run/%n.deaf; while :; do sleep 0.2; done'\n"
+         "ExecStartPost=/bin/sh -c 'until [ -e /run/%n.deaf ]; do sleep 0.05; done'\nTimeoutStopSec=1\n",
          R,
          {"stop"},
          0,
