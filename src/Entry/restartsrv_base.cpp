@@ -18,6 +18,7 @@
 
 #include "Entry/ResultRecord.hpp"
 #include "Exception/Exception.hpp"
+#include "Output/ErrorLog.hpp"
 #include "Output/JsonLines.hpp"
 #include "Output/Output.hpp"
 #include "CommandLine/Help.hpp"
@@ -90,6 +91,8 @@ std::string refusal_text(const Exception::Base& e) {
 }
 
 void note_failure(const Exception::Base& e) {
+    // Whatever shows this error shows its identifier; the log must hold what it leads to.
+    Vexlan::ErrorLog::record(e, refusal_text(e));
     if (!g_failure) g_failure = Failure{e.type(), e.id(), refusal_text(e), e.get_string_field("reason")};
 }
 

@@ -49,7 +49,7 @@ void log_debug(const std::string& m) {
 }
 void log_dump(const nlohmann::json& data) {
     ErrnoGuard keep;
-    logger()->info(data.dump(2));
+    logger()->info(data.dump());
 }
 
 int debug_level() { return g_level; }

@@ -39,6 +39,21 @@ bool is_subprocess_of_vxsrvd() {
     auto comm = FileUtils::read_first_line("/proc/" + std::to_string(::getppid()) + "/comm");
     return comm && comm->starts_with("vxsrvd");
 }
+// A message framed for one line: every entry of the log begins with its time stamp, so a
+// reader (or grep) that finds one line of it has found all of it.
+std::string one_line(std::string_view message) {
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.remove_suffix(1);
+    std::string out;
+    out.reserve(message.size());
+    for (char c : message) {
+        if (c == '\r') continue;
+        if (c == '\n')
+            out += " | ";
+        else
+            out += c;
+    }
+    return out;
+}
 }  // namespace
 
 std::string LoggerArgs::signature() const {
@@ -117,7 +132,7 @@ bool Logger::logger(Record r) {
     ErrnoGuard keep;
     if (DISABLE_OUTPUT) r.output = 0;
     const bool with_trace = r.backtrace.value_or(backtrace_);
-    std::string text = with_trace ? Carp::safe_longmess(r.message) : r.message;
+    std::string text = with_trace ? Carp::safe_longmess(r.message) : one_line(r.message);
     if (text.empty() || text.back() != '\n') text += '\n';
 
     std::string stamp, line;

@@ -68,7 +68,12 @@ void Base::run_from_argv(const std::vector<std::string>& args) {
             if (!stop()) _generate_stop_exception();
         } else if (p.restart == RestartSrv::RESTART) {
             service_argv_action("RESTART");
-            if (!restart(p.graceful)) _generate_restart_exception();
+            if (!restart(p.graceful)) {
+                // A restart of a stopped service became its start, and it is the start that
+                // failed: said and logged as such.
+                if (service_argv_action() == "START") _generate_start_exception();
+                _generate_restart_exception();
+            }
         } else if (p.restart == RestartSrv::RELOAD && support_reload()) {
             service_argv_action("RELOAD");
             if (!reload()) _generate_reload_exception();

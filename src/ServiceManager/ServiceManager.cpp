@@ -4,6 +4,7 @@
 #include <set>
 
 #include "Exception/Exception.hpp"
+#include "Output/ErrorLog.hpp"
 #include "Output/Logger.hpp"
 #include "RestartSrv/Initd.hpp"
 #include "Systemd/SystemdQueries.hpp"
@@ -45,8 +46,10 @@ std::unique_ptr<Base> new_service(const Options& options) {
             load_error = e;
             if (!e.get("not_located").is_boolean() || !e.get("not_located").get<bool>()) {
                 static std::set<std::string> warned;
-                if (warned.insert(class_name).second)
+                if (warned.insert(class_name).second) {
+                    ErrorLog::record(e);
                     std::fprintf(stderr, "warn: %s\n", e.to_string().c_str());
+                }
             }
         }
     }

@@ -382,9 +382,10 @@ void Bus::end_subscription() {
     }
 }
 
-JobOutcome Bus::run_job(const std::string& method, const std::string& unit, double timeout_seconds) {
+JobOutcome Bus::run_job(const std::string& method, const std::string& unit, double timeout_seconds,
+                        std::string_view asked) {
     JobOutcome out;
-    const std::string verb = verb_of(method);
+    const std::string verb = asked.empty() ? verb_of(method) : std::string(asked);
     if (!connect()) {
         out.error = fmt::format("Failed to {} {}: {}", verb, unit, why_);
         return out;

@@ -54,8 +54,11 @@ public:
     const PropertyMap* unit_properties(const std::string& unit);
     // The processes of the unit's control group; nullopt when systemd did not answer.
     std::optional<std::vector<UnitProcess>> unit_processes(const std::string& unit);
-    // Runs StartUnit, StopUnit, RestartUnit or ReloadUnit and waits for the job's end.
-    JobOutcome run_job(const std::string& method, const std::string& unit, double timeout_seconds = 3600);
+    // Runs StartUnit, StopUnit, RestartUnit or ReloadUnit and waits for the job's end. `verb`
+    // is what the caller asked for, as its errors say it (a start may ask for RestartUnit, and
+    // is still a start); empty, the method's own verb.
+    JobOutcome run_job(const std::string& method, const std::string& unit, double timeout_seconds = 3600,
+                       std::string_view verb = {});
 
     // Drops every kept answer: the next question asks systemd again.
     void forget();

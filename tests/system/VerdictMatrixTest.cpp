@@ -8,6 +8,7 @@
 #include "support/ProcessHelpers.hpp"
 #include "support/SystemdSandbox.hpp"
 #include "support/TestSupport.hpp"
+#include "Util/Text.hpp"
 
 using namespace testing_support;
 
@@ -369,6 +370,21 @@ TEST_F(VerdictMatrix, UnitShapesFaultsAndActions) {
             }
             if (row.acted != -1) {
                 EXPECT_EQ(record["acted"], row.acted == 1) << r.out;
+            }
+            // The identifier leads to one time-stamped entry of the error log, at the error
+            // level; a start that failed is logged as a start.
+            if (record["error_id"].is_string()) {
+                const std::string id = record["error_id"];
+                size_t entries = 0;
+                for (const auto& line : Vexlan::Text::lines(read_file(root_.product("/logs/error_log")))) {
+                    if (line.find(id) == std::string::npos) continue;
+                    ++entries;
+                    EXPECT_TRUE(line.starts_with("[20") && line.find("] error [") != std::string::npos) << line;
+                    if (!row.args.empty() && (row.args[0] == "start" || row.args[0] == "--start")) {
+                        EXPECT_EQ(line.find("failed to restart"), std::string::npos) << line;
+                    }
+                }
+                EXPECT_EQ(entries, 1u) << id << ": " << read_file(root_.product("/logs/error_log"));
             }
             if (row.before == RD || row.before == SD) {
                 if (row.exit != 0) {

@@ -1,5 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,6 +79,15 @@ TEST_F(LoggerTest, LinesCarryTheLocalTimeStampLevelAndProgram) {
     EXPECT_TRUE(line.starts_with("[20")) << line;
     EXPECT_NE(line.find(" +0") == std::string::npos ? line.find(" -") : line.find(" +0"), std::string::npos);
     EXPECT_NE(line.find("] info [" + Logger::find_progname() + "] hello\n"), std::string::npos) << line;
+    // A message of several lines is still one entry: a reader who finds its identifier by
+    // grep finds all of it, and no line of the log goes without a time stamp.
+    Logger::create()->error("(XID abc123) failed to start.\nits main process exited, status=1.\n");
+    const std::string all = log();
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2) << all;
+    EXPECT_NE(all.find("] error [" + Logger::find_progname() +
+                       "] (XID abc123) failed to start. | its main process exited, status=1.\n"),
+              std::string::npos)
+        << all;
 }
 
 TEST_F(LoggerTest, TheLogFileIsCreatedWithMode0600WhateverTheUmask) {

@@ -41,8 +41,9 @@ Systemd::Systemd(std::string service, PropertyMap snapshot)
                                                  "” from a process that systemd started."}});
 }
 
-bool Systemd::job(Base& svc, const std::string& method, const std::string& unit, const char* what) {
-    auto outcome = Queries::Bus::get().run_job(method, unit);
+bool Systemd::job(Base& svc, const std::string& method, const std::string& unit, const char* what,
+                  const char* verb) {
+    auto outcome = Queries::Bus::get().run_job(method, unit, 3600, verb);
     job_done_at_ = Time::monotonic_seconds_f();
     // The unit may have changed in every way; the next questions must see it as it is now.
     snapshot_ = Queries::get_service_info_via_systemd(service_);
@@ -52,8 +53,7 @@ bool Systemd::job(Base& svc, const std::string& method, const std::string& unit,
         return true;
     }
     last_error_ = outcome.error;
-    svc.info(fmt::format("The system failed to {} “{}”: {}", RestartSrv::Systemd::verb_of(method),
-                         svc.service_name(), outcome.error));
+    svc.info(fmt::format("The system failed to {} “{}”: {}", verb, svc.service_name(), outcome.error));
     return false;
 }
 
@@ -67,7 +67,7 @@ bool Systemd::start(Base& svc) {
     // that systemd waits to restart, or any other, is (re)started.
     Queries::Bus::get().forget();
     const bool joins = transition(svc) == std::optional<std::string>("starting");
-    const bool ok = job(svc, joins ? "StartUnit" : "RestartUnit", unit(), "started");
+    const bool ok = job(svc, joins ? "StartUnit" : "RestartUnit", unit(), "started", "start");
     // The instance the job left is the one the window must see through to its end.
     started_ = ok ? std::optional<Instance>(instance_of(snapshot_)) : std::nullopt;
     return ok;
@@ -107,7 +107,7 @@ bool Systemd::stop(Base& svc, const std::string& type) {
     // its identity shows it is what must be gone afterwards.
     const auto daemon = main.empty() && kill_mode != "control-group" ? daemon_before_stop(svc)
                                                                    : std::vector<Kill::Target>{};
-    const bool job_ok = job(svc, "StopUnit", name, "stopped");
+    const bool job_ok = job(svc, "StopUnit", name, "stopped", "stop");
     PropertyMap props = Queries::get_service_info_via_systemd(name);
     const std::string state = props["ActiveState"];
     // Still running (the stop was refused, or the unit came back at once): what the job said.
@@ -165,7 +165,7 @@ std::optional<bool> Systemd::reload(Base& svc) {
     Queries::Bus::get().forget();
     const PropertyMap* before = Queries::Bus::get().unit_properties(unit());
     reloaded_ = before ? std::optional<Instance>(instance_of(*before)) : std::nullopt;
-    return job(svc, "ReloadUnit", unit(), "reloaded");
+    return job(svc, "ReloadUnit", unit(), "reloaded", "reload");
 }
 
 std::optional<bool> Systemd::started_by_a_job_after(Base&, const Time::Moment& asked) {

@@ -37,7 +37,9 @@ public:
 
 private:
     // Runs one job; on failure keeps systemd's reason and logs it.
-    bool job(Base& svc, const std::string& method, const std::string& unit, const char* what);
+    // `verb`: the action as the caller asked for it, for what is logged and said of a failure.
+    bool job(Base& svc, const std::string& method, const std::string& unit, const char* what,
+             const char* verb);
     std::string live_state();
     std::string unit() const { return service_ + ".service"; }
     // What the unit looked like when a job left it: the instance a window watches. systemd
