@@ -1,5 +1,6 @@
 #include "CommandLine/ParseArgv.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -59,12 +60,18 @@ void _set_argv(std::vector<std::string> args) {
 ParsedArgs parseargv() {
     std::vector<std::string> rest;
     ParsedArgs p = parse_option_list(g_argv, rest);
+    const bool json = std::find(g_argv.begin(), g_argv.end(), OPT_JSON) != g_argv.end();
     g_argv = std::move(rest);
     if (p.check) {
         const char* header = std::getenv("RESTARTSRV_CHECKMODE_HEADER");
         if (header && *header) {
-            std::fputs("==> Service check mode\n", stdout);
-            std::fflush(stdout);
+            // A reader of records reads nothing but records, the header included.
+            if (json) {
+                JsonLinesOutput().out("==> Service check mode");
+            } else {
+                std::fputs("==> Service check mode\n", stdout);
+                std::fflush(stdout);
+            }
         }
     }
     return p;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -37,6 +38,7 @@
 #include "Util/Paths.hpp"
 #include "Util/Regex.hpp"
 #include "Util/Text.hpp"
+#include "Util/UniqueFd.hpp"
 #include "Util/Time.hpp"
 
 namespace scripts::restartsrv_base {
@@ -279,6 +281,36 @@ std::string action_meant(const std::vector<std::string>& args, const std::string
     // The caller's own word, even when the run is refused before it knows the service is down.
     return invoked == "start" || any_arg_is(args, "--start") ? "start" : "restart";
 }
+
+// A class's own action prints as it likes; in JSON mode each line it printed becomes a
+// message record, so that a reader of the stream reads nothing but records. Standard
+// output is the caller's again when the action returns or fails.
+void run_custom_action(Vexlan::ServiceManager::Base& srv, const Vexlan::ServiceManager::Base::CustomAction& action,
+                       bool json) {
+    std::fflush(stdout);
+    Vexlan::UniqueFd capture(json ? ::memfd_create("custom-action", MFD_CLOEXEC) : -1);
+    Vexlan::UniqueFd saved(capture ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3) : -1);
+    if (!capture || !saved || ::dup2(capture.get(), STDOUT_FILENO) < 0) {
+        action(srv);
+        return;
+    }
+    auto give_back = [&] {
+        std::fflush(stdout);
+        ::dup2(saved.get(), STDOUT_FILENO);
+        ::lseek(capture.get(), 0, SEEK_SET);
+        const std::string printed = Vexlan::FileUtils::read_all(capture.get()).value_or("");
+        Vexlan::JsonLinesOutput records;
+        for (const auto& line : Vexlan::Text::lines(printed))
+            records.out(Vexlan::Text::escape_control(line, Vexlan::Text::Backslashes::Keep));
+    };
+    try {
+        action(srv);
+    } catch (...) {
+        give_back();
+        throw;
+    }
+    give_back();
+}
 }  // namespace
 
 void set_invocation(const std::string& path) {
@@ -478,7 +510,7 @@ int run(std::vector<std::string>& args) {
             if (!privileged) throw FatalError(not_privileged_text(service), "NotPrivileged");
             srv.service_argv_action(custom->first);
             g_meant.action = Vexlan::Text::lower(custom->first);
-            custom->second(srv);
+            run_custom_action(srv, custom->second, any_arg_is(args, Vexlan::RestartSrv::OPT_JSON));
         } else {
             std::vector<std::string> full;
             if (!_parent_is_systemd()) full.push_back(DEFAULT_OPTION);

@@ -30,6 +30,9 @@ class Output {
     // True while a line a person reads is left open on the screen (a progress line): a
     // writer that bypasses this object (the logger's terminal copy) ends it first.
     static inline bool screen_line_open = false;
+    // The object the person who ran the program reads, for code below the service object
+    // that has none of its own (a kill's progress): null, such code writes plain lines.
+    static inline Output* screen = nullptr;
 
     explicit Output(OutputOptions options = {});
     virtual ~Output() = default;

@@ -107,7 +107,15 @@ Base::Base(const Options& options) {
 }
 
 Base::~Base() {
+    if (output_obj_ && Output::screen == output_obj_.get()) Output::screen = screen_before_;
     release();
+}
+
+void Base::set_output_obj(std::unique_ptr<Output> obj) {
+    const bool ours = output_obj_ && Output::screen == output_obj_.get();
+    if (!ours) screen_before_ = Output::screen;
+    output_obj_ = std::move(obj);
+    Output::screen = output_obj_ ? output_obj_.get() : screen_before_;
 }
 
 void Base::BUILD() {

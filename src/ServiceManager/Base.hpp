@@ -129,7 +129,8 @@ class Base {
 
     // ---- fields that are not attributes ----
     Output* output_obj() { return output_obj_.get(); }
-    void set_output_obj(std::unique_ptr<Output> obj) { output_obj_ = std::move(obj); }
+    // The service's output object is what the person reads, for every layer below it too.
+    void set_output_obj(std::unique_ptr<Output> obj);
 
     // ---- messaging ----
     void output(const std::string& text);
@@ -306,6 +307,7 @@ class Base {
     bool vxconf_built_ = false;
     std::unique_ptr<Manager::Backend> service_manager_;
     std::unique_ptr<Output> output_obj_;
+    Output* screen_before_ = nullptr;  // what the screen was before this object's output took it
     std::vector<std::string> argv_;
     std::string last_status_;
     bool verify_role_passed_ = false;

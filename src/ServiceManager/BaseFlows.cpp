@@ -451,7 +451,8 @@ std::optional<int> Base::kill_apps_on_ports(const std::vector<std::string>& excl
         if (verbose() == 1) output(line);
         logger()->warn(line);
     }
-    Kill::AppPort::kill_apps_on_ports(p, Kill::AppPort::VERBOSE, exclude_ips);
+    // Its progress is for a person who asked to see progress.
+    Kill::AppPort::kill_apps_on_ports(p, Kill::AppPort::VERBOSE && verbose() != 0, exclude_ips);
     return 1;
 }
 

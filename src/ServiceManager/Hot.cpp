@@ -123,12 +123,12 @@ int Hot::restart_gracefully() {
             Time::sleep_for(POLL_WAIT);
         }
         if (::stat(pf.c_str(), &st) == 0 && st.st_size > 0 && st.st_mtime != 0 && st.st_mtime != before) {
-            if (verbose() == 2) std::printf("The pidfile of “%s” was rewritten.\n", service().c_str());
+            if (verbose() == 2) output(fmt::format("The pidfile of “{}” was rewritten.", service()));
             return 1;
         }
-        if (poll_no == 0 && verbose() == 2) std::printf("Waiting for “%s” to restart gracefully.\n", service().c_str());
+        if (poll_no == 0 && verbose() == 2) output(fmt::format("Waiting for “{}” to restart gracefully.", service()));
     }
-    if (verbose() != 0) std::printf("“%s” did not restart gracefully.\n", service().c_str());
+    if (verbose() != 0) output(fmt::format("“{}” did not restart gracefully.", service()));
     return 0;
 }
 

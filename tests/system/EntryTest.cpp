@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "Util/Text.hpp"
 #include "Util/Time.hpp"
 #include "support/ProcessHelpers.hpp"
 #include "support/TestSupport.hpp"
@@ -207,6 +208,8 @@ TEST_F(Entry, TheJsonRecordTellsWhyWithoutEnglish) {
         nlohmann::json service, action;
         const char* state;
         nlohmann::json kind;
+        const char* said = nullptr;  // a message record before the result says this
+        std::vector<std::string> env = {};
     };
     const std::vector<Row> rows = {
         {"restartsrv_nosuchsvc", {"--check"}, 1, "nosuchsvc", "check", "not-installed", "unknown"},
@@ -224,11 +227,16 @@ TEST_F(Entry, TheJsonRecordTellsWhyWithoutEnglish) {
         {"restartsrv_failsvc", {"-h"}, 0, "failsvc", "help", "cannot-tell", nullptr},
         {"restartsrv_failsvc", {"--version"}, 0, "failsvc", "version", "cannot-tell", nullptr},
         {"restartsrv_failsvc", {"--attempt=x"}, 1, "failsvc", nullptr, "error", "invalid-parameter"},
+        // What a class's own action prints, and the check mode's header, are records too.
+        {"restartsrv_exampleflush", {"flush"}, 0, "exampleflush", "flush", "down", nullptr,
+         "flushed exampleflush (action flush)"},
+        {"restartsrv_failsvc", {"--check"}, 1, "failsvc", "check", "down", "down", "==> Service check mode",
+         {"RESTARTSRV_CHECKMODE_HEADER=1"}},
     };
     for (const auto& row : rows) {
         auto args = row.args;
         args.push_back("--json");
-        auto r = root_.run(row.name, args);
+        auto r = root_.run(row.name, args, row.env);
         SCOPED_TRACE(std::string(row.name) + " " + nlohmann::json(args).dump());
         EXPECT_EQ(r.status, row.exit) << r.out << r.err;
         EXPECT_EQ(r.err, "") << "the record carries the error";
@@ -239,6 +247,12 @@ TEST_F(Entry, TheJsonRecordTellsWhyWithoutEnglish) {
         EXPECT_EQ(record["state"], row.state) << r.out;
         EXPECT_EQ(record["error_kind"], row.kind);
         EXPECT_EQ(record["ok"], row.exit == 0);
+        if (row.said) {
+            bool found = false;
+            for (const auto& line : Vexlan::Text::lines(r.out))
+                found = found || nlohmann::json::parse(line).value("contents", nlohmann::json()) == row.said;
+            EXPECT_TRUE(found) << r.out;
+        }
         if (row.exit != 0) {
             EXPECT_NE(record["message"].get<std::string>().find("XID"), 0u) << "no identifier in the text";
         }

@@ -14,6 +14,7 @@
 
 #include "Exception/Exception.hpp"
 #include "Output/Debug.hpp"
+#include "Output/Output.hpp"
 #include "Process/ProcFs.hpp"
 #include "Process/Signal/Numbers.hpp"
 #include "SafeRun/Simple.hpp"
@@ -25,8 +26,18 @@
 namespace Vexlan::Kill {
 
 namespace {
+// Through the screen's output object when the program has one (a reader of records reads
+// nothing but records); a line ending completes the message.
 void say(bool verbose, const std::string& text) {
-    if (verbose) std::fputs(text.c_str(), stdout), std::fflush(stdout);
+    if (!verbose) return;
+    if (Output::screen) {
+        const bool ends = !text.empty() && text.back() == '\n';
+        Output::screen->out(ends ? text.substr(0, text.size() - 1) : text, Output::SOURCE_LOCAL,
+                            ends ? Output::COMPLETE_MESSAGE : Output::PARTIAL_MESSAGE);
+        return;
+    }
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
 }
 
 void reap_children(const std::vector<Target>& targets) {
@@ -191,7 +202,7 @@ std::pair<int, std::string> _verify_proc_mounted() {
     std::string probe = ProcFs::proc_root() + "/self/stat";
     if (FileUtils::exists(probe)) return {1, "/proc is mounted."};
     if (::geteuid() != 0) return {0, "/proc is not mounted."};
-    std::printf("/proc is not mounted; mounting it now.\n");
+    say(true, "/proc is not mounted; mounting it now.\n");
     SafeRun::Simple::saferun({"/bin/mount", "-t", "proc", "proc", ProcFs::proc_root()});
     if (FileUtils::exists(probe)) return {1, "/proc was mounted."};
     return {0, "/proc could not be mounted."};
